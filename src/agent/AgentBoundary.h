@@ -1,0 +1,78 @@
+#pragma once
+
+// Everything this application relies on from the background agent, in one place:
+// the files it writes, the local API it serves, the device helper it ships and the
+// one-shot mode it runs. The agent simulator under tools/ uses the same definitions.
+
+#include <QLatin1StringView>
+#include <QString>
+
+namespace pelk::agent {
+
+// Directory holding every file the agent publishes.
+inline constexpr QLatin1StringView kAgentDirectory { "/Library/Application Support/Pelk" };
+
+// State files the agent writes and this application only reads.
+inline constexpr QLatin1StringView kStatusFileName { "agent-status.json" }; // every 3 s
+inline constexpr QLatin1StringView kLockFileName { "agent-lock.json" }; // every 1 s
+inline constexpr QLatin1StringView kDesktopFileName { "agent-desktop.json" }; // every 0.5 s
+
+// Per-user directory the agent provides; this application writes location.json in it.
+inline constexpr QLatin1StringView kTelemetryDirectoryName { "agent-telemetry" };
+inline constexpr QLatin1StringView kLocationFileName { "location.json" };
+
+// The agent's privileged device helper and its command line:
+//   helper --import-enrollment <absolute path> --enrollment-sha256 <64 lower-case hex digits>
+// Exit status 0 means the enrollment was taken; the file is read before the helper exits.
+inline constexpr QLatin1StringView kHelperPath { "/usr/local/libexec/pelk-device-helper" };
+inline constexpr QLatin1StringView kHelperImportArgument { "--import-enrollment" };
+inline constexpr QLatin1StringView kHelperDigestArgument { "--enrollment-sha256" };
+
+// Local agent API: POST on 127.0.0.1, JSON bodies, status 200 means success.
+inline constexpr QLatin1StringView kApiHost { "127.0.0.1" };
+inline constexpr QLatin1StringView kApiScheme { "http" };
+inline constexpr QLatin1StringView kContentTypeHeader { "Content-Type" };
+inline constexpr QLatin1StringView kJsonContentType { "application/json" };
+inline constexpr QLatin1StringView kSessionHeader { "X-Pelk-Session" };
+inline constexpr int kApiTimeoutMs = 4000;
+
+// Lock endpoints, always directly under the root of http://127.0.0.1:<port>/.
+inline constexpr QLatin1StringView kPresenceEndpoint { "presence" }; // {"command_uuid": ...}
+inline constexpr QLatin1StringView kUnlockEndpoint { "unlock" }; // {"pin": ...}
+
+// Support endpoint, appended to the desktop state's url as stored.
+// Body: {"action": ..., "session_id": ..., ["jpeg": base64]}; answer: {"status": ..., "events": [...]}.
+inline constexpr QLatin1StringView kSupportPath { "/support" };
+inline constexpr QLatin1StringView kSupportActionPoll { "poll" };
+inline constexpr QLatin1StringView kSupportActionAccept { "accept" };
+inline constexpr QLatin1StringView kSupportActionFrame { "frame" };
+inline constexpr QLatin1StringView kSupportActionDecline { "decline" };
+inline constexpr QLatin1StringView kSupportActionStop { "stop" };
+inline constexpr QLatin1StringView kSupportStatusRequested { "requested" };
+inline constexpr QLatin1StringView kSupportStatusActive { "active" };
+
+// One-shot mode the agent runs as root with a JSON request on standard input.
+inline constexpr QLatin1StringView kRecoveryAdminSwitch { "--create-recovery-admin" };
+
+// Largest agent file this application is willing to read.
+inline constexpr qint64 kMaxAgentFileBytes = 1024 * 1024;
+
+// Full paths under an agent directory (the production one unless a test injects another).
+inline QString statusFilePath(const QString &dir = QString(kAgentDirectory))
+{
+    return dir + u'/' + kStatusFileName;
+}
+inline QString lockFilePath(const QString &dir = QString(kAgentDirectory))
+{
+    return dir + u'/' + kLockFileName;
+}
+inline QString desktopFilePath(const QString &dir = QString(kAgentDirectory))
+{
+    return dir + u'/' + kDesktopFileName;
+}
+inline QString locationFilePath(uint uid, const QString &dir = QString(kAgentDirectory))
+{
+    return dir + u'/' + kTelemetryDirectoryName + u'/' + QString::number(uid) + u'/' + kLocationFileName;
+}
+
+} // namespace pelk::agent

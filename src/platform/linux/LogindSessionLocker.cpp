@@ -1,0 +1,49 @@
+#include "platform/linux/LogindSessionLocker.h"
+
+#include <QDBusMessage>
+#include <QDBusObjectPath>
+#include <QDBusReply>
+
+namespace pelk::platform {
+
+using namespace Qt::StringLiterals;
+
+namespace {
+constexpr auto kService = "org.freedesktop.login1"_L1;
+constexpr auto kManagerPath = "/org/freedesktop/login1"_L1;
+constexpr auto kManagerInterface = "org.freedesktop.login1.Manager"_L1;
+constexpr auto kSessionInterface = "org.freedesktop.login1.Session"_L1;
+// logind answers in milliseconds; never let a wedged bus hold the one-shot mode.
+constexpr int kCallTimeoutMs = 5000;
+} // namespace
+
+LogindSessionLocker::LogindSessionLocker(QDBusConnection bus, QString sessionId)
+    : m_bus(std::move(bus)), m_sessionId(std::move(sessionId))
+{
+}
+
+LogindSessionLocker LogindSessionLocker::forCurrentSession()
+{
+    QString id = qEnvironmentVariable("XDG_SESSION_ID");
+    if (id.isEmpty())
+        id = u"auto"_s;
+    return LogindSessionLocker(QDBusConnection::systemBus(), id);
+}
+
+bool LogindSessionLocker::lockSession()
+{
+    if (!m_bus.isConnected())
+        return false;
+    QDBusMessage find = QDBusMessage::createMethodCall(kService, kManagerPath, kManagerInterface, u"GetSession"_s);
+    find << m_sessionId;
+    const QDBusReply<QDBusObjectPath> session = m_bus.call(find, QDBus::Block, kCallTimeoutMs);
+    if (!session.isValid() || session.value().path().isEmpty())
+        return false;
+
+    const QDBusMessage lock
+        = QDBusMessage::createMethodCall(kService, session.value().path(), kSessionInterface, u"Lock"_s);
+    const QDBusMessage reply = m_bus.call(lock, QDBus::Block, kCallTimeoutMs);
+    return reply.type() == QDBusMessage::ReplyMessage;
+}
+
+} // namespace pelk::platform

@@ -1,0 +1,69 @@
+#include "agent/AgentFile.h"
+
+#include <QFile>
+#include <QTemporaryDir>
+#include <QTest>
+
+#include <sys/stat.h>
+#include <unistd.h>
+
+using namespace pelk::agent;
+using namespace Qt::StringLiterals;
+
+class TestAgentFile : public QObject {
+    Q_OBJECT
+private:
+    QTemporaryDir m_dir;
+    QString path(const char *name) const { return m_dir.filePath(QString::fromLatin1(name)); }
+    void write(const QString &file, const QByteArray &bytes)
+    {
+        QFile f(file);
+        QVERIFY(f.open(QIODevice::WriteOnly));
+        f.write(bytes);
+    }
+
+private Q_SLOTS:
+    void regularFile()
+    {
+        write(path("a.json"), "{\"x\":1}");
+        QCOMPARE(readAgentFile(path("a.json")), std::optional<QByteArray>("{\"x\":1}"));
+        write(path("empty.json"), QByteArray());
+        QCOMPARE(readAgentFile(path("empty.json")), std::optional<QByteArray>(QByteArray()));
+    }
+
+    void sizeCap()
+    {
+        write(path("cap.json"), QByteArray(100, 'x'));
+        QVERIFY(readAgentFile(path("cap.json"), 100));
+        QVERIFY(!readAgentFile(path("cap.json"), 99));
+        write(path("big.json"), QByteArray(1024 * 1024 + 1, ' '));
+        QVERIFY(!readAgentFile(path("big.json")));
+    }
+
+    void notARegularFile()
+    {
+        QVERIFY(!readAgentFile(path("missing.json")));
+        QVERIFY(!readAgentFile(QString()));
+        QVERIFY(!readAgentFile(m_dir.path()));
+        // A FIFO with no writer must not block the caller.
+        QVERIFY(::mkfifo(QFile::encodeName(path("fifo")).constData(), 0600) == 0);
+        QVERIFY(!readAgentFile(path("fifo")));
+        QVERIFY(QFile::link(u"/dev/zero"_s, path("zero.json")));
+        QVERIFY(!readAgentFile(path("zero.json")));
+        QVERIFY(QFile::link(path("a.json"), path("link.json")));
+        write(path("a.json"), "ok");
+        QCOMPARE(readAgentFile(path("link.json")), std::optional<QByteArray>("ok"));
+    }
+
+    void unreadable()
+    {
+        if (::geteuid() == 0)
+            QSKIP("root reads every file");
+        write(path("secret.json"), "{}");
+        QVERIFY(QFile::setPermissions(path("secret.json"), QFileDevice::WriteOwner));
+        QVERIFY(!readAgentFile(path("secret.json")));
+    }
+};
+
+QTEST_GUILESS_MAIN(TestAgentFile)
+#include "test_agent_file.moc"
