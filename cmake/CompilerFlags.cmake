@@ -16,3 +16,9 @@ if(PELK_SANITIZE)
                                               -fno-sanitize-recover=undefined)
   target_link_options(pelk-flags INTERFACE -fsanitize=address,undefined)
 endif()
+
+if(PELK_FUZZ)
+  # Everything the fuzzers link is instrumented for coverage, addresses and undefined behaviour.
+  target_compile_options(pelk-flags INTERFACE -fsanitize=fuzzer-no-link,address,undefined -fno-omit-frame-pointer)
+  target_link_options(pelk-flags INTERFACE -fsanitize=address,undefined)
+endif()
