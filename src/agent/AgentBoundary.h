@@ -51,6 +51,37 @@ inline constexpr QLatin1StringView kSupportActionStop { "stop" };
 inline constexpr QLatin1StringView kSupportStatusRequested { "requested" };
 inline constexpr QLatin1StringView kSupportStatusActive { "active" };
 
+// Members of the agent's JSON documents, spelled once. The lock state file:
+//   {"locked", "command_uuid", "message"?, "url"?, "session"?}
+// the desktop state file:
+//   {"url", "session", "support"?: {"session_id", "technician", "mode", "expires_at"},
+//    "restart"?: {"id", "application"}}
+// and the bodies of the local API ("pin", "command_uuid", "action", "session_id", "jpeg";
+// answers "status" and "events", each event carrying "sequence" and "expires_at").
+namespace key {
+inline constexpr QLatin1StringView kPhase { "phase" };
+inline constexpr QLatin1StringView kMessage { "message" };
+inline constexpr QLatin1StringView kUpdatedAt { "updated_at" };
+inline constexpr QLatin1StringView kLocked { "locked" };
+inline constexpr QLatin1StringView kCommandUuid { "command_uuid" };
+inline constexpr QLatin1StringView kUrl { "url" };
+inline constexpr QLatin1StringView kSession { "session" };
+inline constexpr QLatin1StringView kSupport { "support" };
+inline constexpr QLatin1StringView kRestart { "restart" };
+inline constexpr QLatin1StringView kSessionId { "session_id" };
+inline constexpr QLatin1StringView kTechnician { "technician" };
+inline constexpr QLatin1StringView kMode { "mode" };
+inline constexpr QLatin1StringView kExpiresAt { "expires_at" };
+inline constexpr QLatin1StringView kId { "id" };
+inline constexpr QLatin1StringView kApplication { "application" };
+inline constexpr QLatin1StringView kPin { "pin" };
+inline constexpr QLatin1StringView kAction { "action" };
+inline constexpr QLatin1StringView kJpeg { "jpeg" };
+inline constexpr QLatin1StringView kStatus { "status" };
+inline constexpr QLatin1StringView kEvents { "events" };
+inline constexpr QLatin1StringView kSequence { "sequence" };
+} // namespace key
+
 // One-shot mode the agent runs as root with a JSON request on standard input.
 inline constexpr QLatin1StringView kRecoveryAdminSwitch { "--create-recovery-admin" };
 
