@@ -1,0 +1,156 @@
+#include "platform/linux/ToolRunner.h"
+
+#include <QList>
+
+#include <cerrno>
+#include <fcntl.h>
+#include <poll.h>
+#include <signal.h>
+#include <spawn.h>
+#include <sys/socket.h>
+#include <sys/syscall.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+namespace pelk::platform {
+
+namespace {
+
+// Closes a descriptor when it goes out of scope.
+class Fd {
+public:
+    explicit Fd(int fd = -1) : m_fd(fd) { }
+    ~Fd() { reset(); }
+    Fd(const Fd &) = delete;
+    Fd &operator=(const Fd &) = delete;
+    int get() const { return m_fd; }
+    void reset()
+    {
+        if (m_fd >= 0)
+            ::close(m_fd);
+        m_fd = -1;
+    }
+
+private:
+    int m_fd;
+};
+
+// Spawn attributes and file actions, released on every path.
+struct SpawnSetup {
+    posix_spawnattr_t attr;
+    posix_spawn_file_actions_t actions;
+    SpawnSetup()
+    {
+        posix_spawnattr_init(&attr);
+        posix_spawn_file_actions_init(&actions);
+    }
+    ~SpawnSetup()
+    {
+        posix_spawn_file_actions_destroy(&actions);
+        posix_spawnattr_destroy(&attr);
+    }
+    SpawnSetup(const SpawnSetup &) = delete;
+    SpawnSetup &operator=(const SpawnSetup &) = delete;
+};
+
+// The child's whole environment: nothing of ours leaks into the account tools.
+const char *const kEnvironment[] = { "PATH=/usr/sbin:/usr/bin:/sbin:/bin", "LC_ALL=C", nullptr };
+
+bool sendAll(int fd, const QByteArray &bytes)
+{
+    qsizetype sent = 0;
+    while (sent < bytes.size()) {
+        const ssize_t n = ::send(fd, bytes.constData() + sent, size_t(bytes.size() - sent), MSG_NOSIGNAL);
+        if (n < 0 && errno == EINTR)
+            continue;
+        if (n <= 0)
+            return false;
+        sent += n;
+    }
+    return true;
+}
+
+// Waits for the child until the deadline; false when it is still running then.
+bool waitForExit(pid_t pid, std::chrono::milliseconds timeout)
+{
+    // Through syscall(): this glibc's <sys/pidfd.h> is not usable from C++ (no C linkage).
+    const Fd pidfd(int(::syscall(SYS_pidfd_open, pid, 0)));
+    if (pidfd.get() < 0)
+        return false;
+    const auto deadline = std::chrono::steady_clock::now() + timeout;
+    for (;;) {
+        const auto left
+            = std::chrono::duration_cast<std::chrono::milliseconds>(deadline - std::chrono::steady_clock::now());
+        if (left.count() <= 0)
+            return false;
+        pollfd p { pidfd.get(), POLLIN, 0 };
+        const int ready = ::poll(&p, 1, int(left.count()));
+        if (ready > 0)
+            return true;
+        if (ready < 0 && errno != EINTR)
+            return false;
+    }
+}
+
+} // namespace
+
+ToolRunner::ToolRunner(std::chrono::milliseconds timeout) : m_timeout(timeout)
+{
+}
+
+std::optional<int> ToolRunner::run(const QString &program, const QStringList &arguments, const QByteArray &input) const
+{
+    // A socket rather than a pipe: a tool that exits early cannot raise SIGPIPE in us.
+    int pair[2];
+    if (::socketpair(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC | SOCK_NONBLOCK, 0, pair) != 0)
+        return std::nullopt;
+    Fd ours(pair[0]);
+    Fd theirs(pair[1]);
+
+    SpawnSetup setup;
+    sigset_t none;
+    sigset_t all;
+    sigemptyset(&none);
+    sigfillset(&all);
+    posix_spawnattr_setsigmask(&setup.attr, &none);
+    posix_spawnattr_setsigdefault(&setup.attr, &all);
+    posix_spawnattr_setpgroup(&setup.attr, 0);
+    posix_spawnattr_setflags(&setup.attr, POSIX_SPAWN_SETSIGMASK | POSIX_SPAWN_SETSIGDEF | POSIX_SPAWN_SETPGROUP);
+    posix_spawn_file_actions_adddup2(&setup.actions, theirs.get(), STDIN_FILENO);
+    posix_spawn_file_actions_addopen(&setup.actions, STDOUT_FILENO, "/dev/null", O_WRONLY, 0);
+    posix_spawn_file_actions_adddup2(&setup.actions, STDOUT_FILENO, STDERR_FILENO);
+    posix_spawn_file_actions_addclosefrom_np(&setup.actions, STDERR_FILENO + 1);
+
+    const QByteArray path = program.toLocal8Bit();
+    QList<QByteArray> argStorage { path };
+    for (const QString &argument : arguments)
+        argStorage.append(argument.toLocal8Bit());
+    QList<char *> argv;
+    for (QByteArray &argument : argStorage)
+        argv.append(argument.data());
+    argv.append(nullptr);
+
+    pid_t pid = -1;
+    if (::posix_spawn(
+            &pid, path.constData(), &setup.actions, &setup.attr, argv.data(), const_cast<char *const *>(kEnvironment))
+        != 0)
+        return std::nullopt;
+    theirs.reset();
+
+    sendAll(ours.get(), input); // a tool that stops reading early is judged by its status
+    ::shutdown(ours.get(), SHUT_WR);
+
+    const bool exited = waitForExit(pid, m_timeout);
+    if (!exited)
+        ::kill(-pid, SIGKILL); // the tool and anything it started
+    int status = 0;
+    while (::waitpid(pid, &status, 0) < 0) {
+        if (errno != EINTR)
+            return std::nullopt;
+    }
+    if (!exited || !WIFEXITED(status))
+        return std::nullopt;
+    return WEXITSTATUS(status);
+}
+
+} // namespace pelk::platform

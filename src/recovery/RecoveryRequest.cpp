@@ -1,0 +1,48 @@
+#include "recovery/RecoveryRequest.h"
+
+#include "agent/StrictJson.h"
+
+#include <QRegularExpression>
+#include <QTextBoundaryFinder>
+
+namespace pelk::recovery {
+
+using namespace Qt::StringLiterals;
+
+std::optional<RecoveryRequest> RecoveryRequest::decode(const QByteArray &bytes)
+{
+    return json::decodeRecord(bytes, [](json::StrictReader &r) {
+        RecoveryRequest request;
+        request.username = r.requiredString("username"_L1);
+        request.password = r.requiredString("password"_L1);
+        request.uid = r.requiredInteger("uid"_L1);
+        return request;
+    });
+}
+
+bool RecoveryRequest::withinLimits() const
+{
+    if (!isRecoveryAccountName(username))
+        return false;
+    const qsizetype length = graphemeCount(password);
+    return length >= kMinPasswordLength && length <= kMaxPasswordLength && uid >= kMinUid;
+}
+
+bool isRecoveryAccountName(const QString &name)
+{
+    // Anchored at both ends of the whole text: a bare "$" would also accept a trailing newline,
+    // and a name with a newline must never reach the account tools.
+    static const QRegularExpression pattern(QRegularExpression::anchoredPattern(u"pelk-r-[a-f0-9]{12}"_s));
+    return pattern.match(name).hasMatch();
+}
+
+qsizetype graphemeCount(const QString &text)
+{
+    QTextBoundaryFinder finder(QTextBoundaryFinder::Grapheme, text);
+    qsizetype count = 0;
+    while (finder.toNextBoundary() != -1)
+        ++count;
+    return count;
+}
+
+} // namespace pelk::recovery

@@ -1,0 +1,223 @@
+#include "platform/linux/PasswordHash.h"
+#include "platform/linux/ShadowDirectoryService.h"
+#include "recovery/RecoveryAdminCreator.h"
+#include "recovery/ThrowawayRoot.h"
+
+#include <QFileInfo>
+#include <QTest>
+
+#include <sys/stat.h>
+#include <unistd.h>
+
+using namespace pelk;
+using namespace Qt::StringLiterals;
+
+namespace {
+
+const QByteArray kName = "pelk-r-0123456789ab";
+const QByteArray kPasswdLine
+    = "pelk-r-0123456789ab:x:501:100:Pelk Recovery Administrator:/home/pelk-r-0123456789ab:/bin/bash";
+
+QByteArray jsonString(const QByteArray &utf8)
+{
+    QByteArray out = "\"";
+    for (const char c : utf8) {
+        if (c == '"' || c == '\\')
+            out += '\\';
+        if (uchar(c) < 0x20)
+            out += "\\u" + QByteArray::number(uchar(c), 16).rightJustified(4, '0');
+        else
+            out += c;
+    }
+    return out + '"';
+}
+
+QByteArray request(const QByteArray &password, const QByteArray &uid = "501", const QByteArray &name = kName)
+{
+    return "{\"username\":\"" + name + "\",\"password\":" + jsonString(password) + ",\"uid\":" + uid + '}';
+}
+
+// The whole mode, as root, against the tree instead of this machine.
+int createIn(const ThrowawayRoot &tree, const QByteArray &input)
+{
+    platform::ShadowDirectoryService directory(tree.root());
+    recovery::RecoveryAdminCreator creator(
+        [input](qsizetype) { return std::optional(input); }, [] { return 0u; }, directory);
+    return creator.run();
+}
+
+bool passwordIsSet(const ThrowawayRoot &tree, const QByteArray &password)
+{
+    const QList<QByteArray> fields = tree.line("etc/shadow", kName).split(':');
+    return fields.size() > 1 && platform::passwordhash::matches(password, fields[1]);
+}
+
+struct Owner {
+    uint uid = 0;
+    uint gid = 0;
+    uint mode = 0;
+    bool operator==(const Owner &) const = default;
+};
+
+Owner ownerOf(const QString &path)
+{
+    struct stat st { };
+    if (::lstat(QFile::encodeName(path).constData(), &st) != 0)
+        return { 0, 0, 0 };
+    return { st.st_uid, st.st_gid, uint(st.st_mode & 07777) };
+}
+
+} // namespace
+
+class TestShadowDirectory : public QObject {
+    Q_OBJECT
+private Q_SLOTS:
+    void init()
+    {
+        if (::geteuid() != 0)
+            QSKIP("creating accounts, even in a throwaway tree, needs root");
+        if (!QFileInfo(u"/usr/sbin/useradd"_s).isExecutable())
+            QSKIP("shadow-utils are not installed");
+    }
+
+    void createsTheAccount_data()
+    {
+        QTest::addColumn<QByteArray>("password");
+        QTest::newRow("plain") << QByteArray("correct horse battery");
+        // A line-based tool fed "name:password" would read the rest as a record for root.
+        QTest::newRow("newline and colon") << QByteArray("x:y\nroot:$1$evil$evil:1:0:99999:7:::");
+        QTest::newRow("12 emoji") << QByteArray("\xF0\x9F\x98\x80").repeated(12);
+        QTest::newRow("128 characters") << QByteArray("Ab1:").repeated(32);
+    }
+    void createsTheAccount()
+    {
+        QFETCH(QByteArray, password);
+        const ThrowawayRoot tree;
+        const QByteArray rootShadow = tree.line("etc/shadow", "root");
+
+        QCOMPARE(createIn(tree, request(password)), 0);
+
+        QCOMPARE(tree.line("etc/passwd", kName), kPasswdLine);
+        QVERIFY(passwordIsSet(tree, password));
+        QVERIFY(!passwordIsSet(tree, password + 'x'));
+        QCOMPARE(tree.line("etc/shadow", "root"), rootShadow);
+        QCOMPARE(tree.read("etc/shadow").count('\n'), 2);
+        QCOMPARE(tree.line("etc/group", "sudo"), "sudo:x:27:" + kName);
+        QCOMPARE(tree.line("etc/gshadow", "sudo"), "sudo:*::" + kName);
+
+        const QString home = tree.path("home/pelk-r-0123456789ab");
+        QCOMPARE(ownerOf(home), (Owner { 501, 100, 0700 }));
+        QCOMPARE(ownerOf(home + "/.profile"_L1), (Owner { 501, 100, 0644 }));
+        QCOMPARE(ownerOf(home + "/.config/app/settings"_L1), (Owner { 501, 100, 0640 }));
+        QCOMPARE(ownerOf(home + "/.config/app"_L1).uid, 501u);
+        QCOMPARE(QFileInfo(home + "/.config/profile-link"_L1).symLinkTarget(), home + "/.profile"_L1);
+        QCOMPARE(ownerOf(home + "/.config/profile-link"_L1).uid, 501u);
+        QFile profile(home + "/.profile"_L1);
+        QVERIFY(profile.open(QIODevice::ReadOnly));
+        QCOMPARE(profile.readAll(), tree.read("etc/skel/.profile"));
+
+        // Nothing reached this machine's own accounts.
+        QFile hostPasswd(u"/etc/passwd"_s);
+        QVERIFY(hostPasswd.open(QIODevice::ReadOnly));
+        QVERIFY(!hostPasswd.readAll().contains(kName));
+    }
+
+    void followsTheTreesConventions_data()
+    {
+        QTest::addColumn<QByteArray>("adminGroup");
+        QTest::addColumn<bool>("hasZsh");
+        QTest::addColumn<QByteArray>("shell");
+        QTest::newRow("sudo, no zsh") << QByteArray("sudo") << false << QByteArray("/bin/bash");
+        QTest::newRow("wheel, zsh") << QByteArray("wheel") << true << QByteArray("/bin/zsh");
+    }
+    void followsTheTreesConventions()
+    {
+        QFETCH(QByteArray, adminGroup);
+        QFETCH(bool, hasZsh);
+        QFETCH(QByteArray, shell);
+        const ThrowawayRoot tree(adminGroup);
+        if (hasZsh)
+            tree.write("bin/zsh", "", 0755);
+        QCOMPARE(createIn(tree, request("correct horse battery")), 0);
+        QVERIFY(tree.line("etc/passwd", kName).endsWith(QByteArray(':' + shell)));
+        QCOMPARE(tree.line("etc/group", adminGroup), adminGroup + ":x:27:" + kName);
+    }
+
+    void refusesWithoutChangingAnything_data()
+    {
+        QTest::addColumn<QByteArray>("existing");
+        QTest::addColumn<QByteArray>("uid");
+        QTest::newRow("name taken") << QByteArray("pelk-r-0123456789ab:x:600:100::/home/x:/bin/sh")
+                                    << QByteArray("501");
+        QTest::newRow("uid taken") << QByteArray("pelk-r-aaaaaaaaaaaa:x:501:100::/home/y:/bin/sh") << QByteArray("501");
+        QTest::newRow("uid beyond 32 bits") << QByteArray() << QByteArray("4294967296");
+    }
+    void refusesWithoutChangingAnything()
+    {
+        QFETCH(QByteArray, existing);
+        QFETCH(QByteArray, uid);
+        const ThrowawayRoot tree;
+        if (!existing.isEmpty())
+            tree.write("etc/passwd", tree.read("etc/passwd") + existing + '\n');
+        const QByteArray before = tree.accounts();
+        QCOMPARE(createIn(tree, request("correct horse battery", uid)), 1);
+        QCOMPARE(tree.accounts(), before);
+        QVERIFY(!QFileInfo::exists(tree.path("home/pelk-r-0123456789ab")));
+    }
+
+    // A failure after the account was created leaves it as it stands.
+    void lateFailureKeepsTheAccount_data()
+    {
+        QTest::addColumn<QByteArray>("adminGroup");
+        QTest::addColumn<QByteArray>("password");
+        QTest::addColumn<bool>("homeIsAFile");
+        QTest::addColumn<bool>("passwordSet");
+        QTest::addColumn<bool>("member");
+        const QByteArray good = "correct horse battery";
+        QTest::newRow("no administrators group") << QByteArray() << good << false << true << false;
+        QTest::newRow("home cannot be made") << QByteArray("sudo") << good << true << true << true;
+        // crypt(3) would stop at the NUL and store a shorter password than the one asked for.
+        QTest::newRow("NUL in the password")
+            << QByteArray("sudo") << QByteArray("correct\0horse battery", 21) << false << false << false;
+    }
+    void lateFailureKeepsTheAccount()
+    {
+        QFETCH(QByteArray, adminGroup);
+        QFETCH(QByteArray, password);
+        QFETCH(bool, homeIsAFile);
+        QFETCH(bool, passwordSet);
+        QFETCH(bool, member);
+        const ThrowawayRoot tree(adminGroup);
+        if (homeIsAFile) {
+            QVERIFY(QDir(tree.path("home")).removeRecursively());
+            tree.write("home", "not a directory");
+        }
+        QCOMPARE(createIn(tree, request(password)), 1);
+        QCOMPARE(tree.line("etc/passwd", kName), kPasswdLine);
+        QCOMPARE(passwordIsSet(tree, password), passwordSet);
+        QCOMPARE(tree.line("etc/group", "sudo").endsWith(kName), member);
+        QVERIFY(!QFileInfo(tree.path("home/pelk-r-0123456789ab")).isDir());
+        QCOMPARE(createIn(tree, request(password)), 1); // the remnant blocks a second attempt
+    }
+
+    void existingHomeIsNotTakenOver()
+    {
+        const ThrowawayRoot tree;
+        tree.write("home/pelk-r-0123456789ab/secret", "someone else's");
+        QCOMPARE(createIn(tree, request("correct horse battery")), 1);
+        QCOMPARE(ownerOf(tree.path("home/pelk-r-0123456789ab/secret")).uid, 0u);
+        QVERIFY(passwordIsSet(tree, "correct horse battery"));
+    }
+
+    void missingAccountFileFailsBeforeAnyChange()
+    {
+        const ThrowawayRoot tree;
+        QVERIFY(QFile::remove(tree.path("etc/shadow")));
+        const QByteArray before = tree.accounts();
+        QCOMPARE(createIn(tree, request("correct horse battery")), 1);
+        QCOMPARE(tree.accounts(), before);
+    }
+};
+
+QTEST_GUILESS_MAIN(TestShadowDirectory)
+#include "test_shadow_directory.moc"
