@@ -85,6 +85,9 @@ inline constexpr QLatin1StringView kSequence { "sequence" };
 // One-shot mode the agent runs as root with a JSON request on standard input.
 inline constexpr QLatin1StringView kRecoveryAdminSwitch { "--create-recovery-admin" };
 
+// Names another status file to show instead of the agent's, and turns location reporting off.
+inline constexpr const char *kPreviewStatusVariable = "PELK_AGENT_PREVIEW_STATUS";
+
 // Largest agent file this application is willing to read.
 inline constexpr qint64 kMaxAgentFileBytes = 1024 * 1024;
 

@@ -1,0 +1,227 @@
+#include "agent/AgentModel.h"
+
+#include "agent/AgentBoundary.h"
+#include "agent/AgentFile.h"
+#include "agent/RelativeTime.h"
+#include "agent/Timestamp.h"
+#include "location/LocationReporter.h"
+#include "platform/Clock.h"
+#include "platform/Environment.h"
+
+#include <QCoreApplication>
+#include <QFile>
+
+#include <limits>
+#include <unistd.h>
+
+namespace pelk::agent {
+
+using namespace Qt::StringLiterals;
+
+namespace {
+
+inline constexpr QLatin1StringView kConnected { "connected" };
+inline constexpr QLatin1StringView kConnecting { "connecting" };
+inline constexpr QLatin1StringView kOffline { "offline" };
+inline constexpr QLatin1StringView kRevoked { "revoked" };
+inline constexpr QLatin1StringView kStopped { "stopped" };
+inline constexpr QLatin1StringView kUpdateRequired { "update_required" };
+inline constexpr QLatin1StringView kNotEnrolled { "not_enrolled" };
+inline constexpr QLatin1StringView kFallbackVersion { "0.4.0" };
+
+bool isExecutableFile(const QString &path)
+{
+    return !path.isEmpty() && ::access(QFile::encodeName(path).constData(), X_OK) == 0;
+}
+
+// Whether a status written at updatedAt, with the given check-in interval, is too old at now.
+// An interval so large that the limit does not fit 64 bits is never stale.
+bool isStale(const QDateTime &updatedAt, std::optional<qint64> checkinSeconds, const QDateTime &now)
+{
+    qint64 limitSeconds = 0;
+    qint64 limitMs = 0;
+    if (__builtin_add_overflow(
+            checkinSeconds.value_or(AgentModel::kDefaultCheckinSeconds), AgentModel::kStaleGraceSeconds, &limitSeconds))
+        return false;
+    if (__builtin_mul_overflow(limitSeconds, qint64(1000), &limitMs))
+        return limitSeconds < 0; // beyond any age a clock can show
+    return updatedAt.msecsTo(now) > limitMs;
+}
+
+} // namespace
+
+AgentModel::AgentModel(Collaborators collaborators, QObject *parent)
+    : QObject(parent), m_collaborators(std::move(collaborators)), m_location(m_collaborators.location),
+      m_status(QString(kNotEnrolled), texts::kInitialMessage.toString()),
+      m_locationMessage(texts::kWaitingForLocation.toString())
+{
+    Q_ASSERT(m_collaborators.clock && m_collaborators.environment && m_collaborators.runner && m_location);
+    m_location->setParent(this);
+}
+
+AgentModel::~AgentModel() = default;
+
+void AgentModel::start()
+{
+    // The reporter is a child of the model, so the callback cannot outlive it.
+    m_location->setOnStatus([this](const QString &message) { setLocationMessage(message); });
+    refresh();
+    m_timer = new QTimer(this);
+    m_timer->setInterval(kPollIntervalMs);
+    QObject::connect(m_timer, &QTimer::timeout, this, &AgentModel::refresh);
+    m_timer->start();
+}
+
+void AgentModel::refresh()
+{
+    const std::optional<QString> preview = m_collaborators.environment->value(kPreviewStatusVariable);
+    const QString path = preview ? *preview : m_collaborators.statusPath;
+    const std::optional<QByteArray> bytes = readAgentFile(path);
+    std::optional<AgentStatus> record = bytes ? AgentStatus::decode(*bytes) : std::nullopt;
+
+    if (!record) {
+        setStatus(substituteStatus());
+    } else {
+        std::optional<AgentStatus> accepted = acceptedStatus(std::move(*record));
+        // Older than the last import: the import's own status stays until the agent catches up.
+        if (!accepted)
+            return;
+        setStatus(std::move(*accepted));
+    }
+    m_location->update(enrolled());
+    if (m_onRefresh)
+        m_onRefresh();
+}
+
+AgentStatus AgentModel::substituteStatus() const
+{
+    if (isExecutableFile(m_collaborators.helperPath))
+        return AgentStatus(QString(kUpdateRequired), texts::kUpdateRequiredMessage.toString());
+    return AgentStatus(QString(kStopped), texts::kNotInstalledMessage.toString());
+}
+
+std::optional<AgentStatus> AgentModel::acceptedStatus(AgentStatus record) const
+{
+    const std::optional<QDateTime> updatedAt = timestamp(record.updatedAt);
+    if (!updatedAt)
+        return record;
+    if (m_lastImport && *updatedAt < *m_lastImport)
+        return std::nullopt;
+    if (isStale(*updatedAt, record.nextCheckinSeconds, m_collaborators.clock->now())) {
+        record.phase = QString(kStopped);
+        record.message = texts::kStaleMessage.toString();
+    }
+    return record;
+}
+
+QString AgentModel::title() const
+{
+    const QString &phase = m_status.phase;
+    if (phase == kConnected)
+        return signingReady() ? u"Connected"_s : u"Connected \u00B7 signing key needed"_s;
+    if (phase == kConnecting)
+        return u"Connecting"_s;
+    if (phase == kOffline)
+        return u"Offline \u00B7 retrying"_s;
+    if (phase == kRevoked)
+        return u"Device no longer managed"_s;
+    if (phase == "enrollment_error"_L1)
+        return u"Enrollment needs attention"_s;
+    if (phase == kStopped)
+        return u"Agent is not responding"_s;
+    if (phase == kUpdateRequired)
+        return u"Agent update required"_s;
+    return u"Not connected"_s;
+}
+
+QString AgentModel::lastSeen() const
+{
+    const std::optional<QDateTime> checkin = timestamp(m_status.lastCheckin);
+    if (!checkin)
+        return texts::kNoCheckinYet.toString();
+    return relativePhrase(*checkin, m_collaborators.clock->now());
+}
+
+QString AgentModel::footerVersion() const
+{
+    if (m_status.version)
+        return *m_status.version;
+    const QString application = QCoreApplication::applicationVersion();
+    return application.isEmpty() ? QString(kFallbackVersion) : application;
+}
+
+bool AgentModel::enrolled() const
+{
+    if (m_status.enrolled)
+        return *m_status.enrolled;
+    return m_status.phase == kConnected || m_status.phase == kOffline;
+}
+
+bool AgentModel::connected() const
+{
+    return m_status.phase == kConnected;
+}
+
+bool AgentModel::connecting() const
+{
+    return m_status.phase == kConnecting;
+}
+
+bool AgentModel::revoked() const
+{
+    return m_status.phase == kRevoked;
+}
+
+bool AgentModel::connectedDetailsShown() const
+{
+    return connected() && timestamp(m_status.lastCheckin).has_value();
+}
+
+QString AgentModel::nextCheckinLine() const
+{
+    const std::optional<QDateTime> checkin = timestamp(m_status.lastCheckin);
+    if (!checkin)
+        return QString();
+    const qint64 interval = m_status.nextCheckinSeconds.value_or(kDefaultCheckinSeconds);
+    const qint64 elapsed = checkin->msecsTo(m_collaborators.clock->now()) / 1000; // truncated toward zero
+    qint64 remaining = 0;
+    if (__builtin_sub_overflow(interval, elapsed, &remaining))
+        remaining = elapsed < 0 ? std::numeric_limits<qint64>::max() : std::numeric_limits<qint64>::min();
+    if (remaining > 0)
+        return u"Next check-in in "_s + QString::number(remaining) + u's';
+    return u"Checking in\u2026"_s;
+}
+
+// Every assignment is announced, changed or not: each poll is a redraw of what depends on it.
+void AgentModel::setStatus(AgentStatus status)
+{
+    m_status = std::move(status);
+    Q_EMIT statusChanged();
+}
+
+void AgentModel::setSelection(std::optional<Profile> profile, std::optional<QByteArray> data)
+{
+    m_profile = std::move(profile);
+    m_selectedData = std::move(data);
+    Q_EMIT profileChanged();
+}
+
+void AgentModel::setError(std::optional<QString> error)
+{
+    m_error = std::move(error);
+    Q_EMIT errorChanged();
+}
+
+void AgentModel::setBusy(bool busy)
+{
+    m_busy = busy;
+    Q_EMIT busyChanged();
+}
+
+void AgentModel::setLocationMessage(const QString &message)
+{
+    m_locationMessage = message;
+    Q_EMIT locationMessageChanged();
+}
+
+} // namespace pelk::agent

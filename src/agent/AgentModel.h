@@ -1,0 +1,185 @@
+#pragma once
+
+#include "agent/AgentStatus.h"
+#include "agent/Profile.h"
+#include "location/LocationReporter.h"
+#include "platform/PrivilegedRunner.h"
+
+#include <QByteArray>
+#include <QDateTime>
+#include <QObject>
+#include <QPointer>
+#include <QString>
+#include <QTimer>
+#include <QUrl>
+
+#include <functional>
+#include <memory>
+#include <optional>
+
+namespace pelk::platform {
+class Clock;
+class Environment;
+} // namespace pelk::platform
+
+namespace pelk::agent {
+
+// Texts the model shows for records of its own.
+namespace texts {
+inline constexpr QStringView kInitialMessage {
+    u"Drop the enrollment JSON downloaded from Pelk to connect this computer."
+};
+inline constexpr QStringView kUpdateRequiredMessage {
+    u"Install the latest Pelk Agent package to enable setup and connection status."
+};
+inline constexpr QStringView kNotInstalledMessage { u"Install Pelk Agent to start the background service." };
+inline constexpr QStringView kStaleMessage {
+    u"The background service has not reported recently. Reinstall Pelk Agent if it does not recover."
+};
+inline constexpr QStringView kWaitingForLocation { u"Waiting for location status\u2026" };
+inline constexpr QStringView kNoCheckinYet { u"No check-in yet" };
+} // namespace texts
+
+// The one observable model behind the status menu and the setup window: polls the agent's
+// status file, presents it, drives location reporting and runs the enrollment import.
+class AgentModel : public QObject {
+    Q_OBJECT
+    // The agent status, member by member; absent text reads as empty.
+    Q_PROPERTY(QString phase READ phase NOTIFY statusChanged)
+    Q_PROPERTY(QString message READ message NOTIFY statusChanged)
+    Q_PROPERTY(QString title READ title NOTIFY statusChanged)
+    Q_PROPERTY(QString lastSeen READ lastSeen NOTIFY statusChanged)
+    Q_PROPERTY(QString version READ version NOTIFY statusChanged)
+    Q_PROPERTY(QString footerVersion READ footerVersion NOTIFY statusChanged)
+    Q_PROPERTY(QString workspace READ workspace NOTIFY statusChanged)
+    Q_PROPERTY(QString deviceName READ deviceName NOTIFY statusChanged)
+    Q_PROPERTY(QString baseUrl READ baseUrl NOTIFY statusChanged)
+    Q_PROPERTY(bool signingReady READ signingReady NOTIFY statusChanged)
+    Q_PROPERTY(bool browserHistoryEnabled READ browserHistoryEnabled NOTIFY statusChanged)
+    Q_PROPERTY(bool enrolled READ enrolled NOTIFY statusChanged)
+    Q_PROPERTY(bool connected READ connected NOTIFY statusChanged)
+    Q_PROPERTY(bool connecting READ connecting NOTIFY statusChanged)
+    Q_PROPERTY(bool revoked READ revoked NOTIFY statusChanged)
+    // Phase "connected" with a last check-in that parses: the privacy and location lines show.
+    Q_PROPERTY(bool connectedDetailsShown READ connectedDetailsShown NOTIFY statusChanged)
+    Q_PROPERTY(QString nextCheckin READ nextCheckinLine NOTIFY statusChanged)
+    // The enrollment import.
+    Q_PROPERTY(bool hasSelection READ hasSelection NOTIFY profileChanged)
+    Q_PROPERTY(QString selectedDeviceName READ selectedDeviceName NOTIFY profileChanged)
+    Q_PROPERTY(QString selectedBaseUrl READ selectedBaseUrl NOTIFY profileChanged)
+    Q_PROPERTY(QString error READ errorText NOTIFY errorChanged)
+    Q_PROPERTY(bool hasError READ hasError NOTIFY errorChanged)
+    Q_PROPERTY(bool busy READ busy NOTIFY busyChanged)
+    // Location reporting.
+    Q_PROPERTY(QString locationMessage READ locationMessage NOTIFY locationMessageChanged)
+    Q_PROPERTY(pelk::location::LocationReporter *location READ location CONSTANT)
+
+public:
+    // The poll interval of the status file.
+    static constexpr int kPollIntervalMs = 3000;
+    // Check-in interval assumed when the agent does not give one.
+    static constexpr qint64 kDefaultCheckinSeconds = 60;
+    // Grace beyond the check-in interval before a silent agent counts as stopped.
+    static constexpr qint64 kStaleGraceSeconds = 30;
+
+    struct Collaborators {
+        QString statusPath;
+        QString helperPath;
+        // Where the private copy of an enrollment goes for the helper to read.
+        QString temporaryDirectory;
+        // Both must outlive the model.
+        const platform::Clock *clock = nullptr;
+        const platform::Environment *environment = nullptr;
+        // Shared with the background run, which may outlast the model.
+        std::shared_ptr<platform::PrivilegedRunner> runner;
+        // Owned by the model from here on.
+        location::LocationReporter *location = nullptr;
+    };
+
+    explicit AgentModel(Collaborators collaborators, QObject *parent = nullptr);
+    ~AgentModel() override;
+
+    // Polls at once, then every 3 seconds for the life of the model.
+    void start();
+    // One poll of the status file.
+    void refresh();
+
+    // Checks the file and selects it, or says why not in error.
+    Q_INVOKABLE void load(const QUrl &url);
+    void loadFile(const QString &path);
+    // Hands the selection to the device helper with administrator rights; returns at once.
+    Q_INVOKABLE void connect();
+    // Forgets the selection (the setup window's "Cancel"); error stays.
+    Q_INVOKABLE void clearSelection();
+
+    // Called after each accepted poll and after a successful import.
+    void setOnRefresh(std::function<void()> onRefresh) { m_onRefresh = std::move(onRefresh); }
+
+    const AgentStatus &status() const { return m_status; }
+    const std::optional<Profile> &profile() const { return m_profile; }
+    const std::optional<QByteArray> &selectedData() const { return m_selectedData; }
+    const std::optional<QString> &error() const { return m_error; }
+    const std::optional<QDateTime> &lastImport() const { return m_lastImport; }
+    bool busy() const { return m_busy; }
+    QString locationMessage() const { return m_locationMessage; }
+    location::LocationReporter *location() const { return m_location; }
+
+    QString phase() const { return m_status.phase; }
+    QString message() const { return m_status.message; }
+    QString title() const;
+    QString lastSeen() const;
+    QString version() const { return m_status.version.value_or(QString()); }
+    QString footerVersion() const;
+    QString workspace() const { return m_status.workspace.value_or(QString()); }
+    QString deviceName() const { return m_status.deviceName.value_or(QString()); }
+    QString baseUrl() const { return m_status.baseURL.value_or(QString()); }
+    bool signingReady() const { return m_status.signingReady.value_or(false); }
+    bool browserHistoryEnabled() const { return m_status.browserHistoryEnabled.value_or(false); }
+    bool enrolled() const;
+    bool connected() const;
+    bool connecting() const;
+    bool revoked() const;
+    bool connectedDetailsShown() const;
+    // "Next check-in in 42s" or "Checking in…", counted from the last check-in to now.
+    Q_INVOKABLE QString nextCheckinLine() const;
+
+    bool hasSelection() const { return m_profile.has_value(); }
+    QString selectedDeviceName() const { return m_profile ? m_profile->deviceName : QString(); }
+    QString selectedBaseUrl() const { return m_profile ? m_profile->baseURL : QString(); }
+    QString errorText() const { return m_error.value_or(QString()); }
+    bool hasError() const { return m_error.has_value(); }
+
+Q_SIGNALS:
+    void statusChanged();
+    void profileChanged();
+    void errorChanged();
+    void busyChanged();
+    void locationMessageChanged();
+
+private:
+    // What the poll shows when the status file cannot be used.
+    AgentStatus substituteStatus() const;
+    // The record as read, or nothing when it is older than the last import.
+    std::optional<AgentStatus> acceptedStatus(AgentStatus record) const;
+    void finishImport(platform::PrivilegedRunner::Outcome outcome, const Profile &profile);
+
+    void setStatus(AgentStatus status);
+    void setSelection(std::optional<Profile> profile, std::optional<QByteArray> data);
+    void setError(std::optional<QString> error);
+    void setBusy(bool busy);
+    void setLocationMessage(const QString &message);
+
+    Collaborators m_collaborators;
+    location::LocationReporter *m_location;
+    AgentStatus m_status;
+    std::optional<Profile> m_profile;
+    std::optional<QByteArray> m_selectedData;
+    std::optional<QString> m_error;
+    bool m_busy = false;
+    QString m_locationMessage;
+    std::function<void()> m_onRefresh;
+    QTimer *m_timer = nullptr;
+    std::optional<QDateTime> m_lastImport;
+};
+
+} // namespace pelk::agent

@@ -1,0 +1,151 @@
+#include "agent/EnrollmentImport.h"
+
+#include "agent/AgentBoundary.h"
+#include "agent/AgentFile.h"
+#include "agent/Timestamp.h"
+
+#include <QCryptographicHash>
+#include <QFile>
+#include <QRegularExpression>
+#include <QTextBoundaryFinder>
+#include <QUrl>
+#include <QUuid>
+
+#include <sys/stat.h>
+
+namespace pelk::agent {
+
+using namespace Qt::StringLiterals;
+
+namespace {
+
+qsizetype graphemeCount(const QString &text)
+{
+    QTextBoundaryFinder finder(QTextBoundaryFinder::Grapheme, text);
+    qsizetype count = 0;
+    while (finder.toNextBoundary() > 0)
+        ++count;
+    return count;
+}
+
+// The split of RFC 3986, appendix B, which tells an absent component from an empty one.
+struct UriParts {
+    std::optional<QString> scheme;
+    std::optional<QString> authority;
+    QString path;
+    bool hasQuery = false;
+    bool hasFragment = false;
+};
+
+UriParts splitUri(const QString &text)
+{
+    static const QRegularExpression pattern(u"^(([^:/?#]+):)?(//([^/?#]*))?([^?#]*)(\\?([^#]*))?(#(.*))?$"_s,
+        QRegularExpression::DotMatchesEverythingOption);
+    const QRegularExpressionMatch m = pattern.match(text);
+    UriParts parts;
+    if (m.capturedStart(1) >= 0)
+        parts.scheme = m.captured(2);
+    if (m.capturedStart(3) >= 0)
+        parts.authority = m.captured(4);
+    parts.path = m.captured(5);
+    parts.hasQuery = m.capturedStart(6) >= 0;
+    parts.hasFragment = m.capturedStart(8) >= 0;
+    return parts;
+}
+
+// The host of an authority without user information: up to the port, brackets kept.
+QString hostOf(const QString &authority)
+{
+    if (authority.startsWith(u'[')) {
+        const qsizetype close = authority.indexOf(u']');
+        return close < 0 ? QString() : authority.left(close + 1);
+    }
+    const qsizetype colon = authority.lastIndexOf(u':');
+    return colon < 0 ? authority : authority.left(colon);
+}
+
+} // namespace
+
+QString description(SetupError error)
+{
+    switch (error) {
+    case SetupError::Invalid:
+        return u"Choose a macOS enrollment JSON downloaded from Pelk."_s;
+    case SetupError::Expired:
+        return u"This file has expired. Download a new enrollment file from Pelk."_s;
+    }
+    return QString();
+}
+
+bool isServerAddress(const QString &text)
+{
+    // QUrl in strict mode stands for the RFC 3986 parse; the split below reads the pieces
+    // exactly as written, since QUrl does not tell an empty user or port from an absent one.
+    if (!QUrl(text, QUrl::StrictMode).isValid())
+        return false;
+    const UriParts parts = splitUri(text);
+    if (parts.scheme != u"https"_s || !parts.authority)
+        return false;
+    if (hostOf(*parts.authority).isEmpty())
+        return false;
+    if (parts.authority->contains(u'@') || parts.hasQuery || parts.hasFragment)
+        return false;
+    return parts.path.isEmpty() || parts.path == u"/"_s;
+}
+
+std::optional<SetupError> checkProfile(const Profile &p, const QDateTime &now)
+{
+    if (p.format != kEnrollmentFormat || p.version != kEnrollmentVersion || p.role != kEnrollmentRole
+        || p.platform != kEnrollmentPlatform || p.deviceID <= 0 || !isServerAddress(p.baseURL)
+        || graphemeCount(p.enrollmentToken) < kMinTokenCharacters)
+        return SetupError::Invalid;
+    const std::optional<QDateTime> expiry = timestamp(p.expiresAt);
+    if (!expiry || !(*expiry > now))
+        return SetupError::Expired;
+    return std::nullopt;
+}
+
+EnrollmentCheck checkEnrollmentFile(const QString &path, const QDateTime &now)
+{
+    // Examine before reading: a symbolic link, a directory or a device is not a regular file.
+    struct stat info { };
+    if (path.isEmpty() || ::lstat(QFile::encodeName(path).constData(), &info) != 0)
+        return { std::nullopt, QString(texts::kUnreadableFile) };
+    if (!S_ISREG(info.st_mode) || info.st_size > kMaxEnrollmentBytes)
+        return { std::nullopt, description(SetupError::Invalid) };
+
+    const std::optional<QByteArray> bytes = readAgentFile(path, kMaxEnrollmentBytes);
+    if (!bytes)
+        return { std::nullopt, QString(texts::kUnreadableFile) };
+    std::optional<Profile> profile = Profile::decode(*bytes);
+    if (!profile)
+        return { std::nullopt, QString(texts::kUnreadableFile) };
+    if (const std::optional<SetupError> error = checkProfile(*profile, now))
+        return { std::nullopt, description(*error) };
+    return { SelectedEnrollment { std::move(*profile), *bytes }, QString() };
+}
+
+QString shellQuote(const QString &text)
+{
+    QString quoted = text;
+    quoted.replace(u'\'', u"'\\''"_s);
+    return u'\'' + quoted + u'\'';
+}
+
+QString sha256Hex(const QByteArray &bytes)
+{
+    return QString::fromLatin1(QCryptographicHash::hash(bytes, QCryptographicHash::Sha256).toHex());
+}
+
+QString helperCommandLine(const QString &helperPath, const QString &copyPath, const QString &digest)
+{
+    return shellQuote(helperPath) + u' ' + kHelperImportArgument + u' ' + shellQuote(copyPath) + u' '
+        + kHelperDigestArgument + u' ' + shellQuote(digest);
+}
+
+QString temporaryCopyPath(const QString &dir)
+{
+    return dir + u"/pelk-enrollment-" + QUuid::createUuid().toString(QUuid::WithoutBraces).toUpper() + u".json";
+}
+
+} // namespace pelk::agent

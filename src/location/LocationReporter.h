@@ -1,0 +1,92 @@
+#pragma once
+
+#include "platform/LocationService.h"
+
+#include <QDateTime>
+#include <QObject>
+#include <QString>
+
+#include <functional>
+#include <optional>
+
+namespace pelk::platform {
+class Clock;
+class Environment;
+} // namespace pelk::platform
+
+namespace pelk::location {
+
+// Status words written to the location file, and the sentence shown with each.
+namespace words {
+inline constexpr QLatin1StringView kServicesDisabled { "services_disabled" };
+inline constexpr QLatin1StringView kDenied { "denied" };
+inline constexpr QLatin1StringView kNotDetermined { "not_determined" };
+inline constexpr QLatin1StringView kAvailable { "available" };
+inline constexpr QLatin1StringView kUnavailable { "unavailable" };
+} // namespace words
+
+namespace messages {
+inline constexpr QStringView kServicesDisabled { u"Location Services are off. Enable them in System Settings." };
+inline constexpr QStringView kDeniedLong {
+    u"Location access is off. Allow Pelk Agent in System Settings \u2192 Privacy & Security \u2192 Location Services."
+};
+inline constexpr QStringView kDeniedShort { u"Location access is off. Allow Pelk Agent in System Settings." };
+inline constexpr QStringView kNotDetermined { u"Allow Pelk Agent to report this device\u2019s location." };
+inline constexpr QStringView kAvailable { u"Location reporting is on." };
+inline constexpr QStringView kUnavailable {
+    u"Waiting for a location from macOS. Battery and device health still report normally."
+};
+} // namespace messages
+
+// While the device is enrolled, keeps the per-user location file up to date with a status
+// word and, when a recent enough position is held, that position.
+class LocationReporter : public QObject {
+    Q_OBJECT
+public:
+    // The least time between two requests started by update().
+    static constexpr qint64 kRequestSpacingSeconds = 60;
+    // The oldest position still reported as available.
+    static constexpr qint64 kFixLifetimeSeconds = 300;
+
+    // Takes ownership of service; clock and environment must outlive the reporter.
+    // isApplicationActive tells whether the application is the active one, the only time
+    // the permission prompt may be asked for. filePath is where the location file goes.
+    LocationReporter(platform::LocationService *service, const platform::Clock &clock,
+        const platform::Environment &environment, std::function<bool()> isApplicationActive, QString filePath,
+        QObject *parent = nullptr);
+
+    // The location file of the user running this process.
+    static QString userFilePath();
+
+    // Told after every accepted status poll whether the device is enrolled.
+    void update(bool enrolled);
+    // The application became active: ask at once, without the spacing of update().
+    void foregrounded();
+    // The location button: ask again for permission if never answered, else open the settings.
+    Q_INVOKABLE void enableOrOpenSettings();
+
+    // Told the sentence of every publication.
+    void setOnStatus(std::function<void(const QString &)> onStatus) { m_onStatus = std::move(onStatus); }
+
+    bool isActive() const { return m_active; }
+
+private:
+    void request();
+    void publishFix();
+    void publish(QLatin1StringView status, QStringView message, const std::optional<platform::LocationFix> &fix);
+    void locationsUpdated(const QList<platform::LocationFix> &locations);
+    void failed(platform::LocationService::Failure failure);
+
+    platform::LocationService *m_service;
+    const platform::Clock &m_clock;
+    const platform::Environment &m_environment;
+    std::function<bool()> m_isApplicationActive;
+    QString m_filePath;
+    bool m_active = false;
+    bool m_requestedPermission = false;
+    std::optional<QDateTime> m_lastRequest; // absent: the distant past
+    std::optional<platform::LocationFix> m_fix;
+    std::function<void(const QString &)> m_onStatus;
+};
+
+} // namespace pelk::location

@@ -1,0 +1,157 @@
+#include "platform/linux/GeoclueLocationService.h"
+
+#include <QDBusConnection>
+#include <QDBusConnectionInterface>
+#include <QGeoPositionInfo>
+#include <QProcess>
+#include <QStandardPaths>
+#include <QVariantMap>
+
+#include <cmath>
+
+namespace pelk::platform {
+
+using namespace Qt::StringLiterals;
+
+namespace {
+
+const QString kGeoclueService = u"org.freedesktop.GeoClue2"_s;
+// Long enough for a cold start of Wi-Fi positioning, short enough to notice a dead service.
+constexpr int kRequestTimeoutMs = 60000;
+constexpr qint64 kReprobeSeconds = 60;
+
+bool geoclueReachable()
+{
+    QDBusConnection bus = QDBusConnection::systemBus();
+    if (!bus.isConnected() || !bus.interface())
+        return false;
+    QDBusConnectionInterface *daemon = bus.interface();
+    if (daemon->isServiceRegistered(kGeoclueService))
+        return true;
+    const QDBusReply<QStringList> activatable = daemon->activatableServiceNames();
+    return activatable.isValid() && activatable.value().contains(kGeoclueService);
+}
+
+} // namespace
+
+GeoclueLocationService::GeoclueLocationService(QString desktopId, QObject *parent)
+    : LocationService(parent), m_desktopId(std::move(desktopId))
+{
+}
+
+QGeoPositionInfoSource *GeoclueLocationService::source()
+{
+    if (!m_sourceTried) {
+        m_sourceTried = true;
+        m_source = QGeoPositionInfoSource::createSource(
+            u"geoclue2"_s, QVariantMap { { u"desktopId"_s, m_desktopId } }, this);
+        if (m_source) {
+            // About a hundred metres is enough: street level rather than exact.
+            m_source->setPreferredPositioningMethods(QGeoPositionInfoSource::NonSatellitePositioningMethods);
+            connect(m_source, &QGeoPositionInfoSource::positionUpdated, this, &GeoclueLocationService::positionUpdated);
+            connect(m_source, &QGeoPositionInfoSource::errorOccurred, this, &GeoclueLocationService::errorOccurred);
+        }
+    }
+    return m_source;
+}
+
+bool GeoclueLocationService::desktopFileInstalled() const
+{
+    return !QStandardPaths::locate(QStandardPaths::ApplicationsLocation, m_desktopId + u".desktop"_s).isEmpty();
+}
+
+bool GeoclueLocationService::servicesEnabled()
+{
+    if (!geoclueReachable() || !source())
+        return false;
+    // GeoClue offers no accuracy at all when location is switched off for the computer; a
+    // failed read of that level is not an answer about this application's access.
+    m_checkingServices = true;
+    const bool enabled = m_source->supportedPositioningMethods() != QGeoPositionInfoSource::NoPositioningMethods;
+    m_checkingServices = false;
+    return enabled;
+}
+
+LocationService::Authorization GeoclueLocationService::authorization()
+{
+    if (!desktopFileInstalled())
+        return Authorization::Denied;
+    if (m_answer == Authorization::Denied && source()) {
+        const QDateTime now = QDateTime::currentDateTimeUtc();
+        if (!m_lastProbe.isValid() || m_lastProbe.secsTo(now) >= kReprobeSeconds) {
+            m_lastProbe = now;
+            startRequest();
+        }
+    }
+    return m_answer;
+}
+
+void GeoclueLocationService::requestAuthorization()
+{
+    // Starting a client is what makes the desktop's agent ask.
+    startRequest();
+}
+
+void GeoclueLocationService::requestLocation()
+{
+    startRequest();
+}
+
+void GeoclueLocationService::stopUpdatingLocation()
+{
+    // Only one-shot requests are made; an answer that arrives late is ignored by the reporter.
+}
+
+void GeoclueLocationService::startRequest()
+{
+    if (QGeoPositionInfoSource *s = source())
+        s->requestUpdate(kRequestTimeoutMs);
+}
+
+void GeoclueLocationService::openLocationSettings()
+{
+    // Only GNOME has a location privacy page to open; other desktops get nothing.
+    const QString desktops = qEnvironmentVariable("XDG_CURRENT_DESKTOP");
+    if (!desktops.split(u':').contains(u"GNOME"_s, Qt::CaseInsensitive))
+        return;
+    const QString program = QStandardPaths::findExecutable(u"gnome-control-center"_s);
+    if (!program.isEmpty())
+        QProcess::startDetached(program, { u"location"_s });
+}
+
+void GeoclueLocationService::positionUpdated(const QGeoPositionInfo &info)
+{
+    if (m_answer != Authorization::Authorized) {
+        m_answer = Authorization::Authorized;
+        Q_EMIT authorizationChanged();
+    }
+    LocationFix fix;
+    fix.latitude = info.coordinate().latitude();
+    fix.longitude = info.coordinate().longitude();
+    fix.horizontalAccuracy = info.hasAttribute(QGeoPositionInfo::HorizontalAccuracy)
+        ? info.attribute(QGeoPositionInfo::HorizontalAccuracy)
+        : -1;
+    if (!info.coordinate().isValid())
+        fix.horizontalAccuracy = -1;
+    fix.timestamp = info.timestamp().toUTC();
+    Q_EMIT locationsUpdated({ fix });
+}
+
+void GeoclueLocationService::errorOccurred(QGeoPositionInfoSource::Error error)
+{
+    if (m_checkingServices)
+        return;
+    if (error != QGeoPositionInfoSource::AccessError) {
+        Q_EMIT failed(Failure::Other);
+        return;
+    }
+    if (m_answer != Authorization::Denied) {
+        m_answer = Authorization::Denied;
+        m_lastProbe = QDateTime::currentDateTimeUtc();
+        Q_EMIT authorizationChanged();
+        return;
+    }
+    Q_EMIT failed(Failure::Denied);
+}
+
+} // namespace pelk::platform

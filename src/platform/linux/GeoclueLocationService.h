@@ -1,0 +1,44 @@
+#pragma once
+
+#include "platform/LocationService.h"
+
+#include <QDateTime>
+#include <QGeoPositionInfoSource>
+#include <QString>
+
+namespace pelk::platform {
+
+// The location service of a Linux desktop: GeoClue 2 through Qt Positioning. GeoClue has no
+// permission state a client can read: the desktop's agent answers when a client starts. So
+// access is not determined until the first request, authorized once a position came and
+// denied once GeoClue refused; a refusal is probed again quietly at most once a minute so
+// that a change in the settings is noticed. GeoClue refuses a desktop id without an
+// installed .desktop file, so that case is denied from the start.
+class GeoclueLocationService final : public LocationService {
+    Q_OBJECT
+public:
+    explicit GeoclueLocationService(QString desktopId, QObject *parent = nullptr);
+
+    bool servicesEnabled() override;
+    Authorization authorization() override;
+    void requestAuthorization() override;
+    void requestLocation() override;
+    void stopUpdatingLocation() override;
+    void openLocationSettings() override;
+
+private:
+    QGeoPositionInfoSource *source();
+    bool desktopFileInstalled() const;
+    void startRequest();
+    void positionUpdated(const QGeoPositionInfo &info);
+    void errorOccurred(QGeoPositionInfoSource::Error error);
+
+    QString m_desktopId;
+    QGeoPositionInfoSource *m_source = nullptr;
+    bool m_sourceTried = false;
+    bool m_checkingServices = false;
+    Authorization m_answer = Authorization::NotDetermined;
+    QDateTime m_lastProbe;
+};
+
+} // namespace pelk::platform
