@@ -22,7 +22,7 @@ packages=(
   dbus dbus-x11 policykit-1 passwd
   # tests and demo
   xvfb xauth x11-utils x11-xserver-utils xdotool imagemagick python3-dbusmock python3-gi
-  fonts-dejavu-core
+  fonts-dejavu-core openbox xserver-xephyr
 )
 
 missing=()

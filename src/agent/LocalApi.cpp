@@ -1,0 +1,122 @@
+#include "agent/LocalApi.h"
+
+#include "agent/AgentBoundary.h"
+
+#include <QJsonDocument>
+#include <QNetworkProxy>
+#include <QNetworkReply>
+#include <QPointer>
+#include <QTimer>
+
+namespace pelk::agent {
+
+using namespace Qt::StringLiterals;
+
+namespace {
+
+bool allAsciiDigits(QStringView text)
+{
+    if (text.isEmpty())
+        return false;
+    for (const QChar c : text) {
+        if (c < u'0' || c > u'9')
+            return false;
+    }
+    return true;
+}
+
+} // namespace
+
+std::optional<QUrl> lockEndpointUrl(const QString &storedUrl, QStringView endpoint)
+{
+    const QUrl parsed(storedUrl, QUrl::StrictMode);
+    if (!parsed.isValid())
+        return std::nullopt;
+    // QUrl lower-cases schemes and rewrites IPv4 shorthands ("127.1"), so the exact
+    // comparisons are made on the text as the agent wrote it.
+    const QString schemePrefix = QString(kApiScheme) + u"://"_s;
+    if (!storedUrl.startsWith(schemePrefix, Qt::CaseSensitive))
+        return std::nullopt;
+    const QStringView rest = QStringView(storedUrl).mid(schemePrefix.size());
+    qsizetype end = 0;
+    while (end < rest.size() && rest[end] != u'/' && rest[end] != u'?' && rest[end] != u'#')
+        ++end;
+    const QStringView authority = rest.left(end);
+    if (authority.contains(u'@'))
+        return std::nullopt;
+    const qsizetype colon = authority.lastIndexOf(u':');
+    if (colon < 0 || authority.left(colon) != QString(kApiHost))
+        return std::nullopt;
+    const QStringView portText = authority.mid(colon + 1);
+    if (!allAsciiDigits(portText) || portText.size() > 5)
+        return std::nullopt;
+    const int port = portText.toInt();
+    if (port <= 0 || port > 65535 || parsed.port() != port)
+        return std::nullopt;
+    const QUrl target(
+        QString(kApiScheme) + u"://"_s + QString(kApiHost) + u':' + QString::number(port) + u'/' + endpoint.toString(),
+        QUrl::StrictMode);
+    if (!target.isValid())
+        return std::nullopt;
+    return target;
+}
+
+std::optional<QNetworkRequest> localApiRequest(const QUrl &url, const QString &session)
+{
+    for (const QChar c : session) {
+        if (c.unicode() < 0x20 || c.unicode() == 0x7f)
+            return std::nullopt;
+    }
+    QNetworkRequest request(url);
+    request.setRawHeader(QByteArray(kContentTypeHeader.data(), kContentTypeHeader.size()),
+        QByteArray(kJsonContentType.data(), kJsonContentType.size()));
+    request.setRawHeader(QByteArray(kSessionHeader.data(), kSessionHeader.size()), session.toUtf8());
+    request.setTransferTimeout(kApiTimeoutMs);
+    request.setAttribute(QNetworkRequest::CacheLoadControlAttribute, QNetworkRequest::AlwaysNetwork);
+    request.setAttribute(QNetworkRequest::CacheSaveControlAttribute, false);
+    // A redirect would carry the session and the PIN elsewhere; it counts as a non-200 answer.
+    request.setAttribute(QNetworkRequest::RedirectPolicyAttribute, QNetworkRequest::ManualRedirectPolicy);
+    request.setAttribute(QNetworkRequest::Http2AllowedAttribute, false);
+    return request;
+}
+
+bool isLocalApiSuccess(const QNetworkReply &reply)
+{
+    const QVariant status = reply.attribute(QNetworkRequest::HttpStatusCodeAttribute);
+    return reply.error() == QNetworkReply::NoError && status.isValid() && status.toInt() == 200;
+}
+
+QByteArray jsonBody(const QJsonObject &members)
+{
+    return QJsonDocument(members).toJson(QJsonDocument::Compact);
+}
+
+NetworkApiRequester::NetworkApiRequester(QObject *parent) : QObject(parent)
+{
+    // The API is on loopback; a proxy from the environment must never see the session or a PIN.
+    m_manager.setProxy(QNetworkProxy::NoProxy);
+    m_manager.setAutoDeleteReplies(false);
+}
+
+void NetworkApiRequester::post(const QNetworkRequest &request, const QByteArray &body, Completion done)
+{
+    QNetworkReply *reply = m_manager.post(request, body);
+    // The answer's body is never examined: drop it as it arrives so a chatty peer costs nothing.
+    connect(reply, &QNetworkReply::readyRead, reply, [reply] { reply->skip(reply->bytesAvailable()); });
+    // The transfer timeout only measures silence; a peer trickling bytes is cut off too.
+    auto *deadline = new QTimer(reply);
+    deadline->setSingleShot(true);
+    connect(deadline, &QTimer::timeout, reply, [reply] { reply->abort(); });
+    deadline->start(kApiTimeoutMs);
+    connect(reply, &QNetworkReply::finished, this, [this, reply, done = std::move(done)]() mutable {
+        if (!done)
+            return;
+        const bool success = isLocalApiSuccess(*reply);
+        reply->deleteLater();
+        // Queued, so a completion never runs inside post() even if the reply failed at once.
+        QMetaObject::invokeMethod(
+            this, [done = std::move(done), success] { done(success); }, Qt::QueuedConnection);
+    });
+}
+
+} // namespace pelk::agent

@@ -1,0 +1,54 @@
+#pragma once
+
+#include <QByteArray>
+#include <QJsonObject>
+#include <QNetworkAccessManager>
+#include <QNetworkRequest>
+#include <QObject>
+#include <QString>
+#include <QUrl>
+
+#include <functional>
+#include <optional>
+
+class QNetworkReply;
+
+namespace pelk::agent {
+
+// The lock's address rule for the local agent API: the stored base address must be exactly
+// http on 127.0.0.1 with a port and no user information; its path, query and fragment are
+// dropped and the endpoint goes directly under the root. Nothing when any check fails.
+std::optional<QUrl> lockEndpointUrl(const QString &storedUrl, QStringView endpoint);
+
+// The parts every local API request shares (lock and support): JSON content type, the
+// session header, the 4-second timeout, no cache, no redirects, no proxy. Nothing when the
+// session cannot travel in a header unchanged (control characters would split the request).
+std::optional<QNetworkRequest> localApiRequest(const QUrl &url, const QString &session);
+
+// Only a real HTTP answer with status 200 is a success; errors and every other status fail.
+bool isLocalApiSuccess(const QNetworkReply &reply);
+
+// A body as a compact JSON object, members as given.
+QByteArray jsonBody(const QJsonObject &members);
+
+// Sends POST requests to the local agent API. The completion always runs later on the
+// calling (main) thread, exactly once, never from inside post().
+class ApiRequester {
+public:
+    using Completion = std::function<void(bool success)>;
+    virtual ~ApiRequester() = default;
+    virtual void post(const QNetworkRequest &request, const QByteArray &body, Completion done) = 0;
+};
+
+// The real requester: one network manager for the process, no retries.
+class NetworkApiRequester : public QObject, public ApiRequester {
+    Q_OBJECT
+public:
+    explicit NetworkApiRequester(QObject *parent = nullptr);
+    void post(const QNetworkRequest &request, const QByteArray &body, Completion done) override;
+
+private:
+    QNetworkAccessManager m_manager;
+};
+
+} // namespace pelk::agent

@@ -1,0 +1,246 @@
+import QtQuick
+import Pelk.Brand
+
+// The lock screen: icon, title, the administrator's message, PIN dots, keypad and status.
+// Its only way out is pad.submit(); it never closes its window.
+Rectangle {
+    id: view
+    objectName: "lockView"
+
+    required property QtObject pad
+    property string pin: ""
+    property bool failed: false
+    property bool busy: false
+    property bool shake: false
+    readonly property bool typing: field.activeFocus
+    readonly property int digits: pad.length(pin)
+
+    color: Qt.rgba(0.07, 0.09, 0.13, 1)
+
+    function focusField() {
+        field.forceActiveFocus()
+    }
+    function setPin(text) {
+        field.text = text
+        pin = pad.filter(field.text)
+    }
+    function unlock() {
+        if (busy || digits < pad.minLength)
+            return
+        busy = true
+        pad.submit(pin)
+    }
+    function press(k) {
+        focusField()
+        if (k === "del") {
+            if (pin.length > 0)
+                setPin(pad.dropLast(pin))
+        } else if (k === "go") {
+            unlock()
+        } else if (digits < pad.maxLength) {
+            setPin(pin + k)
+            failed = false
+        }
+    }
+
+    Connections {
+        target: view.pad
+        function onAnswered(accepted) {
+            view.busy = false
+            view.setPin("")
+            view.failed = !accepted
+            view.focusField()
+            if (!accepted) {
+                view.shake = true
+                shakeAnimation.restart()
+                shakeReset.restart()
+            }
+        }
+    }
+
+    Keys.onEscapePressed: event => event.accepted = true
+    Component.onCompleted: focusField()
+
+    MouseArea {
+        anchors.fill: parent
+        onClicked: view.focusField()
+    }
+
+    Column {
+        id: stack
+        anchors.centerIn: parent
+        width: Math.min(680, view.width)
+        padding: 40
+        spacing: 22
+
+        readonly property real innerWidth: width - leftPadding - rightPadding
+
+        Image {
+            anchors.horizontalCenter: parent.horizontalCenter
+            width: 56
+            height: 56
+            sourceSize: Qt.size(112, 112)
+            source: "image://pelkicon/lock.shield.fill/" + Brand.terracotta.toString().slice(1)
+        }
+
+        Text {
+            anchors.horizontalCenter: parent.horizontalCenter
+            width: Math.min(implicitWidth, stack.innerWidth)
+            text: "This device is managed and locked"
+            color: "white"
+            font: Brand.font(30, Font.DemiBold)
+            horizontalAlignment: Text.AlignHCenter
+            wrapMode: Text.Wrap
+        }
+
+        Text {
+            anchors.horizontalCenter: parent.horizontalCenter
+            width: stack.innerWidth
+            text: view.pad.message !== "" ? view.pad.message : "Contact your IT administrator for an unlock PIN."
+            textFormat: Text.PlainText
+            color: "white"
+            opacity: 0.8
+            horizontalAlignment: Text.AlignHCenter
+            wrapMode: Text.Wrap
+        }
+
+        Text {
+            anchors.horizontalCenter: parent.horizontalCenter
+            text: "Enter unlock PIN"
+            color: "white"
+            opacity: 0.7
+            font: Brand.font(13, Font.Medium)
+        }
+
+        Item {
+            id: dotsArea
+            anchors.horizontalCenter: parent.horizontalCenter
+            width: dots.width
+            height: dots.height
+
+            Accessible.role: Accessible.StaticText
+            Accessible.name: "Unlock PIN, " + view.digits + " digits entered"
+
+            // The row's whole rectangle takes a click to bring the keyboard back.
+            MouseArea {
+                anchors.fill: parent
+                onClicked: view.focusField()
+            }
+
+        Row {
+            id: dots
+            objectName: "dotRow"
+            spacing: 14
+            topPadding: 6
+            bottomPadding: 6
+            transform: Translate { id: shift; x: 0 }
+
+            Repeater {
+                objectName: "dots"
+                model: Math.max(6, view.digits)
+                Rectangle {
+                    required property int index
+                    width: 14
+                    height: 14
+                    radius: 7
+                    antialiasing: true
+                    color: index < view.digits ? "white" : "transparent"
+                    border.width: 1.5
+                    border.color: Qt.rgba(1, 1, 1, view.failed ? 0.9 : 0.55)
+                    Accessible.ignored: true
+                }
+            }
+
+            SequentialAnimation {
+                id: shakeAnimation
+                // Three runs of a quarter of the default 0.35 s, reversing each time.
+                NumberAnimation { target: shift; property: "x"; to: -8; duration: 88; easing.type: Easing.InOutQuad }
+                NumberAnimation { target: shift; property: "x"; to: 0; duration: 88; easing.type: Easing.InOutQuad }
+                NumberAnimation { target: shift; property: "x"; to: -8; duration: 88; easing.type: Easing.InOutQuad }
+            }
+        }
+        }
+
+        TextInput {
+            id: field
+            objectName: "pinField"
+            anchors.horizontalCenter: parent.horizontalCenter
+            width: 1
+            height: 1
+            opacity: 0.01
+            enabled: !view.busy
+            color: "transparent"
+            selectionColor: "transparent"
+            selectedTextColor: "transparent"
+            cursorVisible: false
+            Accessible.ignored: true
+
+            onTextChanged: {
+                const filtered = view.pad.filter(text)
+                if (filtered !== text)
+                    text = filtered
+                if (view.pin !== filtered)
+                    view.pin = filtered
+                if (filtered !== "")
+                    view.failed = false
+            }
+            Keys.onReturnPressed: view.unlock()
+            Keys.onEnterPressed: view.unlock()
+            Keys.onEscapePressed: event => event.accepted = true
+        }
+
+        Column {
+            anchors.horizontalCenter: parent.horizontalCenter
+            spacing: 12
+            Repeater {
+                model: [["1", "2", "3"], ["4", "5", "6"], ["7", "8", "9"], ["del", "0", "go"]]
+                Row {
+                    required property var modelData
+                    anchors.horizontalCenter: parent.horizontalCenter
+                    spacing: 18
+                    Repeater {
+                        model: parent.modelData
+                        PinKey {
+                            required property string modelData
+                            objectName: "key-" + modelData
+                            key: modelData
+                            enabled: !view.busy && (modelData !== "go" || view.digits >= view.pad.minLength)
+                            opacity: modelData === "go" && view.digits < view.pad.minLength ? 0.4 : 1
+                            onClicked: view.press(modelData)
+                        }
+                    }
+                }
+            }
+        }
+
+        Text {
+            id: status
+            objectName: "status"
+            anchors.horizontalCenter: parent.horizontalCenter
+            font: Brand.font(13)
+            text: view.busy ? "Checking\u2026"
+                : view.failed ? "PIN not accepted. Wait a moment and try again, or contact IT." : " "
+            color: view.busy ? Qt.rgba(1, 1, 1, 0.7) : view.failed ? "#ff9500" : "white"
+        }
+
+        Text {
+            anchors.horizontalCenter: parent.horizontalCenter
+            width: Math.min(implicitWidth, stack.innerWidth)
+            text: "Pelk Agent \u00b7 Your administrator can also unlock this device remotely."
+            font: Brand.font(12)
+            color: "#8e8e93"
+            horizontalAlignment: Text.AlignHCenter
+            wrapMode: Text.Wrap
+        }
+    }
+
+    Timer {
+        id: shakeReset
+        interval: 350
+        onTriggered: {
+            shakeAnimation.stop()
+            shift.x = 0
+            view.shake = false
+        }
+    }
+}

@@ -1,0 +1,143 @@
+#include "lock/ManagedLockController.h"
+
+#include "agent/AgentFile.h"
+#include "agent/LocalApi.h"
+#include "platform/DesktopLockdown.h"
+
+#include <QPointer>
+
+namespace pelk::lock {
+
+using namespace Qt::StringLiterals;
+
+namespace {
+
+constexpr int kRefreshIntervalMs = 1000;
+
+// A new lock command or a new administrator's message starts the lock screens afresh;
+// locked, url and session changes alone do not.
+bool isNewRecord(const std::optional<LockState> &held, const LockState &read)
+{
+    return !held || held->commandUuid != read.commandUuid || held->message != read.message;
+}
+
+} // namespace
+
+ManagedLockController::ManagedLockController(LockScreens &screens, platform::DesktopLockdown &lockdown,
+    agent::ApiRequester &requester, QString lockFilePath, QObject *parent)
+    : QObject(parent), m_screens(screens), m_lockdown(lockdown), m_requester(requester),
+      m_lockFilePath(std::move(lockFilePath))
+{
+    m_timer.setInterval(kRefreshIntervalMs);
+    connect(&m_timer, &QTimer::timeout, this, &ManagedLockController::refresh);
+}
+
+ManagedLockController::~ManagedLockController() = default;
+
+void ManagedLockController::start()
+{
+    refresh();
+    m_timer.start();
+}
+
+void ManagedLockController::refresh()
+{
+    const std::optional<QByteArray> bytes = agent::readAgentFile(m_lockFilePath);
+    if (!bytes || bytes->isEmpty())
+        return;
+    std::optional<LockState> read = LockState::decode(*bytes);
+    if (!read)
+        return;
+
+    const bool isNew = isNewRecord(m_state, *read);
+    const bool wasLocked = isLocked();
+    m_state = std::move(read);
+    if (wasLocked != isLocked())
+        Q_EMIT lockedChanged();
+
+    if (!m_state->locked) {
+        if (!m_windows.empty()) {
+            closeWindows();
+            m_lockdown.restore();
+        }
+        return;
+    }
+
+    if (m_windows.empty())
+        m_lockdown.saveState();
+    const QList<QRect> screens = m_screens.screens();
+    if (isNew || m_windows.size() != static_cast<size_t>(screens.size())) {
+        closeWindows();
+        showWindows();
+    }
+    if (m_windows.empty())
+        showWindows();
+
+    const QList<QRect> fresh = m_screens.screens();
+    for (size_t i = 0; i < m_windows.size() && i < static_cast<size_t>(fresh.size()); ++i) {
+        m_windows[i]->setFrame(fresh[static_cast<qsizetype>(i)]);
+        m_windows[i]->orderFront();
+    }
+    if (!m_windows.empty())
+        m_windows.front()->makeKeyAndOrderFront();
+    // The grabs go to the key window, so they are taken once the windows are in place.
+    m_lockdown.force(m_windows.empty() ? 0 : m_windows.front()->nativeHandle());
+    m_screens.activate();
+
+    request(agent::kPresenceEndpoint, QJsonObject { { u"command_uuid"_s, m_state->commandUuid } }, [](bool) {});
+}
+
+void ManagedLockController::submit(const QString &pin, std::function<void(bool)> done)
+{
+    QPointer<ManagedLockController> self(this);
+    request(agent::kUnlockEndpoint, QJsonObject { { u"pin"_s, pin } }, [self, done = std::move(done)](bool success) {
+        if (done)
+            done(success);
+        if (success && self)
+            self->refresh();
+    });
+}
+
+void ManagedLockController::showWindows()
+{
+    const QString message = m_state ? m_state->message.value_or(QString()) : QString();
+    QPointer<ManagedLockController> self(this);
+    const PinSubmit submitAction = [self](const QString &pin, std::function<void(bool)> done) {
+        if (self)
+            self->submit(pin, std::move(done));
+    };
+    for (const QRect &frame : m_screens.screens()) {
+        if (auto window = m_screens.createWindow(frame, message, m_aboveLoginWindow, submitAction))
+            m_windows.push_back(std::move(window));
+    }
+}
+
+void ManagedLockController::closeWindows()
+{
+    // Moved out first so a window that calls back while closing sees a consistent list.
+    std::vector<std::unique_ptr<LockSurface>> closing;
+    closing.swap(m_windows);
+    closing.clear();
+}
+
+void ManagedLockController::request(QLatin1StringView endpoint, const QJsonObject &body, std::function<void(bool)> done)
+{
+    if (!m_state || !m_state->url || !m_state->session) {
+        done(false);
+        return;
+    }
+    const std::optional<QUrl> url = agent::lockEndpointUrl(*m_state->url, QString(endpoint));
+    const std::optional<QNetworkRequest> req = url ? agent::localApiRequest(*url, *m_state->session) : std::nullopt;
+    if (!req) {
+        done(false);
+        return;
+    }
+    QPointer<ManagedLockController> self(this);
+    m_requester.post(*req, agent::jsonBody(body), [self, done = std::move(done)](bool success) {
+        // Held weakly: a completion arriving after the controller is gone reports nothing.
+        if (self)
+            done(success);
+    });
+}
+
+} // namespace pelk::lock

@@ -1,0 +1,22 @@
+#pragma once
+
+#include <QtGlobal>
+
+namespace pelk::platform {
+
+// Shuts the rest of the desktop out while the lock is shown: no other window, shortcut,
+// application switcher or session end can be reached. The state from before is kept and
+// put back on restore.
+class DesktopLockdown {
+public:
+    virtual ~DesktopLockdown() = default;
+    // Remember the desktop's current state (called when the first lock window appears).
+    virtual void saveState() = 0;
+    // Take (or re-take) everything the lock needs; called every second while locked, so a
+    // grab that another client held last time is tried again. keyWindow receives the input.
+    virtual void force(quintptr keyWindow) = 0;
+    // Give everything back as saved.
+    virtual void restore() = 0;
+};
+
+} // namespace pelk::platform

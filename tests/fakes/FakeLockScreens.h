@@ -1,0 +1,66 @@
+#pragma once
+
+#include "lock/LockScreens.h"
+
+#include <QList>
+#include <QRect>
+#include <QString>
+
+#include <memory>
+#include <vector>
+
+namespace pelk::fakes {
+
+// Screens set by the test; windows recorded so tests can count them and drive their PIN pads.
+class FakeLockScreens : public lock::LockScreens {
+public:
+    struct Window {
+        QRect frame;
+        QString message;
+        bool aboveLoginWindow = false;
+        lock::PinSubmit submit;
+        int orderFronts = 0;
+        int makeKeys = 0;
+        bool open = true;
+    };
+
+    class Surface : public lock::LockSurface {
+    public:
+        Surface(std::shared_ptr<Window> w, quintptr id) : m_window(std::move(w)), m_id(id) { }
+        ~Surface() override { m_window->open = false; }
+        void setFrame(const QRect &frame) override { m_window->frame = frame; }
+        void orderFront() override { ++m_window->orderFronts; }
+        void makeKeyAndOrderFront() override { ++m_window->makeKeys; }
+        quintptr nativeHandle() const override { return m_id; }
+
+    private:
+        std::shared_ptr<Window> m_window;
+        quintptr m_id;
+    };
+
+    QList<QRect> screenList { QRect(0, 0, 1024, 768) };
+    std::vector<std::shared_ptr<Window>> created;
+    int activations = 0;
+
+    QList<QRect> screens() const override { return screenList; }
+    std::unique_ptr<lock::LockSurface> createWindow(
+        const QRect &frame, const QString &message, bool above, lock::PinSubmit submit) override
+    {
+        auto w = std::make_shared<Window>(Window { frame, message, above, std::move(submit) });
+        created.push_back(w);
+        return std::make_unique<Surface>(w, static_cast<quintptr>(created.size()) + 100);
+    }
+    void activate() override { ++activations; }
+
+    std::vector<std::shared_ptr<Window>> openWindows() const
+    {
+        std::vector<std::shared_ptr<Window>> open;
+        for (const auto &w : created) {
+            if (w->open)
+                open.push_back(w);
+        }
+        return open;
+    }
+};
+
+} // namespace pelk::fakes
