@@ -2,6 +2,10 @@
 
 #include <QDBusConnection>
 #include <QDBusConnectionInterface>
+#include <QDBusMessage>
+#include <QDBusPendingCallWatcher>
+#include <QDBusPendingReply>
+#include <QDBusVariant>
 #include <QGeoPositionInfo>
 #include <QProcess>
 #include <QStandardPaths>
@@ -19,6 +23,7 @@ const QString kGeoclueService = u"org.freedesktop.GeoClue2"_s;
 // Long enough for a cold start of Wi-Fi positioning, short enough to notice a dead service.
 constexpr int kRequestTimeoutMs = 60000;
 constexpr qint64 kReprobeSeconds = 60;
+constexpr int kQueryTimeoutMs = 5000;
 
 bool geoclueReachable()
 {
@@ -64,12 +69,33 @@ bool GeoclueLocationService::servicesEnabled()
 {
     if (!geoclueReachable() || !source())
         return false;
-    // GeoClue offers no accuracy at all when location is switched off for the computer; a
-    // failed read of that level is not an answer about this application's access.
-    m_checkingServices = true;
-    const bool enabled = m_source->supportedPositioningMethods() != QGeoPositionInfoSource::NoPositioningMethods;
-    m_checkingServices = false;
-    return enabled;
+    queryAvailableAccuracy();
+    // Until GeoClue has answered, assume it is on: the request then finds out.
+    return m_servicesOn.value_or(true);
+}
+
+void GeoclueLocationService::queryAvailableAccuracy()
+{
+    if (m_accuracyQueryPending)
+        return;
+    m_accuracyQueryPending = true;
+    QDBusMessage get = QDBusMessage::createMethodCall(
+        kGeoclueService, u"/org/freedesktop/GeoClue2/Manager"_s, u"org.freedesktop.DBus.Properties"_s, u"Get"_s);
+    get << u"org.freedesktop.GeoClue2.Manager"_s << u"AvailableAccuracyLevel"_s;
+    auto *watcher = new QDBusPendingCallWatcher(QDBusConnection::systemBus().asyncCall(get, kQueryTimeoutMs), this);
+    connect(watcher, &QDBusPendingCallWatcher::finished, this, [this](QDBusPendingCallWatcher *call) {
+        call->deleteLater();
+        m_accuracyQueryPending = false;
+        const QDBusPendingReply<QDBusVariant> reply = *call;
+        if (reply.isError())
+            return;
+        // GeoClue offers no accuracy at all (level 0) when location is off for the computer.
+        const bool on = reply.value().variant().toUInt() != 0;
+        const bool changed = m_servicesOn.value_or(true) != on;
+        m_servicesOn = on;
+        if (changed)
+            Q_EMIT authorizationChanged();
+    });
 }
 
 LocationService::Authorization GeoclueLocationService::authorization()
@@ -139,8 +165,6 @@ void GeoclueLocationService::positionUpdated(const QGeoPositionInfo &info)
 
 void GeoclueLocationService::errorOccurred(QGeoPositionInfoSource::Error error)
 {
-    if (m_checkingServices)
-        return;
     if (error != QGeoPositionInfoSource::AccessError) {
         Q_EMIT failed(Failure::Other);
         return;
