@@ -165,6 +165,14 @@ void GeoclueLocationService::positionUpdated(const QGeoPositionInfo &info)
 
 void GeoclueLocationService::errorOccurred(QGeoPositionInfoSource::Error error)
 {
+    if (error == QGeoPositionInfoSource::AccessError && m_source) {
+        // The plugin keeps its request timer running after a refusal and ignores every
+        // request until it expires: start over with a fresh source next time.
+        m_source->disconnect(this);
+        m_source->deleteLater();
+        m_source = nullptr;
+        m_sourceTried = false;
+    }
     if (error != QGeoPositionInfoSource::AccessError) {
         Q_EMIT failed(Failure::Other);
         return;
