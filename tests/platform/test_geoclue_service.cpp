@@ -66,6 +66,11 @@ private Q_SLOTS:
 
     void cleanupTestCase()
     {
+        // Without its service, the computer has no location service at all.
+        m_geoclue.kill();
+        m_geoclue.waitForFinished();
+        QTRY_VERIFY(!QDBusConnection::systemBus().interface()->isServiceRegistered(u"org.freedesktop.GeoClue2"_s));
+        QVERIFY(!GeoclueLocationService().servicesEnabled());
         m_geoclue.kill();
         m_geoclue.waitForFinished();
         m_bus.kill();
@@ -76,6 +81,14 @@ private Q_SLOTS:
     {
         setManager(u"AvailableAccuracyLevel"_s, QVariant::fromValue(8u));
         setManager(u"TestDenyStart"_s, false);
+    }
+
+    void desktopIdWithoutDesktopFileIsDenied()
+    {
+        GeoclueLocationService service(u"pelk-agent-missing"_s);
+        QCOMPARE(service.authorization(), LocationService::Authorization::Denied);
+        GeoclueLocationService installed;
+        QCOMPARE(installed.authorization(), LocationService::Authorization::NotDetermined);
     }
 
     void locationSwitchedOffForTheComputer()

@@ -12,6 +12,7 @@
 #include <QVariantMap>
 
 #include <cmath>
+#include <utility>
 
 namespace pelk::platform {
 
@@ -106,6 +107,7 @@ LocationService::Authorization GeoclueLocationService::authorization()
         const QDateTime now = QDateTime::currentDateTimeUtc();
         if (!m_lastProbe.isValid() || m_lastProbe.secsTo(now) >= kReprobeSeconds) {
             m_lastProbe = now;
+            m_quietProbe = true;
             startRequest();
         }
     }
@@ -147,6 +149,7 @@ void GeoclueLocationService::openLocationSettings()
 
 void GeoclueLocationService::positionUpdated(const QGeoPositionInfo &info)
 {
+    m_quietProbe = false;
     if (m_answer != Authorization::Authorized) {
         m_answer = Authorization::Authorized;
         Q_EMIT authorizationChanged();
@@ -165,6 +168,7 @@ void GeoclueLocationService::positionUpdated(const QGeoPositionInfo &info)
 
 void GeoclueLocationService::errorOccurred(QGeoPositionInfoSource::Error error)
 {
+    const bool quiet = std::exchange(m_quietProbe, false);
     if (error == QGeoPositionInfoSource::AccessError && m_source) {
         // The plugin keeps its request timer running after a refusal and ignores every
         // request until it expires: start over with a fresh source next time.
@@ -173,6 +177,9 @@ void GeoclueLocationService::errorOccurred(QGeoPositionInfoSource::Error error)
         m_source = nullptr;
         m_sourceTried = false;
     }
+    // The quiet probe only looks for access granted; its failures say nothing new.
+    if (quiet)
+        return;
     if (error != QGeoPositionInfoSource::AccessError) {
         Q_EMIT failed(Failure::Other);
         return;

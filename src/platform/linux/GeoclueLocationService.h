@@ -47,6 +47,7 @@ private:
     std::optional<bool> m_servicesOn; // unknown until GeoClue first answers
     Authorization m_answer = Authorization::NotDetermined;
     QDateTime m_lastProbe;
+    bool m_quietProbe = false;
 };
 
 } // namespace pelk::platform
