@@ -1,3 +1,4 @@
+#include "fakes/FakeClock.h"
 #include "platform/linux/GeoclueLocationService.h"
 
 #include <QDBusConnection>
@@ -137,6 +138,29 @@ private Q_SLOTS:
         QTRY_COMPARE(failed.count(), 1);
         QCOMPARE(failed.at(0).at(0).value<LocationService::Failure>(), LocationService::Failure::Denied);
         QCOMPARE(changed.count(), 1);
+    }
+
+    void accessGrantedLaterIsNoticed()
+    {
+        setManager(u"TestDenyStart"_s, true);
+        pelk::fakes::FakeClock clock;
+        GeoclueLocationService service(QString(GeoclueLocationService::kDefaultDesktopId), &clock);
+        QSignalSpy changed(&service, &LocationService::authorizationChanged);
+        QSignalSpy failed(&service, &LocationService::failed);
+        service.requestLocation();
+        QTRY_COMPARE(changed.count(), 1);
+        // Within the minute nothing is asked; after it, a quiet probe whose refusal says nothing.
+        clock.advance(59);
+        QCOMPARE(service.authorization(), LocationService::Authorization::Denied);
+        clock.advance(1);
+        QCOMPARE(service.authorization(), LocationService::Authorization::Denied);
+        // Allowed in the settings: the next probe finds out and says so.
+        setManager(u"TestDenyStart"_s, false);
+        clock.advance(60);
+        QCOMPARE(service.authorization(), LocationService::Authorization::Denied);
+        QTRY_COMPARE(changed.count(), 2);
+        QCOMPARE(service.authorization(), LocationService::Authorization::Authorized);
+        QCOMPARE(failed.count(), 0);
     }
 };
 

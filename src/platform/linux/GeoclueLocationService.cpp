@@ -40,8 +40,8 @@ bool geoclueReachable()
 
 } // namespace
 
-GeoclueLocationService::GeoclueLocationService(QString desktopId, QObject *parent)
-    : LocationService(parent), m_desktopId(std::move(desktopId))
+GeoclueLocationService::GeoclueLocationService(QString desktopId, const Clock *clock, QObject *parent)
+    : LocationService(parent), m_desktopId(std::move(desktopId)), m_clock(clock ? *clock : m_systemClock)
 {
 }
 
@@ -104,7 +104,7 @@ LocationService::Authorization GeoclueLocationService::authorization()
     if (!desktopFileInstalled())
         return Authorization::Denied;
     if (m_answer == Authorization::Denied && source()) {
-        const QDateTime now = QDateTime::currentDateTimeUtc();
+        const QDateTime now = m_clock.now();
         if (!m_lastProbe.isValid() || m_lastProbe.secsTo(now) >= kReprobeSeconds) {
             m_lastProbe = now;
             m_quietProbe = true;
@@ -186,7 +186,7 @@ void GeoclueLocationService::errorOccurred(QGeoPositionInfoSource::Error error)
     }
     if (m_answer != Authorization::Denied) {
         m_answer = Authorization::Denied;
-        m_lastProbe = QDateTime::currentDateTimeUtc();
+        m_lastProbe = m_clock.now();
         Q_EMIT authorizationChanged();
         return;
     }

@@ -1,5 +1,6 @@
 #pragma once
 
+#include "platform/Clock.h"
 #include "platform/LocationService.h"
 
 #include <QDateTime>
@@ -23,7 +24,9 @@ public:
     // The desktop id names the application's .desktop file, without its extension.
     static constexpr QLatin1StringView kDefaultDesktopId { "pelk-agent" };
 
-    explicit GeoclueLocationService(QString desktopId = QString(kDefaultDesktopId), QObject *parent = nullptr);
+    // clock, when given, must outlive the service; the system clock otherwise.
+    explicit GeoclueLocationService(
+        QString desktopId = QString(kDefaultDesktopId), const Clock *clock = nullptr, QObject *parent = nullptr);
 
     bool servicesEnabled() override;
     Authorization authorization() override;
@@ -41,6 +44,8 @@ private:
     void errorOccurred(QGeoPositionInfoSource::Error error);
 
     QString m_desktopId;
+    SystemClock m_systemClock;
+    const Clock &m_clock;
     QGeoPositionInfoSource *m_source = nullptr;
     bool m_sourceTried = false;
     bool m_accuracyQueryPending = false;
