@@ -1,5 +1,6 @@
 #pragma once
 
+#include "agent/AgentBoundary.h"
 #include "agent/AgentStatus.h"
 #include "agent/Profile.h"
 #include "location/LocationReporter.h"
@@ -7,6 +8,7 @@
 
 #include <QByteArray>
 #include <QDateTime>
+#include <QDir>
 #include <QObject>
 #include <QPointer>
 #include <QString>
@@ -82,11 +84,12 @@ public:
     // Grace beyond the check-in interval before a silent agent counts as stopped.
     static constexpr qint64 kStaleGraceSeconds = 30;
 
+    // The paths default to the production ones; tests inject their own.
     struct Collaborators {
-        QString statusPath;
-        QString helperPath;
+        QString statusPath = statusFilePath();
+        QString helperPath = QString(kHelperPath);
         // Where the private copy of an enrollment goes for the helper to read.
-        QString temporaryDirectory;
+        QString temporaryDirectory = QDir::tempPath();
         // Both must outlive the model.
         const platform::Clock *clock = nullptr;
         const platform::Environment *environment = nullptr;

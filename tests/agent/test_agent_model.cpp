@@ -84,16 +84,6 @@ private Q_SLOTS:
         m_model->setOnRefresh([this] { ++m_refreshes; });
     }
 
-    void initialState()
-    {
-        QCOMPARE(m_model->phase(), u"not_enrolled"_s);
-        QCOMPARE(m_model->message(), u"Drop the enrollment JSON downloaded from Pelk to connect this computer."_s);
-        QCOMPARE(m_model->title(), u"Not connected"_s);
-        QCOMPARE(m_model->locationMessage(), u"Waiting for location status\u2026"_s);
-        QCOMPARE(m_model->lastSeen(), u"No check-in yet"_s);
-        QVERIFY(!m_model->busy() && !m_model->hasSelection() && !m_model->hasError());
-    }
-
     void startPollsAtOnceAndRoutesLocationMessages()
     {
         writeStatus(connectedAgo(0));

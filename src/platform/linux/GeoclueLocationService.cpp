@@ -2,12 +2,17 @@
 
 #include <QDBusConnection>
 #include <QDBusConnectionInterface>
+#include <QDBusMessage>
+#include <QDBusPendingCallWatcher>
+#include <QDBusPendingReply>
+#include <QDBusVariant>
 #include <QGeoPositionInfo>
 #include <QProcess>
 #include <QStandardPaths>
 #include <QVariantMap>
 
 #include <cmath>
+#include <utility>
 
 namespace pelk::platform {
 
@@ -19,6 +24,7 @@ const QString kGeoclueService = u"org.freedesktop.GeoClue2"_s;
 // Long enough for a cold start of Wi-Fi positioning, short enough to notice a dead service.
 constexpr int kRequestTimeoutMs = 60000;
 constexpr qint64 kReprobeSeconds = 60;
+constexpr int kQueryTimeoutMs = 5000;
 
 bool geoclueReachable()
 {
@@ -34,8 +40,8 @@ bool geoclueReachable()
 
 } // namespace
 
-GeoclueLocationService::GeoclueLocationService(QString desktopId, QObject *parent)
-    : LocationService(parent), m_desktopId(std::move(desktopId))
+GeoclueLocationService::GeoclueLocationService(QString desktopId, const Clock *clock, QObject *parent)
+    : LocationService(parent), m_desktopId(std::move(desktopId)), m_clock(clock ? *clock : m_systemClock)
 {
 }
 
@@ -64,12 +70,33 @@ bool GeoclueLocationService::servicesEnabled()
 {
     if (!geoclueReachable() || !source())
         return false;
-    // GeoClue offers no accuracy at all when location is switched off for the computer; a
-    // failed read of that level is not an answer about this application's access.
-    m_checkingServices = true;
-    const bool enabled = m_source->supportedPositioningMethods() != QGeoPositionInfoSource::NoPositioningMethods;
-    m_checkingServices = false;
-    return enabled;
+    queryAvailableAccuracy();
+    // Until GeoClue has answered, assume it is on: the request then finds out.
+    return m_servicesOn.value_or(true);
+}
+
+void GeoclueLocationService::queryAvailableAccuracy()
+{
+    if (m_accuracyQueryPending)
+        return;
+    m_accuracyQueryPending = true;
+    QDBusMessage get = QDBusMessage::createMethodCall(
+        kGeoclueService, u"/org/freedesktop/GeoClue2/Manager"_s, u"org.freedesktop.DBus.Properties"_s, u"Get"_s);
+    get << u"org.freedesktop.GeoClue2.Manager"_s << u"AvailableAccuracyLevel"_s;
+    auto *watcher = new QDBusPendingCallWatcher(QDBusConnection::systemBus().asyncCall(get, kQueryTimeoutMs), this);
+    connect(watcher, &QDBusPendingCallWatcher::finished, this, [this](QDBusPendingCallWatcher *call) {
+        call->deleteLater();
+        m_accuracyQueryPending = false;
+        const QDBusPendingReply<QDBusVariant> reply = *call;
+        if (reply.isError())
+            return;
+        // GeoClue offers no accuracy at all (level 0) when location is off for the computer.
+        const bool on = reply.value().variant().toUInt() != 0;
+        const bool changed = m_servicesOn.value_or(true) != on;
+        m_servicesOn = on;
+        if (changed)
+            Q_EMIT authorizationChanged();
+    });
 }
 
 LocationService::Authorization GeoclueLocationService::authorization()
@@ -77,9 +104,10 @@ LocationService::Authorization GeoclueLocationService::authorization()
     if (!desktopFileInstalled())
         return Authorization::Denied;
     if (m_answer == Authorization::Denied && source()) {
-        const QDateTime now = QDateTime::currentDateTimeUtc();
+        const QDateTime now = m_clock.now();
         if (!m_lastProbe.isValid() || m_lastProbe.secsTo(now) >= kReprobeSeconds) {
             m_lastProbe = now;
+            m_quietProbe = true;
             startRequest();
         }
     }
@@ -121,6 +149,7 @@ void GeoclueLocationService::openLocationSettings()
 
 void GeoclueLocationService::positionUpdated(const QGeoPositionInfo &info)
 {
+    m_quietProbe = false;
     if (m_answer != Authorization::Authorized) {
         m_answer = Authorization::Authorized;
         Q_EMIT authorizationChanged();
@@ -139,7 +168,17 @@ void GeoclueLocationService::positionUpdated(const QGeoPositionInfo &info)
 
 void GeoclueLocationService::errorOccurred(QGeoPositionInfoSource::Error error)
 {
-    if (m_checkingServices)
+    const bool quiet = std::exchange(m_quietProbe, false);
+    if (error == QGeoPositionInfoSource::AccessError && m_source) {
+        // The plugin keeps its request timer running after a refusal and ignores every
+        // request until it expires: start over with a fresh source next time.
+        m_source->disconnect(this);
+        m_source->deleteLater();
+        m_source = nullptr;
+        m_sourceTried = false;
+    }
+    // The quiet probe only looks for access granted; its failures say nothing new.
+    if (quiet)
         return;
     if (error != QGeoPositionInfoSource::AccessError) {
         Q_EMIT failed(Failure::Other);
@@ -147,7 +186,7 @@ void GeoclueLocationService::errorOccurred(QGeoPositionInfoSource::Error error)
     }
     if (m_answer != Authorization::Denied) {
         m_answer = Authorization::Denied;
-        m_lastProbe = QDateTime::currentDateTimeUtc();
+        m_lastProbe = m_clock.now();
         Q_EMIT authorizationChanged();
         return;
     }
