@@ -33,15 +33,15 @@ Item {
             color: "white"
             font: Brand.font(26, Font.Medium)
         }
-        Image {
+        SymbolIcon {
             anchors.centerIn: parent
             visible: pinKey.command
             // Symbols are drawn a little larger than the text size they stand in for.
             readonly property int side: pinKey.key === "go" ? 22 : 24
             width: side
             height: side
-            sourceSize: Qt.size(side * 2, side * 2)
-            source: pinKey.command ? "image://pelkicon/" + (pinKey.key === "go" ? "arrow.right" : "delete.left") + "/ffffff" : ""
+            name: pinKey.key === "go" ? "arrow.right" : pinKey.key === "del" ? "delete.left" : ""
+            color: "white"
         }
     }
 
