@@ -1,17 +1,55 @@
 #include "app/EventLoop.h"
 
+#include "app/ApplicationDelegate.h"
+#include "app/BrandLook.h"
+#include "app/LockRuntime.h"
+#include "app/LoginWindowLockDelegate.h"
+#include "app/TerminationRequests.h"
+#include "app/brand/Brand.h"
+#include "lock/ManagedLockController.h"
+
 #include <QApplication>
+#include <QTimer>
 
 namespace pelk::app {
 
+namespace {
+
+// The status-bar mode until its tray delegate exists: the lock, at the normal level.
+class LockOnlyDelegate : public ApplicationDelegate {
+public:
+    void applicationDidFinishLaunching() override
+    {
+        registerBrandFonts();
+        m_runtime.lock().start();
+    }
+    bool applicationShouldTerminate() override { return !m_runtime.lock().isLocked(); }
+
+private:
+    LockRuntime m_runtime;
+};
+
+std::unique_ptr<ApplicationDelegate> delegateFor(LaunchMode mode)
+{
+    if (mode == LaunchMode::LoginWindow)
+        return std::make_unique<LoginWindowLockDelegate>();
+    return std::make_unique<LockOnlyDelegate>();
+}
+
+} // namespace
+
 int runEventLoop(LaunchMode mode, const ProcessValues &values, int &argc, char **argv)
 {
-    Q_UNUSED(mode);
-    Q_UNUSED(values);
     QApplication application(argc, argv);
     QApplication::setApplicationName(QStringLiteral("Pelk Agent"));
     QApplication::setQuitOnLastWindowClosed(false);
-    return QApplication::exec();
+    Brand::setProcessValues(values);
+
+    const std::unique_ptr<ApplicationDelegate> delegate = delegateFor(mode);
+    const TerminationRequests termination(*delegate);
+    QTimer::singleShot(0, &application, [&delegate] { delegate->applicationDidFinishLaunching(); });
+    QApplication::exec();
+    return 0;
 }
 
 } // namespace pelk::app

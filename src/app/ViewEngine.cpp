@@ -1,7 +1,5 @@
 #include "app/ViewEngine.h"
 
-#include "app/brand/IconProvider.h"
-
 #include <QQmlEngine>
 #include <QtQml/qqmlextensionplugin.h>
 
@@ -17,7 +15,6 @@ std::unique_ptr<QQmlEngine> makeViewEngine()
 {
     auto engine = std::make_unique<QQmlEngine>();
     engine->addImportPath(u"qrc:/qt/qml"_s);
-    engine->addImageProvider(u"pelkicon"_s, new IconProvider); // the engine owns it
     return engine;
 }
 

@@ -75,12 +75,12 @@ Rectangle {
 
         readonly property real innerWidth: width - leftPadding - rightPadding
 
-        Image {
+        SymbolIcon {
             anchors.horizontalCenter: parent.horizontalCenter
             width: 56
             height: 56
-            sourceSize: Qt.size(112, 112)
-            source: "image://pelkicon/lock.shield.fill/" + Brand.terracotta.toString().slice(1)
+            name: "lock.shield.fill"
+            color: Brand.terracotta
         }
 
         Text {

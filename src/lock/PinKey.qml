@@ -3,45 +3,45 @@ import Pelk.Brand
 
 // One round key of the PIN pad: a digit, "del" or "go".
 Item {
-    id: key
+    id: pinKey
 
     signal clicked()
 
     required property string key
-    property bool command: key === "del" || key === "go"
+    readonly property bool command: key === "del" || key === "go"
 
     implicitWidth: 64
     implicitHeight: 64
     Accessible.role: Accessible.Button
-    Accessible.onPressAction: if (enabled) key.clicked()
-    Accessible.name: key.key === "del" ? "Delete" : key.key === "go" ? "Unlock" : key.key
+    Accessible.onPressAction: if (enabled) pinKey.clicked()
+    Accessible.name: pinKey.key === "del" ? "Delete" : pinKey.key === "go" ? "Unlock" : pinKey.key
 
     Rectangle {
         anchors.fill: parent
         radius: 32
         antialiasing: true
-        color: key.key === "go" ? Brand.terracotta
-             : key.key === "del" ? Qt.rgba(1, 1, 1, 0) : Qt.rgba(1, 1, 1, 0.1)
+        color: pinKey.key === "go" ? Brand.terracotta
+             : pinKey.key === "del" ? Qt.rgba(1, 1, 1, 0) : Qt.rgba(1, 1, 1, 0.1)
     }
 
     Item {
         anchors.fill: parent
         Text {
             anchors.centerIn: parent
-            visible: !key.command
-            text: key.key
+            visible: !pinKey.command
+            text: pinKey.key
             color: "white"
             font: Brand.font(26, Font.Medium)
         }
-        Image {
+        SymbolIcon {
             anchors.centerIn: parent
-            visible: key.command
+            visible: pinKey.command
             // Symbols are drawn a little larger than the text size they stand in for.
-            readonly property int side: key.key === "go" ? 22 : 24
+            readonly property int side: pinKey.key === "go" ? 22 : 24
             width: side
             height: side
-            sourceSize: Qt.size(side * 2, side * 2)
-            source: key.command ? "image://pelkicon/" + (key.key === "go" ? "arrow.right" : "delete.left") + "/ffffff" : ""
+            name: pinKey.key === "go" ? "arrow.right" : pinKey.key === "del" ? "delete.left" : ""
+            color: "white"
         }
     }
 
@@ -55,7 +55,7 @@ Item {
         onPressed: mouse => mouse.accepted = inside(mouse.x, mouse.y)
         onClicked: mouse => {
             if (inside(mouse.x, mouse.y))
-                key.clicked()
+                pinKey.clicked()
         }
     }
 }

@@ -87,6 +87,12 @@ private Q_SLOTS:
         m_surface.reset();
         QCoreApplication::sendPostedEvents(nullptr, QEvent::DeferredDelete);
     }
+    void cleanupTestCase()
+    {
+        m_screens.reset();
+        m_engine.reset();
+        QCoreApplication::sendPostedEvents(nullptr, QEvent::DeferredDelete);
+    }
 
     void pinFilter_data()
     {

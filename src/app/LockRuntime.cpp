@@ -1,0 +1,27 @@
+#include "app/LockRuntime.h"
+
+#include "agent/LocalApi.h"
+#include "app/ViewEngine.h"
+#include "lock/ManagedLockController.h"
+#include "lock/QuickLockScreens.h"
+#include "platform/linux/X11DesktopLockdown.h"
+
+#include <QQmlEngine>
+
+namespace pelk::app {
+
+LockRuntime::LockRuntime()
+    : m_engine(makeViewEngine()), m_screens(std::make_unique<lock::QuickLockScreens>(*m_engine)),
+      m_lockdown(std::make_unique<platform::X11DesktopLockdown>()),
+      m_requester(std::make_unique<agent::NetworkApiRequester>()),
+      m_lock(std::make_unique<lock::ManagedLockController>(*m_screens, *m_lockdown, *m_requester))
+{
+}
+
+// The controller goes first: its windows belong to the engine and its requests to the requester.
+LockRuntime::~LockRuntime()
+{
+    m_lock.reset();
+}
+
+} // namespace pelk::app

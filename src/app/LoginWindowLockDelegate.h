@@ -1,0 +1,19 @@
+#pragma once
+
+#include "app/ApplicationDelegate.h"
+#include "app/LockRuntime.h"
+
+namespace pelk::app {
+
+// The "--login-window" mode: only the managed lock, its windows above a display manager's
+// greeter. No tray icon, no window, nothing else polled.
+class LoginWindowLockDelegate : public ApplicationDelegate {
+public:
+    void applicationDidFinishLaunching() override;
+    bool applicationShouldTerminate() override;
+
+private:
+    LockRuntime m_runtime;
+};
+
+} // namespace pelk::app

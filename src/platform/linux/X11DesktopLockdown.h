@@ -1,0 +1,40 @@
+#pragma once
+
+#include "platform/DesktopLockdown.h"
+
+#include <cstdint>
+
+struct xcb_connection_t;
+
+namespace pelk::platform {
+
+// The lockdown on X11: the keyboard and the pointer actively grabbed by this client, so no
+// other window, window-manager shortcut or switcher sees input; the grabs are requested
+// again on every force (a grab another client held, or one lost with its window, comes
+// back within a tick) and every reply is checked. Off X11 it does nothing.
+class X11DesktopLockdown : public DesktopLockdown {
+public:
+    // Uses the application's own X connection (the grabs must belong to the client whose
+    // windows get the input).
+    X11DesktopLockdown();
+    explicit X11DesktopLockdown(xcb_connection_t *connection);
+
+    void saveState() override;
+    void force(quintptr keyWindow) override;
+    void restore() override;
+
+    bool keyboardHeld() const { return m_keyboardHeld; }
+    bool pointerHeld() const { return m_pointerHeld; }
+
+private:
+    bool grabKeyboard(uint32_t window);
+    bool grabPointer(uint32_t window);
+
+    xcb_connection_t *m_connection = nullptr;
+    uint32_t m_root = 0;
+    uint32_t m_savedFocus = 0;
+    bool m_keyboardHeld = false;
+    bool m_pointerHeld = false;
+};
+
+} // namespace pelk::platform
