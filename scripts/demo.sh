@@ -71,6 +71,7 @@ ns_pid=""
 cleanup() {
   local status=$?
   trap - EXIT INT TERM
+  set +e # every step below must run, whatever the one before it returned
   [ -n "$ns_pid" ] && kill -TERM "$ns_pid" 2>/dev/null && wait "$ns_pid" 2>/dev/null
   if [ -n "$shot_pid" ]; then
     pkill -P "$shot_pid" 2>/dev/null # its sleep
@@ -108,7 +109,8 @@ cp "$helper" "$tmp/libexec/pelk-device-helper"
 
 if [ -z "${DISPLAY:-}" ] || [ "$force_xvfb" -eq 1 ]; then
   say "No display to use: starting a private Xvfb."
-  Xvfb -displayfd 3 -screen 0 1440x900x24 -nolisten tcp 3>"$tmp/display" >/dev/null 2>&1 &
+  # Its own session, so that Ctrl-C does not take the display away before the application ends.
+  setsid Xvfb -displayfd 3 -screen 0 1440x900x24 -nolisten tcp 3>"$tmp/display" >/dev/null 2>&1 &
   xvfb_pid=$!
   for _ in $(seq 100); do [ -s "$tmp/display" ] && break; sleep 0.1; done
   [ -s "$tmp/display" ] || { say "Xvfb did not start"; exit 1; }
@@ -117,7 +119,7 @@ if [ -z "${DISPLAY:-}" ] || [ "$force_xvfb" -eq 1 ]; then
   shot="$build/demo-screen.png"
   # Nobody can look at a virtual display, so take a picture of it now and then.
   ( sleep 14; while :; do import -display "$DISPLAY" -window root "$shot.tmp.png" 2>/dev/null \
-      && mv "$shot.tmp.png" "$shot"; sleep 10; done ) &
+      && mv "$shot.tmp.png" "$shot"; sleep 10; done ) 2>/dev/null &
   shot_pid=$!
   say "Running on virtual display $DISPLAY; a screenshot is saved every 10 s to $shot"
 else
@@ -142,16 +144,22 @@ if [ -z "${XDG_RUNTIME_DIR:-}" ]; then
   export XDG_RUNTIME_DIR="$DEMO_TMP/runtime"
   mkdir -m 0700 "$XDG_RUNTIME_DIR"
 fi
-"$DEMO_APP" &
+# Without a session bus Qt would autolaunch one that outlives the demo; give it a private one.
+if [ -z "${DBUS_SESSION_BUS_ADDRESS:-}" ]; then
+  dbus-run-session -- "$DEMO_APP" &
+else
+  "$DEMO_APP" &
+fi
 app=$!
-stop() { { kill "$app" "$sim" || true; wait || true; } 2>/dev/null; }
+# Ending the application (not dbus-run-session) lets dbus-run-session take its bus down too.
+stop() { { pkill -TERM -P "$app" -x pelk-agent || kill "$app"; kill "$sim"; wait; } 2>/dev/null || true; }
 trap stop EXIT
 trap 'exit 0' INT TERM
 
 cat <<EOF
 [demo] Agent simulator: local API $(field base_url), state files in "$DEMO_AGENT_DIR"
        (inside this demo only; really $DEMO_TMP/agent).
-[demo] Pelk Agent is running (pid $app). What happens next:
+[demo] Pelk Agent is running. What happens next:
          now      the agent reports "connected" (status menu and setup window)
          ~8 s     the agent locks the computer with a message; PIN: $DEMO_PIN
          unlock   a view-only remote support offer, then a restart notice, then the lock again
