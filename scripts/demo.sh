@@ -42,6 +42,10 @@ if [ "$(id -u)" -ne 0 ]; then
   say "one (if any) is never touched and nothing is left behind."
   if command -v sudo >/dev/null 2>&1 && [ -t 0 ]; then
     say "Re-running through sudo..."
+    # Root needs the user's X cookie to open windows on the user's display.
+    if [ -z "${XAUTHORITY:-}" ] && [ -f "$HOME/.Xauthority" ]; then
+      export XAUTHORITY="$HOME/.Xauthority"
+    fi
     exec sudo --preserve-env=DISPLAY,XAUTHORITY "$0" "$@"
   fi
   say "Run it as root, or with: sudo scripts/demo.sh"
