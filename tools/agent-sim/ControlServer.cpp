@@ -213,6 +213,8 @@ HttpResponse ControlServer::post(const QByteArray &route, const QJsonObject &bod
         answer.delayMs = int(std::clamp<qint64>(json::strictInteger(body.value("delay_ms"_L1)).value_or(0), 0, 600000));
         answer.drop = body.value("drop"_L1).toBool();
         answer.times = int(std::clamp<qint64>(json::strictInteger(body.value("times"_L1)).value_or(-1), -1, 1000000));
+        if (answer.times == 0)
+            return bad(u"times is -1 (until cleared) or a positive count"_s);
         sim.setOverride(*endpoint, answer);
         return ok();
     }
