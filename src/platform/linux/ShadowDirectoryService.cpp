@@ -225,6 +225,14 @@ RecordLookup ShadowDirectoryService::findUserByUniqueId(qint64 uniqueId)
     return RecordLookup::NotFound;
 }
 
+bool ShadowDirectoryService::canStorePassword(const QString &password)
+{
+    QByteArray plain = password.toUtf8();
+    const bool storable = passwordhash::hashable(plain);
+    wipe(plain);
+    return storable;
+}
+
 bool ShadowDirectoryService::createUser(const NewUserRecord &record)
 {
     const LinuxAccount account = linuxAccount(record);
