@@ -88,6 +88,9 @@ ShadowDirectoryService::ShadowDirectoryService(QString root, ToolRunner runner)
 //   GUID                           not kept: passwd has no field for it
 //   group "admin"                  "sudo" (Debian family) or else "wheel" (Fedora family),
 //                                  whichever the tree's group file has
+//   home directory (made last)     mode 0700 with a copy of the tree's own etc/skel, owned by the
+//                                  account; never an existing directory
+//   password                       a crypt(3) hash in the library's default method, in shadow
 // ---------------------------------------------------------------------------------------------
 
 ShadowDirectoryService::LinuxAccount ShadowDirectoryService::linuxAccount(const NewUserRecord &record) const
