@@ -49,11 +49,16 @@ std::optional<QByteArray> readToEnd(int fd, qsizetype maxBytes)
 
 } // namespace
 
+std::optional<QByteArray> readStandardInput(qsizetype maxBytes)
+{
+    return readToEnd(STDIN_FILENO, maxBytes);
+}
+
 int createRecoveryAdmin()
 {
     platform::ShadowDirectoryService directory;
-    RecoveryAdminCreator creator([](qsizetype maxBytes) { return readToEnd(STDIN_FILENO, maxBytes); },
-        [] { return uint(::geteuid()); }, directory);
+    RecoveryAdminCreator creator(
+        readStandardInput, [] { return uint(::geteuid()); }, directory);
     return creator.run();
 }
 

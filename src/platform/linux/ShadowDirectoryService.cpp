@@ -81,7 +81,7 @@ ShadowDirectoryService::ShadowDirectoryService(QString root, ToolRunner runner)
 //
 //   record                         Linux account
 //   home "/Users/<name>"           home "/home/<name>"
-//   primary group "20" (everyone's primary group) "users", the shared group of ordinary users
+//   primary group "20"             "users", the group every ordinary user shares
 //   shell "/bin/zsh"               "/bin/zsh" if the tree has it, else "/bin/bash", else "/bin/sh"
 //   full name                      the GECOS field
 //   unique ID                      the numeric uid as given
