@@ -242,10 +242,14 @@ bool ShadowDirectoryService::createUser(const NewUserRecord &record)
     if (!isPlainAccountName(account.name) || account.shell.isEmpty())
         return false;
     // The home directory is made later, by its own step, from the tree's own skeleton.
-    const QStringList arguments = treeArguments("--prefix"_L1)
-        + QStringList { u"--uid"_s, account.uid, u"--gid"_s, account.primaryGroup, u"--no-user-group"_s,
-              u"--no-create-home"_s, u"--home-dir"_s, account.home, u"--shell"_s, account.shell, u"--comment"_s,
-              account.gecos, account.name };
+    // useradd clears the uid's lastlog and faillog records at fixed paths that --prefix does not
+    // move: in another tree they belong to this machine, so they are left alone there.
+    QStringList arguments = treeArguments("--prefix"_L1);
+    if (!arguments.isEmpty())
+        arguments.append(u"--no-log-init"_s);
+    arguments += QStringList { u"--uid"_s, account.uid, u"--gid"_s, account.primaryGroup, u"--no-user-group"_s,
+        u"--no-create-home"_s, u"--home-dir"_s, account.home, u"--shell"_s, account.shell, u"--comment"_s,
+        account.gecos, account.name };
     return m_runner.run(kUseradd, arguments) == 0;
 }
 
