@@ -50,7 +50,10 @@ private Q_SLOTS:
         QFETCH(QStringList, arguments);
         QFETCH(QByteArray, input);
         QFETCH(std::optional<int>, status);
-        QCOMPARE(ToolRunner(500ms).run(program, arguments, input), status);
+        // Only the tool that never ends may run out of time, however loaded the machine is.
+        const auto timeout
+            = QLatin1StringView(QTest::currentDataTag()) == "out of time"_L1 ? 300ms : ToolRunner::kDefaultTimeout;
+        QCOMPARE(ToolRunner(timeout).run(program, arguments, input), status);
     }
 };
 
