@@ -28,6 +28,9 @@ public:
     virtual bool openLocalNode() = 0;
     virtual RecordLookup findUserByName(const QString &recordName) = 0;
     virtual RecordLookup findUserByUniqueId(qint64 uniqueId) = 0;
+    // Whether a password this long and made of these characters can be stored and later checked;
+    // asked before any change, so that a password the directory cannot keep leaves no account behind.
+    virtual bool canStorePassword(const QString &password) = 0;
     virtual bool createUser(const NewUserRecord &record) = 0;
     // The password is a secret: implementations keep it out of arguments, logs and line-based input.
     virtual bool setPassword(const QString &recordName, const QString &password) = 0;

@@ -8,6 +8,7 @@
 #include <cerrno>
 #include <chrono>
 #include <poll.h>
+#include <string.h>
 #include <unistd.h>
 
 namespace pelk::recovery {
@@ -23,6 +24,11 @@ std::optional<QByteArray> readToEnd(int fd, qsizetype maxBytes)
 {
     QByteArray bytes(maxBytes, Qt::Uninitialized);
     qsizetype filled = 0;
+    // A request cut short still holds part of a password.
+    const auto fail = [&bytes] {
+        explicit_bzero(bytes.data(), size_t(bytes.size()));
+        return std::optional<QByteArray>();
+    };
     const auto deadline = std::chrono::steady_clock::now() + kInputTimeout;
     while (filled < maxBytes) {
         const auto left
@@ -32,14 +38,14 @@ std::optional<QByteArray> readToEnd(int fd, qsizetype maxBytes)
         if (ready < 0 && errno == EINTR)
             continue;
         if (ready <= 0)
-            return std::nullopt;
+            return fail();
         const ssize_t n = ::read(fd, bytes.data() + filled, size_t(maxBytes - filled));
         if (n == 0)
             break;
         if (n < 0) {
             if (errno == EINTR || errno == EAGAIN)
                 continue;
-            return std::nullopt;
+            return fail();
         }
         filled += n;
     }
@@ -49,11 +55,16 @@ std::optional<QByteArray> readToEnd(int fd, qsizetype maxBytes)
 
 } // namespace
 
+std::optional<QByteArray> readStandardInput(qsizetype maxBytes)
+{
+    return readToEnd(STDIN_FILENO, maxBytes);
+}
+
 int createRecoveryAdmin()
 {
     platform::ShadowDirectoryService directory;
-    RecoveryAdminCreator creator([](qsizetype maxBytes) { return readToEnd(STDIN_FILENO, maxBytes); },
-        [] { return uint(::geteuid()); }, directory);
+    RecoveryAdminCreator creator(
+        readStandardInput, [] { return uint(::geteuid()); }, directory);
     return creator.run();
 }
 

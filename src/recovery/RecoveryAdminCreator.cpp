@@ -77,12 +77,14 @@ bool RecoveryAdminCreator::createAccount(const RecoveryRequest &request)
     const QString &name = request.username;
     const QString group = kAdministratorsGroup;
 
-    // Nothing is changed until the name and the uid are known to be free.
+    // Nothing is changed until the name and the uid are known to be free and the password storable.
     if (!m_directory.openLocalNode())
         return false;
     if (m_directory.findUserByName(name) != RecordLookup::NotFound)
         return false;
     if (m_directory.findUserByUniqueId(request.uid) != RecordLookup::NotFound)
+        return false;
+    if (!m_directory.canStorePassword(request.password))
         return false;
 
     // From here on the directory changes, and a later failure leaves what was done in place.

@@ -33,6 +33,7 @@ public:
             return platform::RecordLookup::Failed;
         return uniqueIds.contains(uid) ? platform::RecordLookup::Found : platform::RecordLookup::NotFound;
     }
+    bool canStorePassword(const QString &) override { return step(QStringLiteral("canStorePassword")); }
     bool createUser(const platform::NewUserRecord &record) override
     {
         if (!step(QStringLiteral("createUser")))

@@ -13,9 +13,9 @@ namespace {
 const QString kName = u"pelk-r-0123456789ab"_s;
 const QString kPassword = u"correct horse battery"_s;
 
-const QStringList kAllSteps { u"openLocalNode"_s, u"findUserByName"_s, u"findUserByUniqueId"_s, u"createUser"_s,
-    u"setPassword"_s, u"findGroup"_s, u"addMember"_s, u"commitUser"_s, u"commitGroup"_s, u"verifyPassword"_s,
-    u"isMember"_s, u"createHomeDirectory"_s };
+const QStringList kAllSteps { u"openLocalNode"_s, u"findUserByName"_s, u"findUserByUniqueId"_s, u"canStorePassword"_s,
+    u"createUser"_s, u"setPassword"_s, u"findGroup"_s, u"addMember"_s, u"commitUser"_s, u"commitGroup"_s,
+    u"verifyPassword"_s, u"isMember"_s, u"createHomeDirectory"_s };
 
 QByteArray jsonString(const QString &text)
 {

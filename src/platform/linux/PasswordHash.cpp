@@ -14,11 +14,6 @@ struct Scratch {
     ~Scratch() { explicit_bzero(&data, sizeof data); }
 };
 
-bool usable(const QByteArray &password)
-{
-    return !password.contains('\0') && password.size() < CRYPT_MAX_PASSPHRASE_SIZE;
-}
-
 bool isHashText(const char *text)
 {
     if (!text || text[0] != '$')
@@ -34,9 +29,14 @@ bool isHashText(const char *text)
 
 } // namespace
 
+bool hashable(const QByteArray &password)
+{
+    return !password.contains('\0') && password.size() < CRYPT_MAX_PASSPHRASE_SIZE;
+}
+
 std::optional<QByteArray> hash(const QByteArray &password)
 {
-    if (!usable(password))
+    if (!hashable(password))
         return std::nullopt;
     char setting[CRYPT_GENSALT_OUTPUT_SIZE];
     // No prefix: the library's default method, with random bytes from the kernel.
@@ -51,7 +51,7 @@ std::optional<QByteArray> hash(const QByteArray &password)
 
 bool matches(const QByteArray &password, const QByteArray &storedHash)
 {
-    if (!usable(password) || !isHashText(storedHash.constData()) || storedHash.contains('\0'))
+    if (!hashable(password) || !isHashText(storedHash.constData()) || storedHash.contains('\0'))
         return false;
     const auto scratch = std::make_unique<Scratch>();
     const char *result = crypt_rn(password.constData(), storedHash.constData(), &scratch->data, sizeof scratch->data);

@@ -81,13 +81,16 @@ ShadowDirectoryService::ShadowDirectoryService(QString root, ToolRunner runner)
 //
 //   record                         Linux account
 //   home "/Users/<name>"           home "/home/<name>"
-//   primary group "20" (everyone's primary group) "users", the shared group of ordinary users
+//   primary group "20"             "users", the group every ordinary user shares
 //   shell "/bin/zsh"               "/bin/zsh" if the tree has it, else "/bin/bash", else "/bin/sh"
 //   full name                      the GECOS field
 //   unique ID                      the numeric uid as given
 //   GUID                           not kept: passwd has no field for it
 //   group "admin"                  "sudo" (Debian family) or else "wheel" (Fedora family),
 //                                  whichever the tree's group file has
+//   home directory (made last)     mode 0700 with a copy of the tree's own etc/skel, owned by the
+//                                  account; never an existing directory
+//   password                       a crypt(3) hash in the library's default method, in shadow
 // ---------------------------------------------------------------------------------------------
 
 ShadowDirectoryService::LinuxAccount ShadowDirectoryService::linuxAccount(const NewUserRecord &record) const
@@ -225,16 +228,28 @@ RecordLookup ShadowDirectoryService::findUserByUniqueId(qint64 uniqueId)
     return RecordLookup::NotFound;
 }
 
+bool ShadowDirectoryService::canStorePassword(const QString &password)
+{
+    QByteArray plain = password.toUtf8();
+    const bool storable = passwordhash::hashable(plain);
+    wipe(plain);
+    return storable;
+}
+
 bool ShadowDirectoryService::createUser(const NewUserRecord &record)
 {
     const LinuxAccount account = linuxAccount(record);
     if (!isPlainAccountName(account.name) || account.shell.isEmpty())
         return false;
     // The home directory is made later, by its own step, from the tree's own skeleton.
-    const QStringList arguments = treeArguments("--prefix"_L1)
-        + QStringList { u"--uid"_s, account.uid, u"--gid"_s, account.primaryGroup, u"--no-user-group"_s,
-              u"--no-create-home"_s, u"--home-dir"_s, account.home, u"--shell"_s, account.shell, u"--comment"_s,
-              account.gecos, account.name };
+    // useradd clears the uid's lastlog and faillog records at fixed paths that --prefix does not
+    // move: in another tree they belong to this machine, so they are left alone there.
+    QStringList arguments = treeArguments("--prefix"_L1);
+    if (!arguments.isEmpty())
+        arguments.append(u"--no-log-init"_s);
+    arguments += QStringList { u"--uid"_s, account.uid, u"--gid"_s, account.primaryGroup, u"--no-user-group"_s,
+        u"--no-create-home"_s, u"--home-dir"_s, account.home, u"--shell"_s, account.shell, u"--comment"_s,
+        account.gecos, account.name };
     return m_runner.run(kUseradd, arguments) == 0;
 }
 

@@ -21,6 +21,7 @@ public:
     bool openLocalNode() override;
     RecordLookup findUserByName(const QString &recordName) override;
     RecordLookup findUserByUniqueId(qint64 uniqueId) override;
+    bool canStorePassword(const QString &password) override;
     bool createUser(const NewUserRecord &record) override;
     bool setPassword(const QString &recordName, const QString &password) override;
     bool findGroup(const QString &groupName) override;

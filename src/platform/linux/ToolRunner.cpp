@@ -2,6 +2,7 @@
 
 #include <QList>
 
+#include <algorithm>
 #include <cerrno>
 #include <fcntl.h>
 #include <poll.h>
@@ -56,35 +57,49 @@ struct SpawnSetup {
 // The child's whole environment: nothing of ours leaks into the account tools.
 const char *const kEnvironment[] = { "PATH=/usr/sbin:/usr/bin:/sbin:/bin", "LC_ALL=C", nullptr };
 
-bool sendAll(int fd, const QByteArray &bytes)
+// Milliseconds left until the deadline, never negative.
+int millisecondsLeft(std::chrono::steady_clock::time_point deadline)
+{
+    const auto left
+        = std::chrono::duration_cast<std::chrono::milliseconds>(deadline - std::chrono::steady_clock::now());
+    return int(std::max<std::chrono::milliseconds::rep>(left.count(), 0));
+}
+
+// Writes all of bytes as the tool reads them; false when it stops reading or the time runs out.
+bool sendAll(int fd, const QByteArray &bytes, std::chrono::steady_clock::time_point deadline)
 {
     qsizetype sent = 0;
     while (sent < bytes.size()) {
         const ssize_t n = ::send(fd, bytes.constData() + sent, size_t(bytes.size() - sent), MSG_NOSIGNAL);
+        if (n > 0) {
+            sent += n;
+            continue;
+        }
         if (n < 0 && errno == EINTR)
             continue;
-        if (n <= 0)
+        if (n == 0 || errno != EAGAIN)
             return false;
-        sent += n;
+        pollfd p { fd, POLLOUT, 0 };
+        const int ready = ::poll(&p, 1, millisecondsLeft(deadline));
+        if (ready == 0 || (ready < 0 && errno != EINTR))
+            return false;
     }
     return true;
 }
 
 // Waits for the child until the deadline; false when it is still running then.
-bool waitForExit(pid_t pid, std::chrono::milliseconds timeout)
+bool waitForExit(pid_t pid, std::chrono::steady_clock::time_point deadline)
 {
     // Through syscall(): this glibc's <sys/pidfd.h> is not usable from C++ (no C linkage).
     const Fd pidfd(int(::syscall(SYS_pidfd_open, pid, 0)));
     if (pidfd.get() < 0)
         return false;
-    const auto deadline = std::chrono::steady_clock::now() + timeout;
     for (;;) {
-        const auto left
-            = std::chrono::duration_cast<std::chrono::milliseconds>(deadline - std::chrono::steady_clock::now());
-        if (left.count() <= 0)
+        const int left = millisecondsLeft(deadline);
+        if (left == 0)
             return false;
         pollfd p { pidfd.get(), POLLIN, 0 };
-        const int ready = ::poll(&p, 1, int(left.count()));
+        const int ready = ::poll(&p, 1, left);
         if (ready > 0)
             return true;
         if (ready < 0 && errno != EINTR)
@@ -102,10 +117,15 @@ std::optional<int> ToolRunner::run(const QString &program, const QStringList &ar
 {
     // A socket rather than a pipe: a tool that exits early cannot raise SIGPIPE in us.
     int pair[2];
-    if (::socketpair(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC | SOCK_NONBLOCK, 0, pair) != 0)
+    if (::socketpair(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC, 0, pair) != 0)
         return std::nullopt;
     Fd ours(pair[0]);
     Fd theirs(pair[1]);
+    // Only our end may refuse to block; the tool's standard input must block as any would, or a
+    // tool that reads before we have written sees no input at all.
+    const int flags = ::fcntl(ours.get(), F_GETFL);
+    if (flags < 0 || ::fcntl(ours.get(), F_SETFL, flags | O_NONBLOCK) != 0)
+        return std::nullopt;
 
     SpawnSetup setup;
     sigset_t none;
@@ -137,10 +157,11 @@ std::optional<int> ToolRunner::run(const QString &program, const QStringList &ar
         return std::nullopt;
     theirs.reset();
 
-    sendAll(ours.get(), input); // a tool that stops reading early is judged by its status
+    const auto deadline = std::chrono::steady_clock::now() + m_timeout;
+    sendAll(ours.get(), input, deadline); // a tool that stops reading early is judged by its status
     ::shutdown(ours.get(), SHUT_WR);
 
-    const bool exited = waitForExit(pid, m_timeout);
+    const bool exited = waitForExit(pid, deadline);
     if (!exited)
         ::kill(-pid, SIGKILL); // the tool and anything it started
     int status = 0;

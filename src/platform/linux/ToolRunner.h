@@ -19,7 +19,7 @@ public:
     explicit ToolRunner(std::chrono::milliseconds timeout = kDefaultTimeout);
 
     // The tool's exit status; nothing when it could not be started, was killed by a signal or
-    // ran out of time. input (small: it must fit the socket buffer) is its whole standard input.
+    // ran out of time. input is its whole standard input, then end of file.
     std::optional<int> run(const QString &program, const QStringList &arguments, const QByteArray &input = {}) const;
 
 private:
