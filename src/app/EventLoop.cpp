@@ -9,6 +9,7 @@
 #include "lock/ManagedLockController.h"
 
 #include <QApplication>
+#include <QQuickWindow>
 #include <QTimer>
 
 namespace pelk::app {
@@ -40,6 +41,9 @@ std::unique_ptr<ApplicationDelegate> delegateFor(LaunchMode mode)
 
 int runEventLoop(LaunchMode mode, const ProcessValues &values, int &argc, char **argv)
 {
+    // Qt Quick's software renderer: a lock screen must come up on every machine, and with
+    // the OpenGL backend a missing or broken GL stack leaves its windows unshown.
+    QQuickWindow::setGraphicsApi(QSGRendererInterface::Software);
     QApplication application(argc, argv);
     QApplication::setApplicationName(QStringLiteral("Pelk Agent"));
     QApplication::setQuitOnLastWindowClosed(false);

@@ -180,6 +180,24 @@ private Q_SLOTS:
         QCOMPARE(pin(), u"123999999999"_s);
     }
 
+    void commandKeysShowTheirSymbols()
+    {
+        // The command keys draw shipped symbols, not their names as text.
+        for (const auto &[keyName, symbol] :
+            { std::pair { u"del"_s, u"delete.left"_s }, std::pair { u"go"_s, u"arrow.right"_s } }) {
+            bool symbolShown = false;
+            bool nameShown = false;
+            QList<QQuickItem *> items { key(keyName) };
+            while (!items.isEmpty()) {
+                QQuickItem *item = items.takeFirst();
+                items += item->childItems();
+                symbolShown |= item->property("name").toString() == symbol && item->isVisible();
+                nameShown |= item->property("text").toString() == keyName && item->isVisible();
+            }
+            QVERIFY2(symbolShown && !nameShown, qPrintable(keyName));
+        }
+    }
+
     void escapeAndCloseDoNothing()
     {
         QTest::keyClick(m_window, Qt::Key_Escape);
