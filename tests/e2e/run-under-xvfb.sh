@@ -9,7 +9,22 @@ agent_dir="/Library/Application Support/Pelk"
 
 if [ "${PELK_E2E_IN_NAMESPACE:-}" != 1 ]; then
   # Re-enter in a private mount namespace so the real agent directory is never touched.
-  exec env PELK_E2E_IN_NAMESPACE=1 unshare --mount --propagation private "$0" "$@"
+  # A mount point must exist: create only the missing parts of the path, and remove exactly
+  # those afterwards (ctest runs these tests one at a time through a resource lock).
+  created=()
+  part=""
+  IFS=/ read -ra parts <<<"${agent_dir#/}"
+  for name in "${parts[@]}"; do
+    part="$part/$name"
+    if [ ! -e "$part" ]; then
+      mkdir "$part"
+      created+=("$part")
+    fi
+  done
+  status=0
+  env PELK_E2E_IN_NAMESPACE=1 unshare --mount --propagation private "$0" "$@" || status=$?
+  for ((i = ${#created[@]} - 1; i >= 0; i--)); do rmdir "${created[$i]}" 2>/dev/null || true; done
+  exit "$status"
 fi
 
 screens=1
@@ -28,7 +43,7 @@ cleanup() {
 }
 trap cleanup EXIT
 
-mkdir -p "$agent_dir" "$work/agent"
+mkdir -p "$work/agent"
 mount --bind "$work/agent" "$agent_dir"
 
 # Two screens side by side as two Xinerama heads of one display when asked.
