@@ -29,10 +29,10 @@ RunResult runLockSession(const QString &busAddress, const QString &sessionId)
     env.remove(u"DISPLAY"_s); // the one-shot mode must not need a display
     process.setProcessEnvironment(env);
     process.setProcessChannelMode(QProcess::MergedChannels);
-    process.start(QStringLiteral(PELK_AGENT_BINARY), {u"--lock-session"_s});
+    process.start(QStringLiteral(PELK_AGENT_BINARY), { u"--lock-session"_s });
     if (!process.waitForFinished(30000))
         return {};
-    return {process.exitStatus() == QProcess::NormalExit ? process.exitCode() : -1, process.readAll()};
+    return { process.exitStatus() == QProcess::NormalExit ? process.exitCode() : -1, process.readAll() };
 }
 
 } // namespace
@@ -87,8 +87,8 @@ private Q_SLOTS:
             QSKIP("dbus-daemon and python3-dbusmock are needed (scripts/install-deps.sh)");
         const QString socket = m_dir.filePath(u"system_bus_socket"_s);
         m_address = u"unix:path="_s + socket;
-        m_bus.start(u"/usr/bin/dbus-daemon"_s, {u"--session"_s, u"--nofork"_s, u"--nopidfile"_s,
-                                                 u"--address="_s + m_address});
+        m_bus.start(u"/usr/bin/dbus-daemon"_s,
+            { u"--session"_s, u"--nofork"_s, u"--nopidfile"_s, u"--address="_s + m_address });
         QVERIFY(m_bus.waitForStarted());
         for (int i = 0; i < 200 && !QFile::exists(socket); ++i)
             QTest::qWait(25);
@@ -97,21 +97,21 @@ private Q_SLOTS:
         QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
         env.insert(u"DBUS_SYSTEM_BUS_ADDRESS"_s, m_address);
         m_logind.setProcessEnvironment(env);
-        m_logind.start(u"/usr/bin/python3"_s, {u"-m"_s, u"dbusmock"_s, u"--system"_s, u"--template"_s, u"logind"_s});
+        m_logind.start(u"/usr/bin/python3"_s, { u"-m"_s, u"dbusmock"_s, u"--system"_s, u"--template"_s, u"logind"_s });
         QVERIFY(m_logind.waitForStarted());
         QDBusConnection connection = bus();
         QVERIFY(connection.isConnected());
         QVERIFY2(waitForName(connection, u"org.freedesktop.login1"_s), "mock logind did not appear");
 
-        QDBusInterface manager(u"org.freedesktop.login1"_s, u"/org/freedesktop/login1"_s,
-                               u"org.freedesktop.DBus.Mock"_s, connection);
+        QDBusInterface manager(
+            u"org.freedesktop.login1"_s, u"/org/freedesktop/login1"_s, u"org.freedesktop.DBus.Mock"_s, connection);
         const QDBusMessage added = manager.call(u"AddSession"_s, u"c7"_s, u"seat0"_s, 1000u, u"alice"_s, true);
         QVERIFY2(added.type() == QDBusMessage::ReplyMessage, qPrintable(added.errorMessage()));
     }
 
     void cleanupTestCase()
     {
-        for (QProcess *p : {&m_logind, &m_bus}) {
+        for (QProcess *p : { &m_logind, &m_bus }) {
             p->terminate();
             if (!p->waitForFinished(5000))
                 p->kill();
@@ -145,8 +145,8 @@ private Q_SLOTS:
     {
         QProcess other;
         const QString socket = m_dir.filePath(u"empty_bus"_s);
-        other.start(u"/usr/bin/dbus-daemon"_s, {u"--session"_s, u"--nofork"_s, u"--nopidfile"_s,
-                                                 u"--address=unix:path="_s + socket});
+        other.start(u"/usr/bin/dbus-daemon"_s,
+            { u"--session"_s, u"--nofork"_s, u"--nopidfile"_s, u"--address=unix:path="_s + socket });
         QVERIFY(other.waitForStarted());
         for (int i = 0; i < 200 && !QFile::exists(socket); ++i)
             QTest::qWait(25);
