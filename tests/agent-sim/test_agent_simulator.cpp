@@ -311,6 +311,21 @@ private Q_SLOTS:
         QVERIFY(answers.startsWith("HTTP/1.1 400"));
         QVERIFY(answers.contains("HTTP/1.1 200"));
     }
+
+    // Tests tear the simulator down while the application under test still holds connections.
+    void goesAwayWithClientsConnected()
+    {
+        QTcpSocket idle;
+        QTcpSocket midRequest;
+        idle.connectToHost(u"127.0.0.1"_s, m_sim->port());
+        midRequest.connectToHost(u"127.0.0.1"_s, m_sim->port());
+        QVERIFY(idle.waitForConnected(5000) && midRequest.waitForConnected(5000));
+        midRequest.write("POST /unlock HTTP/1.1\r\nContent-Length: 10\r\n\r\n{");
+        QTRY_COMPARE(m_sim->connectionCount(), 2);
+        QSignalSpy closed(&midRequest, &QTcpSocket::disconnected);
+        m_sim.reset();
+        QVERIFY(closed.wait(5000));
+    }
 };
 
 QTEST_GUILESS_MAIN(TestAgentSimulator)

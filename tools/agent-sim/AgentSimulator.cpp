@@ -217,6 +217,11 @@ void AgentSimulator::setConnectionTimeout(int ms)
     m_server->setConnectionTimeout(ms);
 }
 
+int AgentSimulator::connectionCount() const
+{
+    return m_server->connectionCount();
+}
+
 bool AgentSimulator::setStatus(const QString &phase, const QString &message, const QJsonObject &extra)
 {
     QJsonObject status = extra;

@@ -93,6 +93,7 @@ public:
     // The PIN that "unlock" accepts; without one every PIN is refused.
     void setPin(const std::optional<QString> &pin) { m_pin = pin; }
     void setConnectionTimeout(int ms);
+    int connectionCount() const; // client connections open right now
 
     // Status file: phase, message, the extra members as given, and updated_at now (unless
     // extra names its own updated_at, which is then kept as given, also by the heartbeat).

@@ -1,6 +1,5 @@
 #include "HttpServer.h"
 
-#include <QPointer>
 #include <QTcpServer>
 #include <QTcpSocket>
 #include <QTimer>
@@ -19,7 +18,7 @@ public:
     HttpConnection(QTcpSocket *socket, HttpServer *server)
         : QObject(server), m_socket(socket), m_server(server), m_parser({ 16 * 1024, 64, server->m_bodyLimit })
     {
-        ++m_server->m_connections;
+        m_server->m_connections.insert(this);
         m_socket->setParent(this);
         m_socket->setReadBufferSize(kSocketBufferBytes);
         m_deadline.setSingleShot(true);
@@ -36,7 +35,7 @@ public:
 
     ~HttpConnection() override
     {
-        --m_server->m_connections;
+        m_server->m_connections.remove(this);
         Q_EMIT m_server->connectionClosed();
     }
 
@@ -158,8 +157,8 @@ HttpServer::HttpServer(Handler handler, QObject *parent)
 
 HttpServer::~HttpServer()
 {
-    // Connections are children; they must go while the counters they touch still exist.
-    const QList<HttpConnection *> connections = findChildren<HttpConnection *>(Qt::FindDirectChildrenOnly);
+    // Connections are children; they must go while the set they leave still exists.
+    const QSet<HttpConnection *> connections = m_connections;
     for (HttpConnection *connection : connections)
         delete connection;
 }
@@ -187,7 +186,7 @@ bool HttpServer::isListening() const
 void HttpServer::acceptConnections()
 {
     while (QTcpSocket *socket = m_server->nextPendingConnection()) {
-        if (m_connections >= m_maxConnections) {
+        if (m_connections.size() >= m_maxConnections) {
             socket->abort();
             socket->deleteLater();
             continue;

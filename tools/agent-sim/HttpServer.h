@@ -5,12 +5,15 @@
 
 #include <QHostAddress>
 #include <QObject>
+#include <QSet>
 
 #include <functional>
 
 class QTcpServer;
 
 namespace pelk::agentsim {
+
+class HttpConnection;
 
 // A small HTTP/1.1 server on the loopback address, built to survive hostile clients:
 // bounded heads and bodies, one request at a time per connection, keep-alive, and a
@@ -38,7 +41,7 @@ public:
     void setConnectionTimeout(int ms) { m_timeoutMs = ms; }
     int connectionTimeout() const { return m_timeoutMs; }
     void setMaxConnections(int count) { m_maxConnections = count; }
-    int connectionCount() const { return m_connections; }
+    int connectionCount() const { return int(m_connections.size()); }
 
 Q_SIGNALS:
     void connectionClosed();
@@ -53,7 +56,7 @@ private:
     BodyLimit m_bodyLimit;
     int m_timeoutMs = 10000;
     int m_maxConnections = 64;
-    int m_connections = 0;
+    QSet<HttpConnection *> m_connections; // owned (children), removed by their destructors
 };
 
 } // namespace pelk::agentsim
