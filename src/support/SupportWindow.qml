@@ -17,7 +17,7 @@ Window {
     minimumHeight: 330
     maximumHeight: 330
     color: "white"
-    flags: Qt.Dialog | Qt.CustomizeWindowHint | Qt.WindowTitleHint | Qt.WindowCloseButtonHint
+    flags: Qt.Window | Qt.CustomizeWindowHint | Qt.WindowTitleHint | Qt.WindowCloseButtonHint
            | Qt.WindowStaysOnTopHint
 
     onClosing: close => {
