@@ -5,5 +5,9 @@ set -euo pipefail
 here="$(cd "$(dirname "$0")" && pwd)"
 build="$(cd "${1:-$here/../../build}" && pwd)"
 out="${2:-$build/e2e-support}"
+if [ "$(id -u)" -ne 0 ] || ! command -v unshare >/dev/null || ! command -v Xvfb >/dev/null; then
+  echo "needs root, unshare and Xvfb; skipped"
+  exit 77
+fi
 mkdir -p "/Library/Application Support/Pelk"
 exec unshare -m --propagation private /usr/bin/python3 "$here/support_e2e.py" "$build" "$out"
