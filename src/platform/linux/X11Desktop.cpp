@@ -232,8 +232,20 @@ std::optional<QByteArray> X11Desktop::captureJpegNow(QSize size, int quality)
     // Only the common 24-bit depth in 32-bit pixels is read; anything else fails the frame.
     if (!image || image->depth != 24 || image->size < quint32(stride * bounds.height()))
         return std::nullopt;
+    drainEvents();
     drawCursor(m_shmAddress, bounds, stride);
     return m_encoder.encode(m_shmAddress, bounds.width(), bounds.height(), stride, size, quality);
+}
+
+void X11Desktop::drainEvents()
+{
+    // Nothing is selected on this connection, but the server still tells every client when
+    // the keyboard mapping changes; a stale keycode table would type the wrong keys.
+    while (xcb_generic_event_t *event = xcb_poll_for_event(m_connection)) {
+        if ((event->response_type & 0x7f) == XCB_MAPPING_NOTIFY)
+            m_keycodes.clear();
+        std::free(event);
+    }
 }
 
 bool X11Desktop::fakeInput(quint8 type, quint8 detail, int x, int y)
@@ -313,6 +325,7 @@ bool X11Desktop::postKey(quint32 keysym, Modifiers modifiers, bool down)
 {
     if (!controlPermitted())
         return false;
+    drainEvents();
     const quint8 code = keycodeFor(keysym);
     if (code == 0)
         return false;

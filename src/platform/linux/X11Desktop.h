@@ -41,6 +41,7 @@ private:
     void drawCursor(uchar *pixels, const QRect &bounds, int stride);
     quint8 keycodeFor(quint32 keysym);
     void loadKeyboardMapping();
+    void drainEvents();
     bool fakeInput(quint8 type, quint8 detail, int x = 0, int y = 0);
 
     xcb_connection_t *m_connection = nullptr;
