@@ -24,13 +24,13 @@ Rectangle {
 
         RowLayout {
             spacing: 8
-            Image {
+            SymbolIcon {
                 objectName: "symbol"
                 Layout.alignment: Qt.AlignVCenter
                 Layout.preferredWidth: 34
                 Layout.preferredHeight: 34
-                sourceSize: Qt.size(68, 68)
-                source: "image://pelkicon/" + (view.model?.symbol ?? "display") + "/" + Brand.terracotta.toString().slice(1)
+                name: view.model?.symbol ?? "display"
+                color: Brand.terracotta
             }
             ColumnLayout {
                 Layout.alignment: Qt.AlignVCenter
