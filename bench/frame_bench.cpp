@@ -88,7 +88,7 @@ Sample measure(const std::function<qsizetype()> &frame)
     qsizetype bytes = 0;
     for (int i = 0; i < kFramesPerRun; ++i)
         bytes = frame();
-    return Sample {(processCpuMs() - app0) / kFramesPerRun, (serverCpuMs() - server0) / kFramesPerRun, bytes};
+    return Sample { (processCpuMs() - app0) / kFramesPerRun, (serverCpuMs() - server0) / kFramesPerRun, bytes };
 }
 
 // The floor: XShm into a reused segment, a plain bilinear scale, TurboJPEG 55, Base64.
@@ -144,7 +144,8 @@ public:
         uchar *jpeg = nullptr;
         unsigned long size = 0;
         tjCompress2(m_tj, m_scaled.data(), outW, 0, outH, TJPF_BGRX, &jpeg, &size, TJSAMP_420, 55, 0);
-        const QByteArray base64 = QByteArray::fromRawData(reinterpret_cast<const char *>(jpeg), qsizetype(size)).toBase64();
+        const QByteArray base64
+            = QByteArray::fromRawData(reinterpret_cast<const char *>(jpeg), qsizetype(size)).toBase64();
         tjFree(jpeg);
         m_lastJpeg = qsizetype(size);
         return base64.isEmpty() ? 0 : m_lastJpeg;
@@ -220,8 +221,9 @@ int main(int argc, char **argv)
             = desktop.captureJpegNow(out, pelk::support::RemoteSupportController::kJpegQuality);
         if (!jpeg)
             return qsizetype(0);
-        QJsonObject body {{QStringLiteral("action"), QStringLiteral("frame")}, {QStringLiteral("session_id"), QStringLiteral("s")},
-            {QStringLiteral("jpeg"), QString::fromLatin1(jpeg->toBase64())}};
+        QJsonObject body { { QStringLiteral("action"), QStringLiteral("frame") },
+            { QStringLiteral("session_id"), QStringLiteral("s") },
+            { QStringLiteral("jpeg"), QString::fromLatin1(jpeg->toBase64()) } };
         return pelk::agent::jsonBody(body).isEmpty() ? 0 : jpeg->size();
     };
     const auto naive = [&] {
@@ -250,8 +252,8 @@ int main(int argc, char **argv)
         naiveBytes = n.jpegBytes;
     }
     const double o = median(oursTotal), f = median(floorTotal), n = median(naiveTotal);
-    std::printf("screen %dx%d -> %dx%d, %d runs of %d frames, CPU per frame (app + X server), median\n", width,
-        height, out.width(), out.height(), kRuns, kFramesPerRun);
+    std::printf("screen %dx%d -> %dx%d, %d runs of %d frames, CPU per frame (app + X server), median\n", width, height,
+        out.width(), out.height(), kRuns, kFramesPerRun);
     std::printf("  ours   %7.2f ms (X server %.2f ms)  jpeg %lld bytes\n", o, median(oursServer), qlonglong(oursBytes));
     std::printf("  floor  %7.2f ms                     jpeg %lld bytes\n", f, qlonglong(floorBytes));
     std::printf("  naive  %7.2f ms                     jpeg %lld bytes\n", n, qlonglong(naiveBytes));
