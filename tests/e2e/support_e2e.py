@@ -226,6 +226,18 @@ try:
     check("notice shown when the offer is gone", nid is not None)
     time.sleep(0.5)
     shot("restart-notice.png")
+
+    # The open notice never blocks the managed lock: it locks, reports presence and takes a PIN.
+    ctl("pin", {"pin": "246810"})
+    ctl("lock", {"locked": True, "command_uuid": "e2e-lock"})
+    presence = lambda: ctl("requests?path=/presence")["requests"]
+    check("lock works while the notice is open", wait_for(lambda: len(presence()) >= 2, 6))
+    time.sleep(1.0)
+    shot("lock-over-notice.png")
+    xdo("type", "--delay", "80", "246810")
+    xdo("key", "Return")
+    check("lock window takes the PIN while the notice is open", wait_for(lambda: not ctl("state")["locked"], 8))
+    time.sleep(1.5)
     if nid:
         click_in(nid, 0.85, 0.66)
     check("Got it closes the notice", wait_for(lambda: notice() is None, 5))
