@@ -3,10 +3,15 @@
 #include "agent/AgentBoundary.h"
 
 #include <QJsonDocument>
+#include <QNetworkCookie>
+#include <QNetworkCookieJar>
 #include <QNetworkProxy>
 #include <QNetworkReply>
 #include <QPointer>
 #include <QTimer>
+
+#include <algorithm>
+#include <memory>
 
 namespace pelk::agent {
 
@@ -61,6 +66,32 @@ std::optional<QUrl> lockEndpointUrl(const QString &storedUrl, QStringView endpoi
     return target;
 }
 
+std::optional<QUrl> supportEndpointUrl(const QString &storedUrl)
+{
+    const QString address = storedUrl + kSupportPath;
+    const QUrl url(address, QUrl::StrictMode);
+    if (!url.isValid() || url.host(QUrl::FullyEncoded) != kApiHost)
+        return std::nullopt;
+    // QUrl lower-cases the scheme and rewrites short IPv4 forms, so both are checked on the
+    // text as the agent wrote it too.
+    const QString prefix = QString(kApiScheme) + u"://"_s;
+    if (!address.startsWith(prefix, Qt::CaseSensitive) || url.scheme() != kApiScheme)
+        return std::nullopt;
+    const QStringView rest = QStringView(address).mid(prefix.size());
+    qsizetype end = 0;
+    while (end < rest.size() && rest[end] != u'/' && rest[end] != u'?' && rest[end] != u'#')
+        ++end;
+    QStringView hostPart = rest.left(end);
+    if (hostPart.contains(u'@'))
+        hostPart = hostPart.mid(hostPart.lastIndexOf(u'@') + 1);
+    const qsizetype colon = hostPart.lastIndexOf(u':');
+    if (colon >= 0)
+        hostPart = hostPart.left(colon);
+    if (hostPart != kApiHost)
+        return std::nullopt;
+    return url;
+}
+
 std::optional<QNetworkRequest> localApiRequest(const QUrl &url, const QString &session)
 {
     for (const QChar c : session) {
@@ -91,32 +122,83 @@ QByteArray jsonBody(const QJsonObject &members)
     return QJsonDocument(members).toJson(QJsonDocument::Compact);
 }
 
+namespace {
+
+// Cookies have no place in the local API; whatever the peer sets is forgotten at once.
+class NoCookieJar : public QNetworkCookieJar {
+public:
+    using QNetworkCookieJar::QNetworkCookieJar;
+    QList<QNetworkCookie> cookiesForUrl(const QUrl &) const override { return {}; }
+    bool setCookiesFromUrl(const QList<QNetworkCookie> &, const QUrl &) override { return false; }
+};
+
+} // namespace
+
 NetworkApiRequester::NetworkApiRequester(QObject *parent) : QObject(parent)
 {
     // The API is on loopback; a proxy from the environment must never see the session or a PIN.
     m_manager.setProxy(QNetworkProxy::NoProxy);
     m_manager.setAutoDeleteReplies(false);
+    m_manager.setCookieJar(new NoCookieJar(&m_manager));
 }
 
-void NetworkApiRequester::post(const QNetworkRequest &request, const QByteArray &body, Completion done)
+void NetworkApiRequester::start(const QNetworkRequest &request, const QByteArray &body, qint64 maxBytes,
+    std::function<void(QNetworkReply *, const QByteArray &)> finish)
 {
     QNetworkReply *reply = m_manager.post(request, body);
-    // The answer's body is never examined: drop it as it arrives so a chatty peer costs nothing.
-    connect(reply, &QNetworkReply::readyRead, reply, [reply] { reply->skip(reply->bytesAvailable()); });
+    auto collected = std::make_shared<QByteArray>();
+    auto overflow = std::make_shared<bool>(false);
+    // Only what the caller wants is kept, and never more than it allowed: a chatty or hostile
+    // peer costs nothing beyond the cap, and a body over it is cut off as a failure.
+    connect(reply, &QNetworkReply::readyRead, reply, [reply, collected, overflow, maxBytes] {
+        const qint64 available = reply->bytesAvailable();
+        if (maxBytes <= 0 || *overflow) {
+            reply->skip(available);
+            return;
+        }
+        if (collected->size() + available > maxBytes) {
+            *overflow = true;
+            reply->abort();
+            return;
+        }
+        collected->append(reply->read(available));
+    });
     // The transfer timeout only measures silence; a peer trickling bytes is cut off too.
     auto *deadline = new QTimer(reply);
     deadline->setSingleShot(true);
     connect(deadline, &QTimer::timeout, reply, [reply] { reply->abort(); });
     deadline->start(kApiTimeoutMs);
-    connect(reply, &QNetworkReply::finished, this, [this, reply, done = std::move(done)]() mutable {
+    connect(reply, &QNetworkReply::finished, this, [reply, collected, overflow, finish = std::move(finish)] {
+        finish(*overflow ? nullptr : reply, *collected);
+        reply->deleteLater();
+    });
+}
+
+void NetworkApiRequester::post(const QNetworkRequest &request, const QByteArray &body, Completion done)
+{
+    start(request, body, 0, [this, done = std::move(done)](QNetworkReply *reply, const QByteArray &) mutable {
         if (!done)
             return;
-        const bool success = isLocalApiSuccess(*reply);
-        reply->deleteLater();
+        const bool success = reply && isLocalApiSuccess(*reply);
         // Queued, so a completion never runs inside post() even if the reply failed at once.
         QMetaObject::invokeMethod(
             this, [done = std::move(done), success] { done(success); }, Qt::QueuedConnection);
     });
+}
+
+void NetworkApiRequester::postForBody(
+    const QNetworkRequest &request, const QByteArray &body, qint64 maxBytes, BodyCompletion done)
+{
+    start(request, body, std::max<qint64>(maxBytes, 1),
+        [this, done = std::move(done)](QNetworkReply *reply, const QByteArray &collected) mutable {
+            if (!done)
+                return;
+            std::optional<QByteArray> answer;
+            if (reply && isLocalApiSuccess(*reply))
+                answer = collected;
+            QMetaObject::invokeMethod(
+                this, [done = std::move(done), answer = std::move(answer)] { done(answer); }, Qt::QueuedConnection);
+        });
 }
 
 } // namespace pelk::agent

@@ -20,6 +20,11 @@ namespace pelk::agent {
 // dropped and the endpoint goes directly under the root. Nothing when any check fails.
 std::optional<QUrl> lockEndpointUrl(const QString &storedUrl, QStringView endpoint);
 
+// The support endpoint's address rule: "/support" appended to the stored base address exactly
+// as written, accepted only when it parses with scheme exactly "http" and host exactly
+// "127.0.0.1"; the rest of the address is taken as it stands.
+std::optional<QUrl> supportEndpointUrl(const QString &storedUrl);
+
 // The parts every local API request shares (lock and support): JSON content type, the
 // session header, the 4-second timeout, no cache, no redirects, no proxy. Nothing when the
 // session cannot travel in a header unchanged (control characters would split the request).
@@ -36,18 +41,30 @@ QByteArray jsonBody(const QJsonObject &members);
 class ApiRequester {
 public:
     using Completion = std::function<void(bool success)>;
+    // The body of a status-200 answer; nothing for every other outcome, a body longer than
+    // the cap included.
+    using BodyCompletion = std::function<void(std::optional<QByteArray> body)>;
     virtual ~ApiRequester() = default;
     virtual void post(const QNetworkRequest &request, const QByteArray &body, Completion done) = 0;
+    virtual void postForBody(
+        const QNetworkRequest &request, const QByteArray &body, qint64 maxBytes, BodyCompletion done)
+        = 0;
 };
 
-// The real requester: one network manager for the process, no retries.
+// The real requester: its own network manager (nothing cached, no cookies kept), no retries.
 class NetworkApiRequester : public QObject, public ApiRequester {
     Q_OBJECT
 public:
     explicit NetworkApiRequester(QObject *parent = nullptr);
     void post(const QNetworkRequest &request, const QByteArray &body, Completion done) override;
+    void postForBody(
+        const QNetworkRequest &request, const QByteArray &body, qint64 maxBytes, BodyCompletion done) override;
 
 private:
+    // Runs one POST; finish gets the reply (or nothing when the body outgrew maxBytes).
+    void start(const QNetworkRequest &request, const QByteArray &body, qint64 maxBytes,
+        std::function<void(QNetworkReply *reply, const QByteArray &collected)> finish);
+
     QNetworkAccessManager m_manager;
 };
 

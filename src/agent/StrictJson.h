@@ -6,6 +6,7 @@
 #include <QString>
 
 #include <optional>
+#include <utility>
 
 namespace pelk::json {
 
@@ -32,6 +33,23 @@ public:
     std::optional<bool> optionalBool(QLatin1StringView key);
     QJsonObject requiredObject(QLatin1StringView key);
     std::optional<QJsonObject> optionalObject(QLatin1StringView key);
+    // A nested record read by read(StrictReader&) under the same rules; a failure inside it
+    // fails this reader too, so a record is never kept with a broken part.
+    template <typename Read>
+    auto optionalRecord(QLatin1StringView key, Read read)
+        -> std::optional<decltype(read(std::declval<StrictReader &>()))>
+    {
+        const std::optional<QJsonObject> object = optionalObject(key);
+        if (!object)
+            return std::nullopt;
+        StrictReader inner(*object);
+        auto record = read(inner);
+        if (!inner.ok()) {
+            m_ok = false;
+            return std::nullopt;
+        }
+        return record;
+    }
 
     bool ok() const { return m_ok; }
 

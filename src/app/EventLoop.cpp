@@ -5,10 +5,14 @@
 #include "app/LockRuntime.h"
 #include "app/LoginWindowLockDelegate.h"
 #include "app/TerminationRequests.h"
+#include "app/ViewEngine.h"
 #include "app/brand/Brand.h"
 #include "lock/ManagedLockController.h"
+#include "support/RemoteSupport.h"
+#include "support/RemoteSupportController.h"
 
 #include <QApplication>
+#include <QQmlEngine>
 #include <QQuickWindow>
 #include <QTimer>
 
@@ -16,18 +20,29 @@ namespace pelk::app {
 
 namespace {
 
-// The status-bar mode until its tray delegate exists: the lock, at the normal level.
+// The status-bar mode until its tray delegate exists: the lock, at the normal level, and
+// remote support.
 class LockOnlyDelegate : public ApplicationDelegate {
 public:
     void applicationDidFinishLaunching() override
     {
         registerBrandFonts();
         m_runtime.lock().start();
+        m_views = makeViewEngine();
+        m_support = std::make_unique<support::RemoteSupport>(*m_views);
+        m_support->controller().start();
     }
     bool applicationShouldTerminate() override { return !m_runtime.lock().isLocked(); }
+    void applicationWillTerminate() override
+    {
+        if (m_support)
+            m_support->controller().shutdown();
+    }
 
 private:
     LockRuntime m_runtime;
+    std::unique_ptr<QQmlEngine> m_views;
+    std::unique_ptr<support::RemoteSupport> m_support; // before the engine its windows use
 };
 
 std::unique_ptr<ApplicationDelegate> delegateFor(LaunchMode mode)

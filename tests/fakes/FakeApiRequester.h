@@ -17,12 +17,20 @@ public:
         QNetworkRequest request;
         QJsonObject body;
         Completion done;
+        BodyCompletion bodyDone;
+        qint64 maxBytes = 0;
     };
     std::vector<Sent> sent;
 
     void post(const QNetworkRequest &request, const QByteArray &body, Completion done) override
     {
-        sent.push_back(Sent { request, QJsonDocument::fromJson(body).object(), std::move(done) });
+        sent.push_back(Sent { request, QJsonDocument::fromJson(body).object(), std::move(done), {}, 0 });
+    }
+
+    void postForBody(
+        const QNetworkRequest &request, const QByteArray &body, qint64 maxBytes, BodyCompletion done) override
+    {
+        sent.push_back(Sent { request, QJsonDocument::fromJson(body).object(), {}, std::move(done), maxBytes });
     }
 
     QString path(size_t i) const { return sent.at(i).request.url().path(); }
@@ -31,6 +39,13 @@ public:
         auto done = std::move(sent.at(i).done);
         if (done)
             done(success);
+    }
+    // Answers a body request: a status-200 body, or nothing for every failure.
+    void answerBody(size_t i, std::optional<QByteArray> body)
+    {
+        auto done = std::move(sent.at(i).bodyDone);
+        if (done)
+            done(std::move(body));
     }
 };
 

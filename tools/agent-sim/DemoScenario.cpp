@@ -48,6 +48,9 @@ void DemoScenario::say(const QString &line) const
 
 void DemoScenario::after(int ms, void (DemoScenario::*step)())
 {
+    // Only a started demo moves on by itself; otherwise a test's own steps are left alone.
+    if (!m_running)
+        return;
     m_step.disconnect(this);
     connect(&m_step, &QTimer::timeout, this, step);
     m_step.start(ms);
@@ -55,6 +58,7 @@ void DemoScenario::after(int ms, void (DemoScenario::*step)())
 
 void DemoScenario::start()
 {
+    m_running = true;
     const QString now = QDateTime::currentDateTimeUtc().toString(Qt::ISODate);
     m_simulator.setStatus(u"connected"_s, u"Connected to Acme Corp. Policies are up to date."_s,
         QJsonObject { { u"version"_s, u"1.0.0-sim"_s }, { u"workspace"_s, u"Acme Corp"_s },

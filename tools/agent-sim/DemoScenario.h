@@ -31,6 +31,7 @@ private:
     AgentSimulator &m_simulator;
     QString m_pin;
     QTimer m_step;
+    bool m_running = false;
     int m_round = 0;
 };
 

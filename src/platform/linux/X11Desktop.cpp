@@ -1,0 +1,351 @@
+#include "platform/linux/X11Desktop.h"
+
+#include <QTimer>
+
+#include <xcb/randr.h>
+#include <xcb/shm.h>
+#include <xcb/xcb.h>
+#include <xcb/xfixes.h>
+#include <xcb/xtest.h>
+
+#include <sys/ipc.h>
+#include <sys/shm.h>
+
+#include <cstdlib>
+#include <memory>
+
+namespace pelk::platform {
+
+namespace {
+
+template <typename T> using Reply = std::unique_ptr<T, decltype(&std::free)>;
+
+template <typename T> Reply<T> own(T *reply)
+{
+    return Reply<T>(reply, &std::free);
+}
+
+bool waylandSession()
+{
+    return !qEnvironmentVariableIsEmpty("WAYLAND_DISPLAY")
+        || qEnvironmentVariable("XDG_SESSION_TYPE").compare(QLatin1StringView("wayland"), Qt::CaseInsensitive) == 0;
+}
+
+constexpr quint32 kShiftL = 0xffe1;
+constexpr quint32 kControlL = 0xffe3;
+constexpr quint32 kAltL = 0xffe9;
+constexpr quint32 kSuperL = 0xffeb;
+
+} // namespace
+
+X11Desktop::X11Desktop(QObject *parent) : QObject(parent), m_wayland(waylandSession())
+{
+    if (m_wayland)
+        return;
+    int screenNumber = 0;
+    xcb_connection_t *connection = xcb_connect(nullptr, &screenNumber);
+    if (!connection || xcb_connection_has_error(connection)) {
+        if (connection)
+            xcb_disconnect(connection);
+        return;
+    }
+    m_connection = connection;
+    xcb_screen_iterator_t it = xcb_setup_roots_iterator(xcb_get_setup(connection));
+    for (int i = 0; i < screenNumber && it.rem; ++i)
+        xcb_screen_next(&it);
+    if (!it.rem)
+        return;
+    m_root = it.data->root;
+    m_screen = QRect(0, 0, it.data->width_in_pixels, it.data->height_in_pixels);
+
+    const auto present = [connection](xcb_extension_t *extension) {
+        const xcb_query_extension_reply_t *data = xcb_get_extension_data(connection, extension);
+        return data && data->present;
+    };
+    m_shm = present(&xcb_shm_id);
+    m_xtest = present(&xcb_test_id);
+    m_randr = present(&xcb_randr_id);
+    m_xfixes = present(&xcb_xfixes_id);
+    if (m_randr) {
+        auto version
+            = own(xcb_randr_query_version_reply(connection, xcb_randr_query_version(connection, 1, 5), nullptr));
+        m_randr = version && (version->major_version > 1 || version->minor_version >= 5);
+    }
+    if (m_xfixes) {
+        // The pointer image needs XFixes 4 or later to be announced before use.
+        auto version
+            = own(xcb_xfixes_query_version_reply(connection, xcb_xfixes_query_version(connection, 4, 0), nullptr));
+        m_xfixes = version && version->major_version >= 1;
+    }
+}
+
+X11Desktop::~X11Desktop()
+{
+    releaseSegment();
+    if (m_connection)
+        xcb_disconnect(m_connection);
+}
+
+bool X11Desktop::isShareableSession()
+{
+    return !m_wayland && m_connection && !xcb_connection_has_error(m_connection);
+}
+
+bool X11Desktop::capturePermitted()
+{
+    return isShareableSession() && m_shm;
+}
+
+bool X11Desktop::controlPermitted()
+{
+    return isShareableSession() && m_xtest;
+}
+
+std::optional<QRect> X11Desktop::mainDisplayBounds()
+{
+    if (!isShareableSession())
+        return std::nullopt;
+    if (m_randr) {
+        auto monitors
+            = own(xcb_randr_get_monitors_reply(m_connection, xcb_randr_get_monitors(m_connection, m_root, 1), nullptr));
+        if (monitors) {
+            for (auto it = xcb_randr_get_monitors_monitors_iterator(monitors.get()); it.rem;
+                 xcb_randr_monitor_info_next(&it)) {
+                if (it.data->primary && it.data->width > 0 && it.data->height > 0)
+                    return QRect(it.data->x, it.data->y, it.data->width, it.data->height);
+            }
+        }
+    }
+    return m_screen;
+}
+
+void X11Desktop::findMainDisplay(std::function<void(std::optional<MainDisplay>)> done)
+{
+    std::optional<MainDisplay> display;
+    if (const std::optional<QRect> bounds = mainDisplayBounds())
+        display = MainDisplay { m_root, *bounds };
+    QTimer::singleShot(0, this, [done = std::move(done), display] { done(display); });
+}
+
+void X11Desktop::captureJpeg(
+    const MainDisplay &, QSize size, int quality, std::function<void(std::optional<QByteArray>)> done)
+{
+    std::optional<QByteArray> jpeg = captureJpegNow(size, quality);
+    QTimer::singleShot(0, this, [done = std::move(done), jpeg = std::move(jpeg)] { done(jpeg); });
+}
+
+bool X11Desktop::ensureSegment(qsizetype bytes)
+{
+    if (m_shmAddress && m_shmBytes >= bytes)
+        return true;
+    releaseSegment();
+    m_shmId = shmget(IPC_PRIVATE, size_t(bytes), IPC_CREAT | 0600);
+    if (m_shmId < 0)
+        return false;
+    void *address = shmat(m_shmId, nullptr, 0);
+    if (address == reinterpret_cast<void *>(-1)) {
+        shmctl(m_shmId, IPC_RMID, nullptr);
+        m_shmId = -1;
+        return false;
+    }
+    m_shmAddress = static_cast<uchar *>(address);
+    m_shmBytes = bytes;
+    m_shmSeg = xcb_generate_id(m_connection);
+    auto attached
+        = xcb_request_check(m_connection, xcb_shm_attach_checked(m_connection, m_shmSeg, quint32(m_shmId), 0));
+    // Marked for removal at once: the segment goes away with the last process that uses it.
+    shmctl(m_shmId, IPC_RMID, nullptr);
+    if (attached) {
+        std::free(attached);
+        shmdt(m_shmAddress);
+        m_shmAddress = nullptr;
+        m_shmBytes = 0;
+        m_shmId = -1;
+        return false;
+    }
+    return true;
+}
+
+void X11Desktop::releaseSegment()
+{
+    if (!m_shmAddress)
+        return;
+    if (m_connection)
+        xcb_shm_detach(m_connection, m_shmSeg);
+    shmdt(m_shmAddress);
+    m_shmAddress = nullptr;
+    m_shmBytes = 0;
+    m_shmId = -1;
+}
+
+void X11Desktop::drawCursor(uchar *pixels, const QRect &bounds, int stride)
+{
+    if (!m_xfixes)
+        return;
+    auto cursor
+        = own(xcb_xfixes_get_cursor_image_reply(m_connection, xcb_xfixes_get_cursor_image(m_connection), nullptr));
+    if (!cursor)
+        return;
+    const quint32 *image = xcb_xfixes_get_cursor_image_cursor_image(cursor.get());
+    const int left = cursor->x - cursor->xhot - bounds.x();
+    const int top = cursor->y - cursor->yhot - bounds.y();
+    for (int cy = 0; cy < cursor->height; ++cy) {
+        const int y = top + cy;
+        if (y < 0 || y >= bounds.height())
+            continue;
+        uchar *row = pixels + qint64(y) * stride;
+        for (int cx = 0; cx < cursor->width; ++cx) {
+            const int x = left + cx;
+            if (x < 0 || x >= bounds.width())
+                continue;
+            // Premultiplied ARGB over the screen's BGRX.
+            const quint32 argb = image[cy * cursor->width + cx];
+            const int alpha = int(argb >> 24);
+            if (alpha == 0)
+                continue;
+            uchar *dst = row + x * 4;
+            const int keep = 255 - alpha;
+            dst[0] = uchar(std::min(255, int(argb & 0xff) + dst[0] * keep / 255));
+            dst[1] = uchar(std::min(255, int((argb >> 8) & 0xff) + dst[1] * keep / 255));
+            dst[2] = uchar(std::min(255, int((argb >> 16) & 0xff) + dst[2] * keep / 255));
+        }
+    }
+}
+
+std::optional<QByteArray> X11Desktop::captureJpegNow(QSize size, int quality)
+{
+    if (!capturePermitted())
+        return std::nullopt;
+    const std::optional<QRect> found = mainDisplayBounds();
+    if (!found)
+        return std::nullopt;
+    const QRect bounds = found->intersected(m_screen);
+    if (bounds.isEmpty())
+        return std::nullopt;
+    const int stride = bounds.width() * 4;
+    if (!ensureSegment(qsizetype(stride) * bounds.height()))
+        return std::nullopt;
+    auto image = own(xcb_shm_get_image_reply(m_connection,
+        xcb_shm_get_image(m_connection, m_root, qint16(bounds.x()), qint16(bounds.y()), quint16(bounds.width()),
+            quint16(bounds.height()), ~0u, XCB_IMAGE_FORMAT_Z_PIXMAP, m_shmSeg, 0),
+        nullptr));
+    // Only the common 24-bit depth in 32-bit pixels is read; anything else fails the frame.
+    if (!image || image->depth != 24 || image->size < quint32(stride * bounds.height()))
+        return std::nullopt;
+    drainEvents();
+    drawCursor(m_shmAddress, bounds, stride);
+    return m_encoder.encode(m_shmAddress, bounds.width(), bounds.height(), stride, size, quality);
+}
+
+void X11Desktop::drainEvents()
+{
+    // Nothing is selected on this connection, but the server still tells every client when
+    // the keyboard mapping changes; a stale keycode table would type the wrong keys.
+    while (xcb_generic_event_t *event = xcb_poll_for_event(m_connection)) {
+        if ((event->response_type & 0x7f) == XCB_MAPPING_NOTIFY)
+            m_keycodes.clear();
+        std::free(event);
+    }
+}
+
+bool X11Desktop::fakeInput(quint8 type, quint8 detail, int x, int y)
+{
+    if (!controlPermitted())
+        return false;
+    const xcb_void_cookie_t cookie
+        = xcb_test_fake_input(m_connection, type, detail, XCB_CURRENT_TIME, m_root, qint16(x), qint16(y), 0);
+    Q_UNUSED(cookie);
+    return xcb_flush(m_connection) > 0;
+}
+
+bool X11Desktop::postMouse(MouseEvent kind, QPointF at, int clickState, Button button)
+{
+    // X counts double clicks itself from the timing of the presses, so the click state needs
+    // nothing more than the two presses being posted back to back.
+    Q_UNUSED(clickState);
+    Q_UNUSED(button);
+    const int x = qRound(at.x());
+    const int y = qRound(at.y());
+    switch (kind) {
+    case MouseEvent::Moved:
+    case MouseEvent::LeftDragged:
+        return fakeInput(XCB_MOTION_NOTIFY, 0, x, y);
+    case MouseEvent::LeftDown:
+    case MouseEvent::RightDown:
+        return fakeInput(XCB_MOTION_NOTIFY, 0, x, y)
+            && fakeInput(XCB_BUTTON_PRESS, kind == MouseEvent::LeftDown ? 1 : 3);
+    case MouseEvent::LeftUp:
+    case MouseEvent::RightUp:
+        return fakeInput(XCB_MOTION_NOTIFY, 0, x, y)
+            && fakeInput(XCB_BUTTON_RELEASE, kind == MouseEvent::LeftUp ? 1 : 3);
+    }
+    return false;
+}
+
+bool X11Desktop::postScroll(qint32 lines)
+{
+    // Wheel buttons 4 (up) and 5 (down), one click per line.
+    const quint8 wheel = lines > 0 ? 4 : 5;
+    bool ok = true;
+    for (qint64 i = 0; i < std::abs(qint64(lines)); ++i)
+        ok = fakeInput(XCB_BUTTON_PRESS, wheel) && fakeInput(XCB_BUTTON_RELEASE, wheel) && ok;
+    return ok;
+}
+
+void X11Desktop::loadKeyboardMapping()
+{
+    m_keycodes.clear();
+    const xcb_setup_t *setup = xcb_get_setup(m_connection);
+    const int first = setup->min_keycode;
+    const int count = setup->max_keycode - setup->min_keycode + 1;
+    auto mapping = own(xcb_get_keyboard_mapping_reply(
+        m_connection, xcb_get_keyboard_mapping(m_connection, quint8(first), quint8(count)), nullptr));
+    if (!mapping)
+        return;
+    const xcb_keysym_t *syms = xcb_get_keyboard_mapping_keysyms(mapping.get());
+    const int perCode = mapping->keysyms_per_keycode;
+    // The first (unshifted) column wins, so "KeyA" is the key that types a, not A.
+    for (int column = perCode - 1; column >= 0; --column) {
+        for (int i = 0; i < count; ++i) {
+            const xcb_keysym_t sym = syms[i * perCode + column];
+            if (sym != 0)
+                m_keycodes.insert(sym, quint8(first + i));
+        }
+    }
+}
+
+quint8 X11Desktop::keycodeFor(quint32 keysym)
+{
+    if (m_keycodes.isEmpty())
+        loadKeyboardMapping();
+    return m_keycodes.value(keysym, 0);
+}
+
+bool X11Desktop::postKey(quint32 keysym, Modifiers modifiers, bool down)
+{
+    if (!controlPermitted())
+        return false;
+    drainEvents();
+    const quint8 code = keycodeFor(keysym);
+    if (code == 0)
+        return false;
+    const std::pair<Modifier, quint32> held[] = { { Modifier::Shift, kShiftL }, { Modifier::Control, kControlL },
+        { Modifier::Alt, kAltL }, { Modifier::Super, kSuperL } };
+    bool ok = true;
+    if (down) {
+        for (const auto &[flag, sym] : held) {
+            if (modifiers.testFlag(flag) && keycodeFor(sym))
+                ok = fakeInput(XCB_KEY_PRESS, keycodeFor(sym)) && ok;
+        }
+        ok = fakeInput(XCB_KEY_PRESS, code) && ok;
+    } else {
+        ok = fakeInput(XCB_KEY_RELEASE, code) && ok;
+        for (auto it = std::rbegin(held); it != std::rend(held); ++it) {
+            if (modifiers.testFlag(it->first) && keycodeFor(it->second))
+                ok = fakeInput(XCB_KEY_RELEASE, keycodeFor(it->second)) && ok;
+        }
+    }
+    return ok;
+}
+
+} // namespace pelk::platform

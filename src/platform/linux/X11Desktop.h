@@ -1,0 +1,64 @@
+#pragma once
+
+#include "platform/InputInjector.h"
+#include "platform/ScreenCapture.h"
+#include "platform/linux/FrameEncoder.h"
+
+#include <QHash>
+#include <QObject>
+
+struct xcb_connection_t;
+
+namespace pelk::platform {
+
+// The X11 display for remote support: MIT-SHM pictures of the primary RandR monitor (the
+// whole screen without one) with the XFixes pointer drawn in, and XTEST input. A Wayland
+// session is never shared, even through Xwayland, which sees only its own clients.
+class X11Desktop : public QObject, public ScreenCapture, public InputInjector {
+    Q_OBJECT
+public:
+    // Connects to $DISPLAY unless the session is a Wayland one.
+    explicit X11Desktop(QObject *parent = nullptr);
+    ~X11Desktop() override;
+
+    bool isShareableSession() override;
+    bool capturePermitted() override;
+    std::optional<QRect> mainDisplayBounds() override;
+    void findMainDisplay(std::function<void(std::optional<MainDisplay>)> done) override;
+    void captureJpeg(const MainDisplay &display, QSize size, int quality,
+        std::function<void(std::optional<QByteArray>)> done) override;
+    // The capture on its own, synchronously (also used by the frame benchmark).
+    std::optional<QByteArray> captureJpegNow(QSize size, int quality);
+
+    bool controlPermitted() override;
+    bool postMouse(MouseEvent kind, QPointF at, int clickState, Button button) override;
+    bool postScroll(qint32 lines) override;
+    bool postKey(quint32 keysym, Modifiers modifiers, bool down) override;
+
+private:
+    bool ensureSegment(qsizetype bytes);
+    void releaseSegment();
+    void drawCursor(uchar *pixels, const QRect &bounds, int stride);
+    quint8 keycodeFor(quint32 keysym);
+    void loadKeyboardMapping();
+    void drainEvents();
+    bool fakeInput(quint8 type, quint8 detail, int x = 0, int y = 0);
+
+    xcb_connection_t *m_connection = nullptr;
+    quint32 m_root = 0;
+    QRect m_screen;
+    bool m_wayland = false;
+    bool m_shm = false;
+    bool m_xtest = false;
+    bool m_randr = false;
+    bool m_xfixes = false;
+    // One shared-memory segment, kept while its size fits.
+    int m_shmId = -1;
+    quint32 m_shmSeg = 0;
+    uchar *m_shmAddress = nullptr;
+    qsizetype m_shmBytes = 0;
+    FrameEncoder m_encoder;
+    QHash<quint32, quint8> m_keycodes;
+};
+
+} // namespace pelk::platform

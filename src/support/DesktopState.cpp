@@ -1,0 +1,34 @@
+#include "support/DesktopState.h"
+
+#include "agent/AgentBoundary.h"
+#include "agent/StrictJson.h"
+
+namespace pelk::support {
+
+namespace key = agent::key;
+
+std::optional<DesktopState> DesktopState::decode(const QByteArray &bytes)
+{
+    return json::decodeRecord(bytes, [](json::StrictReader &r) {
+        DesktopState s;
+        s.url = r.requiredString(key::kUrl);
+        s.session = r.requiredString(key::kSession);
+        s.support = r.optionalRecord(key::kSupport, [](json::StrictReader &o) {
+            Offer offer;
+            offer.sessionID = o.requiredString(key::kSessionId);
+            offer.technician = o.requiredString(key::kTechnician);
+            offer.mode = o.requiredString(key::kMode);
+            offer.expiresAt = o.requiredInteger(key::kExpiresAt);
+            return offer;
+        });
+        s.restart = r.optionalRecord(key::kRestart, [](json::StrictReader &o) {
+            Restart restart;
+            restart.id = o.requiredString(key::kId);
+            restart.application = o.requiredString(key::kApplication);
+            return restart;
+        });
+        return s;
+    });
+}
+
+} // namespace pelk::support

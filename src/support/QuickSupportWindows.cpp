@@ -1,0 +1,170 @@
+#include "support/QuickSupportWindows.h"
+
+#include "support/SupportModel.h"
+
+#include <QGuiApplication>
+#include <QPointer>
+#include <QQmlComponent>
+#include <QQmlEngine>
+#include <QQuickWindow>
+#include <QScreen>
+
+#include <xcb/xcb.h>
+
+#include <cstdlib>
+#include <utility>
+
+namespace pelk::support {
+
+using namespace Qt::StringLiterals;
+
+namespace {
+
+xcb_atom_t atom(xcb_connection_t *connection, const char *name)
+{
+    xcb_intern_atom_reply_t *reply
+        = xcb_intern_atom_reply(connection, xcb_intern_atom(connection, 0, quint16(qstrlen(name)), name), nullptr);
+    const xcb_atom_t value = reply ? reply->atom : xcb_atom_t(XCB_ATOM_NONE);
+    std::free(reply);
+    return value;
+}
+
+// Asks an EWMH window manager to show the window on every workspace, above others. Without
+// X11 (tests, other platforms) there is nothing to ask.
+void showOnAllWorkspaces(QWindow &window)
+{
+    auto *x11 = qGuiApp->nativeInterface<QNativeInterface::QX11Application>();
+    if (!x11 || !x11->connection())
+        return;
+    xcb_connection_t *connection = x11->connection();
+    const auto id = xcb_window_t(window.winId());
+    const quint32 allDesktops = 0xffffffff;
+    xcb_change_property(connection, XCB_PROP_MODE_REPLACE, id, atom(connection, "_NET_WM_DESKTOP"), XCB_ATOM_CARDINAL,
+        32, 1, &allDesktops);
+    const xcb_atom_t states[] = { atom(connection, "_NET_WM_STATE_STICKY"), atom(connection, "_NET_WM_STATE_ABOVE") };
+    xcb_change_property(
+        connection, XCB_PROP_MODE_REPLACE, id, atom(connection, "_NET_WM_STATE"), XCB_ATOM_ATOM, 32, 2, states);
+    xcb_flush(connection);
+}
+
+class QuickPanel : public SupportPanel {
+public:
+    QuickPanel(QQuickWindow *window, WindowBridge *bridge) : m_window(window), m_bridge(bridge) { }
+    ~QuickPanel() override
+    {
+        if (m_window) {
+            m_window->hide();
+            m_window->deleteLater();
+        }
+        if (m_bridge)
+            m_bridge->deleteLater();
+    }
+
+private:
+    QPointer<QQuickWindow> m_window;
+    QPointer<WindowBridge> m_bridge;
+};
+
+} // namespace
+
+WindowBridge::WindowBridge(std::function<void()> action, QObject *parent) : QObject(parent), m_action(std::move(action))
+{
+}
+
+void WindowBridge::setAction(std::function<void()> action)
+{
+    m_action = std::move(action);
+}
+
+void WindowBridge::trigger()
+{
+    QMetaObject::invokeMethod(
+        this,
+        [this] {
+            if (m_action)
+                m_action();
+        },
+        Qt::QueuedConnection);
+}
+
+QuickSupportWindows::QuickSupportWindows(QQmlEngine &engine, QObject *parent) : QObject(parent), m_engine(engine)
+{
+}
+
+QQuickWindow *QuickSupportWindows::create(const QByteArray &type, const QVariantMap &properties)
+{
+    QQmlComponent component(&m_engine);
+    component.setData("import Pelk.Support\n" + type + " {}\n", QUrl(u"qrc:/pelk/SupportLoader.qml"_s));
+    if (!component.isReady()) {
+        qWarning("%s", qPrintable(component.errorString()));
+        return nullptr;
+    }
+    QObject *object = component.createWithInitialProperties(properties);
+    auto *window = qobject_cast<QQuickWindow *>(object);
+    if (!window) {
+        delete object;
+        return nullptr;
+    }
+    QQmlEngine::setObjectOwnership(window, QQmlEngine::CppOwnership);
+    if (QScreen *screen = QGuiApplication::primaryScreen()) {
+        QRect frame(QPoint(), window->size());
+        frame.moveCenter(screen->availableGeometry().center());
+        window->setPosition(frame.topLeft());
+    }
+    window->create();
+    showOnAllWorkspaces(*window);
+    return window;
+}
+
+std::unique_ptr<SupportPanel> QuickSupportWindows::showPanel(SupportModel &model, std::function<void()> closeRequested)
+{
+    auto *bridge = new WindowBridge(std::move(closeRequested));
+    QQuickWindow *window = create("SupportWindow",
+        { { u"model"_s, QVariant::fromValue<QObject *>(&model) },
+            { u"bridge"_s, QVariant::fromValue<QObject *>(bridge) } });
+    if (!window) {
+        delete bridge;
+        return nullptr;
+    }
+    window->show();
+    window->raise();
+    window->requestActivate();
+    return std::make_unique<QuickPanel>(window, bridge);
+}
+
+void QuickSupportWindows::activate()
+{
+    // On X11 the panel's own activation request (made when it is shown) is how an
+    // application comes to the front.
+}
+
+void QuickSupportWindows::showNotice(
+    const QString &message, const QString &informative, const QString &button, std::function<void()> closed)
+{
+    auto *bridge = new WindowBridge({});
+    QQuickWindow *window = create("RestartNotice",
+        { { u"message"_s, message }, { u"informative"_s, informative }, { u"button"_s, button },
+            { u"bridge"_s, QVariant::fromValue<QObject *>(bridge) } });
+    if (!window) {
+        // Nothing could be shown; the tick must not wait for a window that does not exist.
+        delete bridge;
+        QMetaObject::invokeMethod(
+            this, [closed = std::move(closed)] { closed(); }, Qt::QueuedConnection);
+        return;
+    }
+    QPointer<QQuickWindow> shown(window);
+    bridge->setAction([shown, bridge, closed = std::move(closed)]() mutable {
+        if (!closed)
+            return; // "Got it" and the close button may both arrive
+        if (shown) {
+            shown->hide();
+            shown->deleteLater();
+        }
+        bridge->deleteLater();
+        std::exchange(closed, {})();
+    });
+    window->show();
+    window->raise();
+}
+
+} // namespace pelk::support

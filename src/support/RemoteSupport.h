@@ -1,0 +1,29 @@
+#pragma once
+
+#include "agent/AgentBoundary.h"
+
+#include <QString>
+
+#include <memory>
+
+class QQmlEngine;
+
+namespace pelk::support {
+
+class RemoteSupportController;
+
+// Remote support as the tray application owns it: the controller with the Linux services
+// (logind session, X11 display, Qt Quick windows, its own HTTP requester, the wall clock).
+class RemoteSupport {
+public:
+    explicit RemoteSupport(QQmlEngine &engine, QString desktopFilePath = agent::desktopFilePath());
+    ~RemoteSupport();
+
+    RemoteSupportController &controller();
+
+private:
+    struct Parts;
+    std::unique_ptr<Parts> m_parts;
+};
+
+} // namespace pelk::support
