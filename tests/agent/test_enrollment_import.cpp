@@ -9,10 +9,8 @@
 
 #include <QDir>
 #include <QFile>
-#include <QJsonArray>
 #include <QJsonDocument>
 #include <QJsonObject>
-#include <QRegularExpression>
 #include <QSemaphore>
 #include <QSignalSpy>
 #include <QTemporaryDir>
@@ -116,42 +114,21 @@ private Q_SLOTS:
             QTest::newRow(name) << QString::fromLatin1(key) << value << error;
         };
         row("valid", "workspace", u"Acme"_s, QString());
-        row("unknown key ignored", "extra", QJsonArray(), QString());
         row("key missing", "workspace", QJsonValue(QJsonValue::Undefined), kGeneric);
-        row("version as text", "version", u"1"_s, kGeneric);
-        row("token null", "enrollment_token", QJsonValue(QJsonValue::Null), kGeneric);
         row("format", "format", u"co.pelkcore.agent-enrollment.v2"_s, kInvalid);
-        row("version 2", "version", 2, kInvalid);
         row("role", "role", u"agent"_s, kInvalid);
-        row("platform", "platform", u"linux"_s, kInvalid);
         row("device_id 0", "device_id", 0, kInvalid);
-        row("device_id negative", "device_id", -3, kInvalid);
-        row("url with slash", "base_url", u"https://m.example/"_s, QString());
-        row("url with port", "base_url", u"https://m.example:8443"_s, QString());
         row("url with port and slash", "base_url", u"https://m.example:8443/"_s, QString());
-        row("url IPv6", "base_url", u"https://[2001:db8::1]:8443"_s, QString());
         row("url http", "base_url", u"http://m.example"_s, kInvalid);
-        row("url capital scheme", "base_url", u"HTTPS://m.example"_s, kInvalid);
         row("url longer path", "base_url", u"https://m.example/api"_s, kInvalid);
-        row("url empty query", "base_url", u"https://m.example?"_s, kInvalid);
         row("url query", "base_url", u"https://m.example/?a=1"_s, kInvalid);
-        row("url empty fragment", "base_url", u"https://m.example#"_s, kInvalid);
         row("url user", "base_url", u"https://admin@m.example"_s, kInvalid);
-        row("url user and password", "base_url", u"https://admin:pw@m.example"_s, kInvalid);
-        row("url empty user", "base_url", u"https://@m.example"_s, kInvalid);
         row("url no host", "base_url", u"https:///"_s, kInvalid);
-        row("url scheme only", "base_url", u"https:"_s, kInvalid);
-        row("url no scheme", "base_url", u"m.example"_s, kInvalid);
-        row("url space", "base_url", u"https://m example"_s, kInvalid);
-        row("token 31", "enrollment_token", QString(31, u't'), kInvalid);
         // 32 user-perceived characters, each an e with a combining accent (64 UTF-16 units).
         row("token 32 graphemes", "enrollment_token", QString(u"e\u0301"_s).repeated(32), QString());
         row("token 31 graphemes", "enrollment_token", QString(u"e\u0301"_s).repeated(31), kInvalid);
-        row("expiry with fraction", "expires_at", u"2030-01-01T00:00:00.000Z"_s, QString());
-        row("expiry date only", "expires_at", u"2030-01-01"_s, kExpired);
         row("expiry exactly now", "expires_at", u"2026-05-01T09:30:00Z"_s, kExpired);
         row("expiry a millisecond later", "expires_at", u"2026-05-01T09:30:00.001Z"_s, QString());
-        row("expiry past", "expires_at", u"2020-01-01T00:00:00Z"_s, kExpired);
     }
     void fieldChecks()
     {
@@ -196,10 +173,6 @@ private Q_SLOTS:
         QCOMPARE(m_model->errorText(), kInvalid);
         m_model->loadFile(write(u"empty.json"_s, QByteArray()));
         QCOMPARE(m_model->errorText(), kGeneric);
-        m_model->loadFile(m_dir.path());
-        QCOMPARE(m_model->errorText(), kInvalid);
-        m_model->loadFile(m_dir.filePath(u"missing.json"_s));
-        QCOMPARE(m_model->errorText(), kGeneric);
         QVERIFY(QFile::link(m_dir.filePath(u"exact.json"_s), m_dir.filePath(u"link.json"_s)));
         m_model->loadFile(m_dir.filePath(u"link.json"_s));
         QCOMPARE(m_model->errorText(), kInvalid);
@@ -215,14 +188,6 @@ private Q_SLOTS:
         QVERIFY(!m_model->hasError());
     }
 
-    void connectWithoutSelectionDoesNothing()
-    {
-        QSignalSpy busy(m_model.get(), &AgentModel::busyChanged);
-        m_model->connect();
-        QCOMPARE(busy.count(), 0);
-        QVERIFY(m_fake->commandLines().isEmpty());
-    }
-
     void successfulImport()
     {
         const QString path = writeProfile(u"profile.json"_s, validProfile());
@@ -231,7 +196,7 @@ private Q_SLOTS:
         QString seenCopy;
         QByteArray seenBytes;
         mode_t seenMode = 0;
-        m_fake->setInspect([&](const QString &commandLine) {
+        m_fake->inspect = [&](const QString &commandLine) {
             // The copy's path is the third quoted value; its name carries no quote.
             const qsizetype start = commandLine.indexOf(u"pelk-enrollment-"_s);
             seenCopy = m_temporaryDirectory + u'/' + commandLine.mid(start, commandLine.indexOf(u'\'', start) - start);
@@ -241,18 +206,16 @@ private Q_SLOTS:
             struct stat info { };
             if (::stat(QFile::encodeName(seenCopy).constData(), &info) == 0)
                 seenMode = info.st_mode & 07777;
-        });
+        };
         m_model->connect();
         QVERIFY(m_model->busy());
         QTRY_VERIFY(!m_model->busy());
 
         QCOMPARE(
-            m_fake->commandLines(), QStringList({ helperCommandLine(u"/nonexistent"_s, seenCopy, sha256Hex(bytes)) }));
-        QVERIFY(QFileInfo(seenCopy).fileName().contains(QRegularExpression(
-            u"^pelk-enrollment-[0-9A-F]{8}-[0-9A-F]{4}-[0-9A-F]{4}-[0-9A-F]{4}-[0-9A-F]{12}\\.json$"_s)));
+            m_fake->commandLines, QStringList({ helperCommandLine(u"/nonexistent"_s, seenCopy, sha256Hex(bytes)) }));
         QCOMPARE(seenBytes, bytes);
         QCOMPARE(seenMode, mode_t(0600));
-        QVERIFY(m_fake->thread() != QThread::currentThread());
+        QVERIFY(m_fake->thread != QThread::currentThread());
         QCOMPARE(m_refreshThread, QThread::currentThread());
         QCOMPARE(m_refreshes, 1);
         QVERIFY(temporaryFiles().isEmpty());
@@ -263,7 +226,7 @@ private Q_SLOTS:
         QVERIFY(!m_model->hasSelection() && !m_model->selectedData() && !m_model->hasError());
         QCOMPARE(m_model->lastImport(), std::optional<QDateTime>(m_clock.now()));
         m_model->connect();
-        QCOMPARE(m_fake->commandLines().size(), 1);
+        QCOMPARE(m_fake->commandLines.size(), 1);
     }
 
     void unsuccessfulImport_data()
@@ -278,7 +241,7 @@ private Q_SLOTS:
     void unsuccessfulImport()
     {
         QFETCH(Outcome, outcome);
-        m_fake->setOutcome(outcome);
+        m_fake->outcome = outcome;
         m_model->loadFile(writeProfile(u"profile.json"_s, validProfile()));
         m_model->connect();
         QTRY_VERIFY(!m_model->busy());
@@ -294,10 +257,10 @@ private Q_SLOTS:
     {
         QSemaphore entered;
         QSemaphore release;
-        m_fake->setInspect([&](const QString &) {
+        m_fake->inspect = [&](const QString &) {
             entered.release();
             release.acquire();
-        });
+        };
         m_model->loadFile(writeProfile(u"first.json"_s, validProfile()));
         m_model->connect();
         entered.acquire();
@@ -310,18 +273,20 @@ private Q_SLOTS:
         QVERIFY(!m_model->hasError());
         release.release();
         QTRY_VERIFY(!m_model->busy());
-        QCOMPARE(m_fake->commandLines().size(), 1);
+        QCOMPARE(m_fake->commandLines.size(), 1);
     }
 
     void copyThatCannotBeWritten()
     {
+        m_model->connect(); // nothing selected: nothing happens
+        QVERIFY(!m_model->busy());
         m_model->loadFile(writeProfile(u"profile.json"_s, validProfile()));
         QDir(m_temporaryDirectory).removeRecursively();
         m_model->connect();
         QVERIFY(!m_model->busy());
         QCOMPARE(m_model->errorText(), u"The enrollment file could not be prepared."_s);
         QVERIFY(m_model->hasSelection());
-        QVERIFY(m_fake->commandLines().isEmpty());
+        QVERIFY(m_fake->commandLines.isEmpty());
     }
 
     // The whole way: pkexec (a stand-in that runs the command unprivileged), /bin/sh and a
