@@ -50,11 +50,6 @@ ControlServer::ControlServer(AgentSimulator &simulator, QObject *parent)
 {
     m_server->setBodyLimit([](const QByteArray &) { return kMaxBodyBytes; });
     m_server->setConnectionTimeout(30000);
-    // Quitting at once would abort the connection before the answer to "quit" went out.
-    connect(m_server, &HttpServer::connectionClosed, this, [this] {
-        if (m_quitting)
-            Q_EMIT quitRequested();
-    });
 }
 
 bool ControlServer::listen(quint16 port)
@@ -241,7 +236,7 @@ HttpResponse ControlServer::post(const QByteArray &route, const QJsonObject &bod
         return ok();
     }
     if (route == "quit") {
-        m_quitting = true;
+        Q_EMIT quitRequested();
         HttpResponse response = ok();
         response.close = true;
         return response;

@@ -29,7 +29,6 @@ public:
     static constexpr qint64 kMaxBodyBytes = 32 * 1024 * 1024; // raw files of several MB, Base64
 
 Q_SIGNALS:
-    // After "quit" was asked for and its answer has gone out.
     void quitRequested();
 
 private:
@@ -38,7 +37,6 @@ private:
 
     AgentSimulator &m_simulator;
     HttpServer *m_server;
-    bool m_quitting = false;
 };
 
 } // namespace pelk::agentsim
