@@ -5,7 +5,6 @@
 #include "fakes/FakeLocationService.h"
 #include "fakes/FakePrivilegedRunner.h"
 #include "location/LocationReporter.h"
-#include "platform/linux/PkexecRunner.h"
 
 #include <QDir>
 #include <QFile>
@@ -48,7 +47,6 @@ class TestEnrollmentImport : public QObject {
     fakes::FakeClock m_clock;
     fakes::FakeEnvironment m_environment;
     std::unique_ptr<AgentModel> m_model;
-    std::shared_ptr<platform::PrivilegedRunner> m_runner;
     std::shared_ptr<fakes::FakePrivilegedRunner> m_fake;
     QString m_temporaryDirectory;
     int m_refreshes = 0;
@@ -66,25 +64,6 @@ class TestEnrollmentImport : public QObject {
     {
         return write(name, QJsonDocument(object).toJson());
     }
-    void makeModel(std::shared_ptr<platform::PrivilegedRunner> runner, const QString &helperPath = u"/nonexistent"_s)
-    {
-        m_runner = std::move(runner);
-        auto *reporter = new location::LocationReporter(
-            new fakes::FakeLocationService, m_clock, m_environment, [] { return true; },
-            m_dir.filePath(u"location.json"_s));
-        m_model = std::make_unique<AgentModel>(AgentModel::Collaborators { .statusPath = m_dir.filePath(u"none"_s),
-            .helperPath = helperPath,
-            .temporaryDirectory = m_temporaryDirectory,
-            .clock = &m_clock,
-            .environment = &m_environment,
-            .runner = m_runner,
-            .location = reporter });
-        m_refreshes = 0;
-        m_model->setOnRefresh([this] {
-            ++m_refreshes;
-            m_refreshThread = QThread::currentThread();
-        });
-    }
     QStringList temporaryFiles() const
     {
         return QDir(m_temporaryDirectory).entryList(QDir::AllEntries | QDir::Hidden | QDir::NoDotAndDotDot);
@@ -97,7 +76,21 @@ private Q_SLOTS:
         m_temporaryDirectory = m_dir.filePath(u"tmp 'it''s' $(touch CANARY) `x`"_s);
         QVERIFY(QDir().mkpath(m_temporaryDirectory));
         m_fake = std::make_shared<fakes::FakePrivilegedRunner>();
-        makeModel(m_fake);
+        auto *reporter = new location::LocationReporter(
+            new fakes::FakeLocationService, m_clock, m_environment, [] { return true; },
+            m_dir.filePath(u"location.json"_s));
+        m_model = std::make_unique<AgentModel>(AgentModel::Collaborators { .statusPath = m_dir.filePath(u"none"_s),
+            .helperPath = u"/nonexistent"_s,
+            .temporaryDirectory = m_temporaryDirectory,
+            .clock = &m_clock,
+            .environment = &m_environment,
+            .runner = m_fake,
+            .location = reporter });
+        m_refreshes = 0;
+        m_model->setOnRefresh([this] {
+            ++m_refreshes;
+            m_refreshThread = QThread::currentThread();
+        });
     }
     void cleanup()
     {
@@ -287,41 +280,6 @@ private Q_SLOTS:
         QCOMPARE(m_model->errorText(), u"The enrollment file could not be prepared."_s);
         QVERIFY(m_model->hasSelection());
         QVERIFY(m_fake->commandLines.isEmpty());
-    }
-
-    // The whole way: pkexec (a stand-in that runs the command unprivileged), /bin/sh and a
-    // helper that checks what it is given the way the agent's helper would.
-    void throughTheShellToAHelper_data()
-    {
-        QTest::addColumn<QByteArray>("verdict");
-        QTest::addColumn<QString>("phase");
-        QTest::newRow("accepted") << QByteArray("exit 0") << u"connecting"_s;
-        QTest::newRow("refused") << QByteArray("exit 3") << u"not_enrolled"_s;
-    }
-    void throughTheShellToAHelper()
-    {
-        QFETCH(QByteArray, verdict);
-        const QString pkexec = write(u"pkexec"_s, "#!/bin/sh\nexec \"$@\"\n");
-        QFile::setPermissions(pkexec, QFile::ReadOwner | QFile::ExeOwner);
-        const QString log = m_dir.filePath(u"helper.log"_s);
-        QFile::remove(log);
-        const QString helper = write(u"helper $(x) 'h'"_s,
-            "#!/bin/sh\n"
-            "[ \"$#\" -eq 4 ] && [ \"$1\" = --import-enrollment ] && [ \"$3\" = --enrollment-sha256 ] || exit 2\n"
-            "[ \"$(sha256sum < \"$2\" | cut -d' ' -f1)\" = \"$4\" ] || exit 2\n"
-            "[ \"$(stat -c %a \"$2\")\" = 600 ] || exit 2\n"
-            "echo verified > "
-                + shellQuote(log).toUtf8() + "\n" + verdict + "\n");
-        QFile::setPermissions(helper, QFile::ReadOwner | QFile::ExeOwner);
-        makeModel(std::make_shared<platform::PkexecRunner>(pkexec), helper);
-
-        m_model->loadFile(writeProfile(u"profile.json"_s, validProfile()));
-        m_model->connect();
-        QTRY_VERIFY(!m_model->busy());
-        QVERIFY(QFile::exists(log));
-        QTEST(m_model->phase(), "phase");
-        QVERIFY(temporaryFiles().isEmpty());
-        QVERIFY(!QFile::exists(m_dir.filePath(u"CANARY"_s)));
     }
 };
 
