@@ -58,12 +58,9 @@ private:
 private Q_SLOTS:
     void init()
     {
-        QVERIFY(m_dir.isValid());
         m_sim = std::make_unique<AgentSimulator>(m_dir.path());
         m_sim->setSession(u"token-1"_s);
         QVERIFY(m_sim->listen());
-        QVERIFY(m_sim->port() != 0);
-        QCOMPARE(m_sim->baseUrl(), u"http://127.0.0.1:%1"_s.arg(m_sim->port()));
     }
     void cleanup() { m_sim.reset(); }
 
@@ -75,8 +72,6 @@ private Q_SLOTS:
         QTest::newRow("name in other case") << QByteArray("x-pelk-session: token-1\r\n") << 200;
         QTest::newRow("missing") << QByteArray() << 401;
         QTest::newRow("wrong") << QByteArray("X-Pelk-Session: token-2\r\n") << 403;
-        QTest::newRow("prefix only") << QByteArray("X-Pelk-Session: token\r\n") << 403;
-        QTest::newRow("empty") << QByteArray("X-Pelk-Session:\r\n") << 403;
         QTest::newRow("twice") << QByteArray("X-Pelk-Session: token-1\r\nX-Pelk-Session: token-1\r\n") << 403;
     }
     void sessionHeaderIsChecked()
@@ -89,41 +84,12 @@ private Q_SLOTS:
             status);
     }
 
-    void requestsAreRouted_data()
-    {
-        QTest::addColumn<QByteArray>("verb");
-        QTest::addColumn<QString>("path");
-        QTest::addColumn<QByteArray>("body");
-        QTest::addColumn<int>("status");
-        QTest::newRow("presence") << QByteArray("POST") << u"/presence"_s << QByteArray("{\"command_uuid\":\"c\"}")
-                                  << 200;
-        QTest::newRow("GET") << QByteArray("GET") << u"/presence"_s << QByteArray() << 405;
-        QTest::newRow("unknown path") << QByteArray("POST") << u"/lock"_s << QByteArray("{}") << 404;
-        QTest::newRow("not JSON") << QByteArray("POST") << u"/unlock"_s << QByteArray("pin=1") << 400;
-        QTest::newRow("array") << QByteArray("POST") << u"/unlock"_s << QByteArray("[]") << 400;
-        QTest::newRow("pin as number") << QByteArray("POST") << u"/unlock"_s << QByteArray("{\"pin\":123456}") << 400;
-        QTest::newRow("no action") << QByteArray("POST") << u"/support"_s << QByteArray("{\"session_id\":\"s\"}")
-                                   << 400;
-        QTest::newRow("odd action") << QByteArray("POST") << u"/support"_s
-                                    << QByteArray("{\"action\":\"dance\",\"session_id\":\"s\"}") << 400;
-    }
-    void requestsAreRouted()
-    {
-        QFETCH(QByteArray, verb);
-        QFETCH(QString, path);
-        QFETCH(QByteArray, body);
-        QFETCH(int, status);
-        const Reply reply
-            = simtest::send(m_network, m_sim->baseUrl() + path, body, { { "X-Pelk-Session", "token-1" } }, verb);
-        QCOMPARE(reply.status, status);
-        QCOMPARE(m_sim->requests().size(), 1);
-        QCOMPARE(m_sim->requests().front().status, status);
-    }
-
     void pinDecidesTheUnlock()
     {
-        m_sim->setPin(u"246810"_s);
         QVERIFY(m_sim->lock(u"cmd-7"_s, u"Call IT"_s));
+        // Without a PIN set, no PIN opens the lock.
+        QCOMPARE(api(u"/unlock"_s, { { u"pin"_s, QString() } }).status, 401);
+        m_sim->setPin(u"246810"_s);
         const QString lockPath = m_sim->filePath(AgentFileKind::Lock);
         QCOMPARE(fileObject(lockPath).value("locked"_L1), QJsonValue(true));
         QCOMPARE(fileObject(lockPath).value("url"_L1).toString(), m_sim->baseUrl());
@@ -140,13 +106,6 @@ private Q_SLOTS:
         QCOMPARE(after.value("locked"_L1), QJsonValue(false));
         QCOMPARE(after.value("command_uuid"_L1).toString(), u"cmd-7"_s);
         QVERIFY(!m_sim->isLocked());
-    }
-
-    void withoutPinEveryUnlockFails()
-    {
-        QVERIFY(m_sim->lock(u"cmd-1"_s));
-        QCOMPARE(api(u"/unlock"_s, { { u"pin"_s, QString() } }).status, 401);
-        QVERIFY(m_sim->isLocked());
     }
 
     // A reader on another thread must never catch a half-written file, whatever its size.
@@ -178,47 +137,6 @@ private Q_SLOTS:
         QCOMPARE(QFileInfo(path).permissions() & QFileDevice::ReadOther, QFileDevice::ReadOther);
     }
 
-    void statusKeepsAGivenTime()
-    {
-        QVERIFY(m_sim->setStatus(u"offline"_s, u"m"_s, { { u"updated_at"_s, u"2001-01-01T00:00:00Z"_s } }));
-        QCOMPARE(fileObject(m_sim->filePath(AgentFileKind::Status)).value("updated_at"_L1).toString(),
-            u"2001-01-01T00:00:00Z"_s);
-    }
-
-    void rawBytesAndRemoval()
-    {
-        const QByteArray garbage("{\"locked\":tr\xff", 13);
-        QVERIFY(m_sim->writeRaw(AgentFileKind::Lock, garbage));
-        QCOMPARE(*pelk::agent::readAgentFile(m_sim->filePath(AgentFileKind::Lock)), garbage);
-        QVERIFY(m_sim->removeFile(AgentFileKind::Lock));
-        QVERIFY(!QFile::exists(m_sim->filePath(AgentFileKind::Lock)));
-    }
-
-    void everyRequestIsRecorded()
-    {
-        QSignalSpy spy(m_sim.get(), &AgentSimulator::requestReceived);
-        QCOMPARE(api(u"/presence"_s, { { u"command_uuid"_s, u"c-9"_s } }).status, 200);
-        QCOMPARE(api(u"/presence"_s, {}, QByteArray()).status, 401);
-        // Refused before its body is read, but still on the record.
-        QCOMPARE(simtest::statusOf(
-                     simtest::rawExchange(m_sim->port(), "POST /unlock HTTP/1.1\r\nContent-Length: 99999999\r\n\r\n")),
-            413);
-        QCOMPARE(spy.size(), 3);
-        const QList<RecordedRequest> all = m_sim->requests();
-        QCOMPARE(all.size(), 3);
-        QCOMPARE(all[0].serial + 1, all[1].serial);
-        QCOMPARE(all[0].path, u"/presence"_s);
-        QCOMPARE(all[0].header(u"x-pelk-session"), u"token-1"_s);
-        QCOMPARE(all[0].header(u"Content-Type"), u"application/json"_s);
-        QCOMPARE(all[0].body->value("command_uuid"_L1).toString(), u"c-9"_s);
-        QCOMPARE(all[1].status, 401);
-        QCOMPARE(all[2].status, 413);
-        QCOMPARE(all[2].path, u"/unlock"_s);
-        QCOMPARE(spy.at(0).at(0).value<RecordedRequest>().serial, all[0].serial);
-        QCOMPARE(m_sim->requestsTo(Endpoint::Presence).size(), 2);
-        QCOMPARE(m_sim->requestsTo(Endpoint::Unlock).size(), 1);
-    }
-
     void supportSessionRunsItsCourse()
     {
         m_sim->setWithdrawOfferOnEnd(true);
@@ -240,8 +158,6 @@ private Q_SLOTS:
         QCOMPARE(frame.status, 200);
         QCOMPARE(frame.json().value("events"_L1).toArray().size(), 1);
         QCOMPARE(m_sim->lastFrame(), jpeg);
-        QVERIFY(!m_sim->requests().constLast().body->contains("jpeg"_L1));
-        QCOMPARE(m_sim->requests().constLast().jpegBase64Length, jpeg.toBase64().size());
         // Events are handed out once.
         const Reply second = support(u"frame"_s, u"s-1"_s, { { u"jpeg"_s, u"AAAA"_s } });
         QCOMPARE(second.json().value("events"_L1).toArray().size(), 0);
@@ -253,46 +169,12 @@ private Q_SLOTS:
         QCOMPARE(support(u"poll"_s).json().value("status"_L1).toString(), u"ended"_s);
     }
 
-    void expiredOfferEnds()
-    {
-        QVERIFY(m_sim->putOffer({ u"s-1"_s, u"Sam"_s, u"view"_s, QDateTime::currentSecsSinceEpoch() }));
-        QCOMPARE(support(u"accept"_s).json().value("status"_L1).toString(), u"ended"_s);
-        QVERIFY(m_sim->putRestart({ u"r-1"_s, u"Firefox"_s }));
-        QCOMPARE(fileObject(m_sim->filePath(AgentFileKind::Desktop)).value("restart"_L1).toObject().value("id"_L1),
-            QJsonValue(u"r-1"_s));
-    }
-
     void lockBodiesAreBounded()
     {
         // The client may see the refusal or a reset connection; the agent must not take it.
         const Reply reply = api(u"/unlock"_s, { { u"pin"_s, QString(AgentSimulator::kMaxLockBodyBytes, u'1') } });
         QVERIFY(reply.status == 413 || reply.status == 0);
         QCOMPARE(m_sim->requests().constLast().status, 413);
-    }
-
-    void overridesPlayAMisbehavingAgent()
-    {
-        m_sim->setPin(u"111111"_s);
-        QVERIFY(m_sim->lock(u"c"_s));
-        m_sim->setOverride(Endpoint::Unlock, { 204, QByteArray(), 0, false, 1 });
-        QCOMPARE(api(u"/unlock"_s, { { u"pin"_s, u"111111"_s } }).status, 204);
-        QVERIFY(m_sim->isLocked()); // an override answers instead of the agent
-        m_sim->setOverride(Endpoint::Support, { std::nullopt, QByteArray("not json"), 0, false, -1 });
-        QCOMPARE(support(u"poll"_s).body, QByteArray("not json"));
-        QCOMPARE(support(u"poll"_s).body, QByteArray("not json"));
-        m_sim->clearOverride(Endpoint::Support);
-
-        m_sim->setOverride(Endpoint::Presence, { std::nullopt, std::nullopt, 0, true, 1 });
-        QVERIFY(simtest::rawExchange(
-            m_sim->port(), post(m_sim->port(), "/presence", "X-Pelk-Session: token-1\r\n", "{\"command_uuid\":\"c\"}"))
-                    .isEmpty());
-        QCOMPARE(m_sim->requests().constLast().status, 0);
-
-        // A delay alone keeps the agent's own answer, and its effect comes first.
-        m_sim->setOverride(Endpoint::Unlock, { std::nullopt, std::nullopt, 300, false, 1 });
-        QSignalSpy unlocked(m_sim.get(), &AgentSimulator::lockChanged);
-        QCOMPARE(api(u"/unlock"_s, { { u"pin"_s, u"111111"_s } }).status, 200);
-        QCOMPARE(unlocked.size(), 1);
     }
 
     void hostileClientsAreCutOff()

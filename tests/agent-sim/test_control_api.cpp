@@ -4,7 +4,6 @@
 #include "agent/AgentFile.h"
 #include "agent/StrictJson.h"
 
-#include <QJsonArray>
 #include <QProcess>
 #include <QTemporaryDir>
 #include <QTest>
@@ -35,11 +34,6 @@ private:
     {
         return simtest::send(m_network, u"http://127.0.0.1:%1/control/%2"_s.arg(m_control->port()).arg(route),
             QJsonDocument(body).toJson());
-    }
-    Reply get(const QString &routeAndQuery)
-    {
-        return simtest::send(
-            m_network, u"http://127.0.0.1:%1/control/%2"_s.arg(m_control->port()).arg(routeAndQuery), {}, {}, "GET");
     }
 
 private Q_SLOTS:
@@ -90,9 +84,6 @@ private Q_SLOTS:
         QTest::addColumn<QJsonObject>("body");
         QTest::addColumn<int>("status");
         QTest::newRow("garbled lock") << QJsonObject { { u"file"_s, u"lock"_s }, { u"bytes_b64"_s, u"AP8K"_s } } << 200;
-        QTest::newRow("empty status") << QJsonObject { { u"file"_s, u"status"_s }, { u"bytes_b64"_s, u""_s } } << 200;
-        QTest::newRow("unknown file") << QJsonObject { { u"file"_s, u"passwd"_s }, { u"bytes_b64"_s, u"AA=="_s } }
-                                      << 400;
         QTest::newRow("not base64") << QJsonObject { { u"file"_s, u"lock"_s }, { u"bytes_b64"_s, u"*"_s } } << 400;
     }
     void rawFilesAndRemoval()
@@ -107,47 +98,6 @@ private Q_SLOTS:
         QCOMPARE(pelk::agent::readAgentFile(m_sim->filePath(*kind)), std::optional(bytes));
         QCOMPARE(control(u"remove"_s, { { u"file"_s, body.value("file"_L1) } }).status, 200);
         QVERIFY(!QFile::exists(m_sim->filePath(*kind)));
-    }
-
-    void eventsAreStampedUnlessRaw()
-    {
-        const QJsonArray events { QJsonObject { { u"type"_s, u"move"_s } },
-            QJsonObject { { u"type"_s, u"key"_s }, { u"sequence"_s, 9 } } };
-        QCOMPARE(control(u"events"_s, { { u"events"_s, events } }).status, 200);
-        QCOMPARE(control(u"events"_s, { { u"events"_s, events }, { u"raw"_s, true } }).status, 200);
-        const QJsonArray queued = m_sim->queuedEvents();
-        QCOMPARE(queued.size(), 4);
-        QCOMPARE(queued[0].toObject().value("sequence"_L1).toInt(), 1);
-        QVERIFY(queued[0].toObject().value("expires_at"_L1).toDouble() > QDateTime::currentSecsSinceEpoch());
-        QCOMPARE(queued[1].toObject().value("sequence"_L1).toInt(), 9);
-        QCOMPARE(queued[2].toObject(), events[0].toObject());
-    }
-
-    void overridesAndRecordsRoundTrip()
-    {
-        m_sim->setSession(u"t"_s);
-        QCOMPARE(control(u"override"_s, { { u"endpoint"_s, u"presence"_s }, { u"status"_s, 500 }, { u"times"_s, 1 } })
-                     .status,
-            200);
-        QCOMPARE(control(u"override"_s, { { u"endpoint"_s, u"lock"_s }, { u"status"_s, 500 } }).status, 400);
-        const QString presence = m_sim->baseUrl() + u"/presence"_s;
-        const QByteArray body = QJsonDocument(QJsonObject { { u"command_uuid"_s, u"c"_s } }).toJson();
-        QCOMPARE(simtest::send(m_network, presence, body, { { "X-Pelk-Session", "t" } }).status, 500);
-        QCOMPARE(simtest::send(m_network, presence, body, { { "X-Pelk-Session", "t" } }).status, 200);
-        QCOMPARE(
-            simtest::send(m_network, m_sim->baseUrl() + u"/unlock"_s, body, { { "X-Pelk-Session", "t" } }).status, 400);
-
-        const Reply all = get(u"requests?since=1"_s);
-        QCOMPARE(all.json().value("requests"_L1).toArray().size(), 2);
-        const QJsonArray unlocks = get(u"requests?path=/unlock"_s).json().value("requests"_L1).toArray();
-        QCOMPARE(unlocks.size(), 1);
-        const QJsonObject record = unlocks[0].toObject();
-        QCOMPARE(record.value("status"_L1).toInt(), 400);
-        QCOMPARE(record.value("body"_L1).toObject().value("command_uuid"_L1).toString(), u"c"_s);
-        QVERIFY(record.value("headers"_L1).toArray().contains(QJsonArray { u"X-Pelk-Session"_s, u"t"_s }));
-        QCOMPARE(get(u"state"_s).json().value("requests"_L1).toInt(), 3);
-        QCOMPARE(control(u"clear-requests"_s).status, 200);
-        QVERIFY(m_sim->requests().isEmpty());
     }
 
     // The command as a shell or a Python test runs it.
@@ -175,12 +125,15 @@ private Q_SLOTS:
             200);
         QCOMPARE(fileObject(dir.path() + u"/state/agent-lock.json"_s).value("locked"_L1), QJsonValue(false));
         QCOMPARE(simtest::send(m_network, controlUrl + u"quit"_s, "").status, 200);
-        QVERIFY(sim.waitForFinished(10000));
+        // The exit may already have been noticed while the answer was awaited, and then
+        // waitForFinished() reports false.
+        QVERIFY(sim.state() == QProcess::NotRunning || sim.waitForFinished(10000));
+        QCOMPARE(sim.exitStatus(), QProcess::NormalExit);
         QCOMPARE(sim.exitCode(), 0);
 
         QProcess wrong;
         wrong.start(QStringLiteral(AGENT_SIM_PATH), { u"--port"_s, u"1"_s });
-        QVERIFY(wrong.waitForFinished(10000));
+        QVERIFY(wrong.state() == QProcess::NotRunning || wrong.waitForFinished(10000));
         QCOMPARE(wrong.exitCode(), 2);
     }
 };

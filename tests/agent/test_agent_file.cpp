@@ -5,7 +5,6 @@
 #include <QTest>
 
 #include <sys/stat.h>
-#include <unistd.h>
 
 using namespace pelk::agent;
 using namespace Qt::StringLiterals;
@@ -23,18 +22,12 @@ private:
     }
 
 private Q_SLOTS:
-    void regularFile()
-    {
-        write(path("a.json"), "{\"x\":1}");
-        QCOMPARE(readAgentFile(path("a.json")), std::optional<QByteArray>("{\"x\":1}"));
-        write(path("empty.json"), QByteArray());
-        QCOMPARE(readAgentFile(path("empty.json")), std::optional<QByteArray>(QByteArray()));
-    }
-
     void sizeCap()
     {
+        write(path("empty.json"), QByteArray());
+        QCOMPARE(readAgentFile(path("empty.json")), std::optional<QByteArray>(QByteArray()));
         write(path("cap.json"), QByteArray(100, 'x'));
-        QVERIFY(readAgentFile(path("cap.json"), 100));
+        QCOMPARE(readAgentFile(path("cap.json"), 100), std::optional<QByteArray>(QByteArray(100, 'x')));
         QVERIFY(!readAgentFile(path("cap.json"), 99));
         write(path("big.json"), QByteArray(1024 * 1024 + 1, ' '));
         QVERIFY(!readAgentFile(path("big.json")));
@@ -43,7 +36,6 @@ private Q_SLOTS:
     void notARegularFile()
     {
         QVERIFY(!readAgentFile(path("missing.json")));
-        QVERIFY(!readAgentFile(QString()));
         QVERIFY(!readAgentFile(m_dir.path()));
         // A FIFO with no writer must not block the caller.
         QVERIFY(::mkfifo(QFile::encodeName(path("fifo")).constData(), 0600) == 0);
@@ -53,15 +45,6 @@ private Q_SLOTS:
         QVERIFY(QFile::link(path("a.json"), path("link.json")));
         write(path("a.json"), "ok");
         QCOMPARE(readAgentFile(path("link.json")), std::optional<QByteArray>("ok"));
-    }
-
-    void unreadable()
-    {
-        if (::geteuid() == 0)
-            QSKIP("root reads every file");
-        write(path("secret.json"), "{}");
-        QVERIFY(QFile::setPermissions(path("secret.json"), QFileDevice::WriteOwner));
-        QVERIFY(!readAgentFile(path("secret.json")));
     }
 };
 

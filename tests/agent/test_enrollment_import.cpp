@@ -5,14 +5,11 @@
 #include "fakes/FakeLocationService.h"
 #include "fakes/FakePrivilegedRunner.h"
 #include "location/LocationReporter.h"
-#include "platform/linux/PkexecRunner.h"
 
 #include <QDir>
 #include <QFile>
-#include <QJsonArray>
 #include <QJsonDocument>
 #include <QJsonObject>
-#include <QRegularExpression>
 #include <QSemaphore>
 #include <QSignalSpy>
 #include <QTemporaryDir>
@@ -50,7 +47,6 @@ class TestEnrollmentImport : public QObject {
     fakes::FakeClock m_clock;
     fakes::FakeEnvironment m_environment;
     std::unique_ptr<AgentModel> m_model;
-    std::shared_ptr<platform::PrivilegedRunner> m_runner;
     std::shared_ptr<fakes::FakePrivilegedRunner> m_fake;
     QString m_temporaryDirectory;
     int m_refreshes = 0;
@@ -68,25 +64,6 @@ class TestEnrollmentImport : public QObject {
     {
         return write(name, QJsonDocument(object).toJson());
     }
-    void makeModel(std::shared_ptr<platform::PrivilegedRunner> runner, const QString &helperPath = u"/nonexistent"_s)
-    {
-        m_runner = std::move(runner);
-        auto *reporter = new location::LocationReporter(
-            new fakes::FakeLocationService, m_clock, m_environment, [] { return true; },
-            m_dir.filePath(u"location.json"_s));
-        m_model = std::make_unique<AgentModel>(AgentModel::Collaborators { .statusPath = m_dir.filePath(u"none"_s),
-            .helperPath = helperPath,
-            .temporaryDirectory = m_temporaryDirectory,
-            .clock = &m_clock,
-            .environment = &m_environment,
-            .runner = m_runner,
-            .location = reporter });
-        m_refreshes = 0;
-        m_model->setOnRefresh([this] {
-            ++m_refreshes;
-            m_refreshThread = QThread::currentThread();
-        });
-    }
     QStringList temporaryFiles() const
     {
         return QDir(m_temporaryDirectory).entryList(QDir::AllEntries | QDir::Hidden | QDir::NoDotAndDotDot);
@@ -99,7 +76,21 @@ private Q_SLOTS:
         m_temporaryDirectory = m_dir.filePath(u"tmp 'it''s' $(touch CANARY) `x`"_s);
         QVERIFY(QDir().mkpath(m_temporaryDirectory));
         m_fake = std::make_shared<fakes::FakePrivilegedRunner>();
-        makeModel(m_fake);
+        auto *reporter = new location::LocationReporter(
+            new fakes::FakeLocationService, m_clock, m_environment, [] { return true; },
+            m_dir.filePath(u"location.json"_s));
+        m_model = std::make_unique<AgentModel>(AgentModel::Collaborators { .statusPath = m_dir.filePath(u"none"_s),
+            .helperPath = u"/nonexistent"_s,
+            .temporaryDirectory = m_temporaryDirectory,
+            .clock = &m_clock,
+            .environment = &m_environment,
+            .runner = m_fake,
+            .location = reporter });
+        m_refreshes = 0;
+        m_model->setOnRefresh([this] {
+            ++m_refreshes;
+            m_refreshThread = QThread::currentThread();
+        });
     }
     void cleanup()
     {
@@ -116,42 +107,21 @@ private Q_SLOTS:
             QTest::newRow(name) << QString::fromLatin1(key) << value << error;
         };
         row("valid", "workspace", u"Acme"_s, QString());
-        row("unknown key ignored", "extra", QJsonArray(), QString());
         row("key missing", "workspace", QJsonValue(QJsonValue::Undefined), kGeneric);
-        row("version as text", "version", u"1"_s, kGeneric);
-        row("token null", "enrollment_token", QJsonValue(QJsonValue::Null), kGeneric);
         row("format", "format", u"co.pelkcore.agent-enrollment.v2"_s, kInvalid);
-        row("version 2", "version", 2, kInvalid);
         row("role", "role", u"agent"_s, kInvalid);
-        row("platform", "platform", u"linux"_s, kInvalid);
         row("device_id 0", "device_id", 0, kInvalid);
-        row("device_id negative", "device_id", -3, kInvalid);
-        row("url with slash", "base_url", u"https://m.example/"_s, QString());
-        row("url with port", "base_url", u"https://m.example:8443"_s, QString());
         row("url with port and slash", "base_url", u"https://m.example:8443/"_s, QString());
-        row("url IPv6", "base_url", u"https://[2001:db8::1]:8443"_s, QString());
         row("url http", "base_url", u"http://m.example"_s, kInvalid);
-        row("url capital scheme", "base_url", u"HTTPS://m.example"_s, kInvalid);
         row("url longer path", "base_url", u"https://m.example/api"_s, kInvalid);
-        row("url empty query", "base_url", u"https://m.example?"_s, kInvalid);
         row("url query", "base_url", u"https://m.example/?a=1"_s, kInvalid);
-        row("url empty fragment", "base_url", u"https://m.example#"_s, kInvalid);
         row("url user", "base_url", u"https://admin@m.example"_s, kInvalid);
-        row("url user and password", "base_url", u"https://admin:pw@m.example"_s, kInvalid);
-        row("url empty user", "base_url", u"https://@m.example"_s, kInvalid);
         row("url no host", "base_url", u"https:///"_s, kInvalid);
-        row("url scheme only", "base_url", u"https:"_s, kInvalid);
-        row("url no scheme", "base_url", u"m.example"_s, kInvalid);
-        row("url space", "base_url", u"https://m example"_s, kInvalid);
-        row("token 31", "enrollment_token", QString(31, u't'), kInvalid);
         // 32 user-perceived characters, each an e with a combining accent (64 UTF-16 units).
         row("token 32 graphemes", "enrollment_token", QString(u"e\u0301"_s).repeated(32), QString());
         row("token 31 graphemes", "enrollment_token", QString(u"e\u0301"_s).repeated(31), kInvalid);
-        row("expiry with fraction", "expires_at", u"2030-01-01T00:00:00.000Z"_s, QString());
-        row("expiry date only", "expires_at", u"2030-01-01"_s, kExpired);
         row("expiry exactly now", "expires_at", u"2026-05-01T09:30:00Z"_s, kExpired);
         row("expiry a millisecond later", "expires_at", u"2026-05-01T09:30:00.001Z"_s, QString());
-        row("expiry past", "expires_at", u"2020-01-01T00:00:00Z"_s, kExpired);
     }
     void fieldChecks()
     {
@@ -196,10 +166,6 @@ private Q_SLOTS:
         QCOMPARE(m_model->errorText(), kInvalid);
         m_model->loadFile(write(u"empty.json"_s, QByteArray()));
         QCOMPARE(m_model->errorText(), kGeneric);
-        m_model->loadFile(m_dir.path());
-        QCOMPARE(m_model->errorText(), kInvalid);
-        m_model->loadFile(m_dir.filePath(u"missing.json"_s));
-        QCOMPARE(m_model->errorText(), kGeneric);
         QVERIFY(QFile::link(m_dir.filePath(u"exact.json"_s), m_dir.filePath(u"link.json"_s)));
         m_model->loadFile(m_dir.filePath(u"link.json"_s));
         QCOMPARE(m_model->errorText(), kInvalid);
@@ -215,14 +181,6 @@ private Q_SLOTS:
         QVERIFY(!m_model->hasError());
     }
 
-    void connectWithoutSelectionDoesNothing()
-    {
-        QSignalSpy busy(m_model.get(), &AgentModel::busyChanged);
-        m_model->connect();
-        QCOMPARE(busy.count(), 0);
-        QVERIFY(m_fake->commandLines().isEmpty());
-    }
-
     void successfulImport()
     {
         const QString path = writeProfile(u"profile.json"_s, validProfile());
@@ -231,7 +189,7 @@ private Q_SLOTS:
         QString seenCopy;
         QByteArray seenBytes;
         mode_t seenMode = 0;
-        m_fake->setInspect([&](const QString &commandLine) {
+        m_fake->inspect = [&](const QString &commandLine) {
             // The copy's path is the third quoted value; its name carries no quote.
             const qsizetype start = commandLine.indexOf(u"pelk-enrollment-"_s);
             seenCopy = m_temporaryDirectory + u'/' + commandLine.mid(start, commandLine.indexOf(u'\'', start) - start);
@@ -241,18 +199,16 @@ private Q_SLOTS:
             struct stat info { };
             if (::stat(QFile::encodeName(seenCopy).constData(), &info) == 0)
                 seenMode = info.st_mode & 07777;
-        });
+        };
         m_model->connect();
         QVERIFY(m_model->busy());
         QTRY_VERIFY(!m_model->busy());
 
         QCOMPARE(
-            m_fake->commandLines(), QStringList({ helperCommandLine(u"/nonexistent"_s, seenCopy, sha256Hex(bytes)) }));
-        QVERIFY(QFileInfo(seenCopy).fileName().contains(QRegularExpression(
-            u"^pelk-enrollment-[0-9A-F]{8}-[0-9A-F]{4}-[0-9A-F]{4}-[0-9A-F]{4}-[0-9A-F]{12}\\.json$"_s)));
+            m_fake->commandLines, QStringList({ helperCommandLine(u"/nonexistent"_s, seenCopy, sha256Hex(bytes)) }));
         QCOMPARE(seenBytes, bytes);
         QCOMPARE(seenMode, mode_t(0600));
-        QVERIFY(m_fake->thread() != QThread::currentThread());
+        QVERIFY(m_fake->thread != QThread::currentThread());
         QCOMPARE(m_refreshThread, QThread::currentThread());
         QCOMPARE(m_refreshes, 1);
         QVERIFY(temporaryFiles().isEmpty());
@@ -263,7 +219,7 @@ private Q_SLOTS:
         QVERIFY(!m_model->hasSelection() && !m_model->selectedData() && !m_model->hasError());
         QCOMPARE(m_model->lastImport(), std::optional<QDateTime>(m_clock.now()));
         m_model->connect();
-        QCOMPARE(m_fake->commandLines().size(), 1);
+        QCOMPARE(m_fake->commandLines.size(), 1);
     }
 
     void unsuccessfulImport_data()
@@ -278,7 +234,7 @@ private Q_SLOTS:
     void unsuccessfulImport()
     {
         QFETCH(Outcome, outcome);
-        m_fake->setOutcome(outcome);
+        m_fake->outcome = outcome;
         m_model->loadFile(writeProfile(u"profile.json"_s, validProfile()));
         m_model->connect();
         QTRY_VERIFY(!m_model->busy());
@@ -294,10 +250,10 @@ private Q_SLOTS:
     {
         QSemaphore entered;
         QSemaphore release;
-        m_fake->setInspect([&](const QString &) {
+        m_fake->inspect = [&](const QString &) {
             entered.release();
             release.acquire();
-        });
+        };
         m_model->loadFile(writeProfile(u"first.json"_s, validProfile()));
         m_model->connect();
         entered.acquire();
@@ -310,53 +266,20 @@ private Q_SLOTS:
         QVERIFY(!m_model->hasError());
         release.release();
         QTRY_VERIFY(!m_model->busy());
-        QCOMPARE(m_fake->commandLines().size(), 1);
+        QCOMPARE(m_fake->commandLines.size(), 1);
     }
 
     void copyThatCannotBeWritten()
     {
+        m_model->connect(); // nothing selected: nothing happens
+        QVERIFY(!m_model->busy());
         m_model->loadFile(writeProfile(u"profile.json"_s, validProfile()));
         QDir(m_temporaryDirectory).removeRecursively();
         m_model->connect();
         QVERIFY(!m_model->busy());
         QCOMPARE(m_model->errorText(), u"The enrollment file could not be prepared."_s);
         QVERIFY(m_model->hasSelection());
-        QVERIFY(m_fake->commandLines().isEmpty());
-    }
-
-    // The whole way: pkexec (a stand-in that runs the command unprivileged), /bin/sh and a
-    // helper that checks what it is given the way the agent's helper would.
-    void throughTheShellToAHelper_data()
-    {
-        QTest::addColumn<QByteArray>("verdict");
-        QTest::addColumn<QString>("phase");
-        QTest::newRow("accepted") << QByteArray("exit 0") << u"connecting"_s;
-        QTest::newRow("refused") << QByteArray("exit 3") << u"not_enrolled"_s;
-    }
-    void throughTheShellToAHelper()
-    {
-        QFETCH(QByteArray, verdict);
-        const QString pkexec = write(u"pkexec"_s, "#!/bin/sh\nexec \"$@\"\n");
-        QFile::setPermissions(pkexec, QFile::ReadOwner | QFile::ExeOwner);
-        const QString log = m_dir.filePath(u"helper.log"_s);
-        QFile::remove(log);
-        const QString helper = write(u"helper $(x) 'h'"_s,
-            "#!/bin/sh\n"
-            "[ \"$#\" -eq 4 ] && [ \"$1\" = --import-enrollment ] && [ \"$3\" = --enrollment-sha256 ] || exit 2\n"
-            "[ \"$(sha256sum < \"$2\" | cut -d' ' -f1)\" = \"$4\" ] || exit 2\n"
-            "[ \"$(stat -c %a \"$2\")\" = 600 ] || exit 2\n"
-            "echo verified > "
-                + shellQuote(log).toUtf8() + "\n" + verdict + "\n");
-        QFile::setPermissions(helper, QFile::ReadOwner | QFile::ExeOwner);
-        makeModel(std::make_shared<platform::PkexecRunner>(pkexec), helper);
-
-        m_model->loadFile(writeProfile(u"profile.json"_s, validProfile()));
-        m_model->connect();
-        QTRY_VERIFY(!m_model->busy());
-        QVERIFY(QFile::exists(log));
-        QTEST(m_model->phase(), "phase");
-        QVERIFY(temporaryFiles().isEmpty());
-        QVERIFY(!QFile::exists(m_dir.filePath(u"CANARY"_s)));
+        QVERIFY(m_fake->commandLines.isEmpty());
     }
 };
 

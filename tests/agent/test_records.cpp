@@ -2,7 +2,6 @@
 #include "agent/Profile.h"
 #include "agent/StrictJson.h"
 
-#include <QJsonArray>
 #include <QJsonDocument>
 #include <QJsonObject>
 #include <QTest>
@@ -31,15 +30,6 @@ QByteArray profileWith(const char *key, const QJsonValue &value, bool remove = f
 class TestRecords : public QObject {
     Q_OBJECT
 private Q_SLOTS:
-    void statusMinimal()
-    {
-        const auto s = AgentStatus::decode(R"({"phase":"connected","message":""})");
-        QVERIFY(s);
-        QCOMPARE(s->phase, u"connected"_s);
-        QCOMPARE(s->message, QString());
-        QCOMPARE(*s, AgentStatus(u"connected"_s, QString()));
-    }
-
     void statusFull()
     {
         const auto s
@@ -58,37 +48,29 @@ private Q_SLOTS:
         QCOMPARE(s->lastCheckin, std::optional<QString>(u"2026-01-01T00:00:00.5Z"_s));
     }
 
+    // null means absent, not a type error; unknown keys are skipped.
     void statusNullIsAbsent()
     {
-        const auto s = AgentStatus::decode(R"({"phase":"x","message":"y","enrolled":null,"device_id":null})");
+        const auto s = AgentStatus::decode(R"({"phase":"x","message":"","enrolled":null,"device_id":null})");
         QVERIFY(s);
-        QVERIFY(!s->enrolled);
-        QVERIFY(!s->deviceID);
+        QCOMPARE(*s, AgentStatus(u"x"_s, QString()));
     }
 
     void statusUndecodable_data()
     {
         QTest::addColumn<QByteArray>("bytes");
         QTest::newRow("missing message") << QByteArray(R"({"phase":"connected"})");
-        QTest::newRow("null phase") << QByteArray(R"({"phase":null,"message":""})");
         QTest::newRow("phase a number") << QByteArray(R"({"phase":1,"message":""})");
         QTest::newRow("enrolled as text") << QByteArray(R"({"phase":"a","message":"","enrolled":"true"})");
-        QTest::newRow("enrolled as 1") << QByteArray(R"({"phase":"a","message":"","enrolled":1})");
         QTest::newRow("fractional integer") << QByteArray(R"({"phase":"a","message":"","next_checkin_seconds":30.5})");
-        QTest::newRow("integer as text") << QByteArray(R"({"phase":"a","message":"","device_id":"7"})");
         QTest::newRow("integer too large") << QByteArray(R"({"phase":"a","message":"","device_id":1e19})");
         QTest::newRow("integer past int64")
             << QByteArray(R"({"phase":"a","message":"","device_id":9223372036854775808})");
-        QTest::newRow("version an object") << QByteArray(R"({"phase":"a","message":"","version":{}})");
         QTest::newRow("top-level array") << QByteArray(R"([{"phase":"a","message":""}])");
-        QTest::newRow("top-level string") << QByteArray(R"("x")");
-        QTest::newRow("empty") << QByteArray();
         QTest::newRow("truncated") << QByteArray("{\"phase\":\"a\",\"message\":\"");
         QTest::newRow("trailing garbage") << QByteArray(R"({"phase":"a","message":""} x)");
         QTest::newRow("not utf-8") << QByteArray("{\"phase\":\"a\xff\xfe\",\"message\":\"\"}");
         QTest::newRow("nested deep") << (QByteArray(10000, '[') + QByteArray(10000, ']'));
-        QTest::newRow("object nested deep") << (QByteArray(R"({"phase":"a","message":"","x":)") + QByteArray(10000, '[')
-            + QByteArray(10000, ']') + '}');
     }
     void statusUndecodable()
     {
@@ -109,17 +91,6 @@ private Q_SLOTS:
             std::optional<qint64>(100));
     }
 
-    void profileDecodes()
-    {
-        const auto p = Profile::decode(profileWith(nullptr, {}));
-        QVERIFY(p);
-        QCOMPARE(p->format, u"pelk-enrollment"_s);
-        QCOMPARE(p->version, 1);
-        QCOMPARE(p->deviceID, 42);
-        QCOMPARE(p->enrollmentToken, u"secret"_s);
-        QCOMPARE(p->expiresAt, u"2030-01-01T00:00:00Z"_s);
-    }
-
     void profileEveryKeyRequired()
     {
         for (const char *key : { "format", "version", "base_url", "workspace", "device_name", "device_id", "platform",
@@ -131,10 +102,9 @@ private Q_SLOTS:
 
     void profileWrongTypes()
     {
+        QCOMPARE(Profile::decode(profileWith(nullptr, {}))->deviceID, 42);
         QVERIFY(!Profile::decode(profileWith("version", u"1"_s)));
         QVERIFY(!Profile::decode(profileWith("device_id", 1.5)));
-        QVERIFY(!Profile::decode(profileWith("enrollment_token", 5)));
-        QVERIFY(!Profile::decode(profileWith("expires_at", QJsonArray())));
     }
 };
 

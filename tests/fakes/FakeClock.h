@@ -11,7 +11,6 @@ public:
     {
     }
     QDateTime now() const override { return m_now; }
-    void set(const QDateTime &now) { m_now = now; }
     void advanceMs(qint64 ms) { m_now = m_now.addMSecs(ms); }
     void advance(qint64 seconds) { m_now = m_now.addSecs(seconds); }
 

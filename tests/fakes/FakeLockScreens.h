@@ -40,7 +40,6 @@ public:
 
     QList<QRect> screenList { QRect(0, 0, 1024, 768) };
     std::vector<std::shared_ptr<Window>> created;
-    int activations = 0;
 
     QList<QRect> screens() const override { return screenList; }
     std::unique_ptr<lock::LockSurface> createWindow(
@@ -50,7 +49,7 @@ public:
         created.push_back(w);
         return std::make_unique<Surface>(w, static_cast<quintptr>(created.size()) + 100);
     }
-    void activate() override { ++activations; }
+    void activate() override { }
 
     std::vector<std::shared_ptr<Window>> openWindows() const
     {

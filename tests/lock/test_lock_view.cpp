@@ -98,10 +98,8 @@ private Q_SLOTS:
     {
         QTest::addColumn<QString>("typed");
         QTest::addColumn<QString>("kept");
-        QTest::newRow("letters dropped") << u"12ab34"_s << u"1234"_s;
         QTest::newRow("first twelve") << u"12345678901234567890"_s << u"123456789012"_s;
         QTest::newRow("other scripts") << u"\u0661\u0662\u0969x"_s << u"\u0661\u0662\u0969"_s;
-        QTest::newRow("fraction") << u"\u00bd-"_s << u"\u00bd"_s;
         QTest::newRow("astral digit kept whole") << u"1\U0001D7D82"_s << u"1\U0001D7D82"_s;
         QTest::newRow("lone surrogate") << (u"1"_s + QChar(0xD835) + u"2"_s) << u"12"_s;
         QTest::newRow("nothing") << u" +-*#"_s << QString();
@@ -180,24 +178,6 @@ private Q_SLOTS:
         QCOMPARE(pin(), u"123999999999"_s);
     }
 
-    void commandKeysShowTheirSymbols()
-    {
-        // The command keys draw shipped symbols, not their names as text.
-        for (const auto &[keyName, symbol] :
-            { std::pair { u"del"_s, u"delete.left"_s }, std::pair { u"go"_s, u"arrow.right"_s } }) {
-            bool symbolShown = false;
-            bool nameShown = false;
-            QList<QQuickItem *> items { key(keyName) };
-            while (!items.isEmpty()) {
-                QQuickItem *item = items.takeFirst();
-                items += item->childItems();
-                symbolShown |= item->property("name").toString() == symbol && item->isVisible();
-                nameShown |= item->property("text").toString() == keyName && item->isVisible();
-            }
-            QVERIFY2(symbolShown && !nameShown, qPrintable(keyName));
-        }
-    }
-
     void escapeAndCloseDoNothing()
     {
         QTest::keyClick(m_window, Qt::Key_Escape);
@@ -213,8 +193,7 @@ private Q_SLOTS:
         auto answer = std::move(m_answer);
         m_surface.reset();
         QCoreApplication::sendPostedEvents(nullptr, QEvent::DeferredDelete);
-        answer(false);
-        QVERIFY(true);
+        answer(false); // must not touch the destroyed view
     }
 };
 

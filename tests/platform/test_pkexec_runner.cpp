@@ -61,12 +61,6 @@ private Q_SLOTS:
         QVERIFY(!canaryTouched());
     }
 
-    void shellQuoteForm()
-    {
-        QCOMPARE(agent::shellQuote(u"it's"_s), u"'it'\\''s'"_s);
-        QCOMPARE(agent::shellQuote(QString()), u"''"_s);
-    }
-
     void helperGetsExactlyFourArguments()
     {
         // The helper itself sits in a directory whose name is hostile too.
@@ -103,7 +97,6 @@ private Q_SLOTS:
         QTest::addColumn<Outcome>("outcome");
         const QByteArray authorized = "exec \"$@\"";
         QTest::newRow("helper accepts") << authorized << QByteArray("exit 0") << true << Outcome::Succeeded;
-        QTest::newRow("helper refuses") << authorized << QByteArray("exit 1") << true << Outcome::Failed;
         QTest::newRow("helper exits 126") << authorized << QByteArray("exit 126") << true << Outcome::Failed;
         QTest::newRow("helper exits 127") << authorized << QByteArray("exit 127") << true << Outcome::Failed;
         QTest::newRow("helper killed") << authorized << QByteArray("kill -9 $$") << true << Outcome::Failed;

@@ -10,9 +10,7 @@ private Q_SLOTS:
     void roundTrip_data()
     {
         QTest::addColumn<QByteArray>("password");
-        QTest::newRow("ascii") << QByteArray("correct horse battery");
         QTest::newRow("newline and colon") << QByteArray("a:b\nroot::0:0:::");
-        QTest::newRow("emoji") << QByteArray("\xF0\x9F\x98\x80").repeated(12);
         QTest::newRow("511 bytes") << QByteArray(511, 'p');
     }
     void roundTrip()
@@ -49,7 +47,6 @@ private Q_SLOTS:
         const QByteArray real = passwordhash::hash("correct horse battery").value_or(QByteArray());
         QTest::newRow("empty") << QByteArray();
         QTest::newRow("locked") << QByteArray("!");
-        QTest::newRow("no login") << QByteArray("*");
         QTest::newRow("locked real hash") << "!" + real;
         QTest::newRow("cut real hash") << real.left(real.lastIndexOf('$') + 1);
     }

@@ -1,6 +1,7 @@
 #include "platform/linux/PasswordHash.h"
 #include "platform/linux/ShadowDirectoryService.h"
 #include "recovery/RecoveryAdminCreator.h"
+#include "recovery/RequestText.h"
 #include "recovery/ThrowawayRoot.h"
 
 #include <QFileInfo>
@@ -18,23 +19,9 @@ const QByteArray kName = "pelk-r-0123456789ab";
 const QByteArray kPasswdLine
     = "pelk-r-0123456789ab:x:501:100:Pelk Recovery Administrator:/home/pelk-r-0123456789ab:/bin/bash";
 
-QByteArray jsonString(const QByteArray &utf8)
+QByteArray request(const QByteArray &password, const QByteArray &uid = "501")
 {
-    QByteArray out = "\"";
-    for (const char c : utf8) {
-        if (c == '"' || c == '\\')
-            out += '\\';
-        if (uchar(c) < 0x20)
-            out += "\\u" + QByteArray::number(uchar(c), 16).rightJustified(4, '0');
-        else
-            out += c;
-    }
-    return out + '"';
-}
-
-QByteArray request(const QByteArray &password, const QByteArray &uid = "501", const QByteArray &name = kName)
-{
-    return "{\"username\":\"" + name + "\",\"password\":" + jsonString(password) + ",\"uid\":" + uid + '}';
+    return requestText(kName, password, uid);
 }
 
 // The whole mode, as root, against the tree instead of this machine.
@@ -83,10 +70,8 @@ private Q_SLOTS:
     void createsTheAccount_data()
     {
         QTest::addColumn<QByteArray>("password");
-        QTest::newRow("plain") << QByteArray("correct horse battery");
         // A line-based tool fed "name:password" would read the rest as a record for root.
         QTest::newRow("newline and colon") << QByteArray("x:y\nroot:$1$evil$evil:1:0:99999:7:::");
-        QTest::newRow("12 emoji") << QByteArray("\xF0\x9F\x98\x80").repeated(12);
         QTest::newRow("127 emoji, 508 bytes") << QByteArray("\xF0\x9F\x98\x80").repeated(127);
         QTest::newRow("128 characters") << QByteArray("Ab1:").repeated(32);
     }

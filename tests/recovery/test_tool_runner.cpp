@@ -24,9 +24,6 @@ private Q_SLOTS:
         QTest::newRow("exit status") << sh << QStringList { u"-c"_s, u"exit 3"_s } << QByteArray() << std::optional(3);
         QTest::newRow("input arrives") << sh << QStringList { u"-c"_s, u"read l; test \"$l\" = a:b"_s }
                                        << QByteArray("a:b\n") << std::optional(0);
-        QTest::newRow("other input") << sh << QStringList { u"-c"_s, u"read l; test \"$l\" = a:b"_s }
-                                     << QByteArray("a:c\n") << std::optional(1);
-        QTest::newRow("input ends") << sh << QStringList { u"-c"_s, u"read l"_s } << QByteArray() << std::optional(1);
         QTest::newRow("clean environment")
             << sh
             << QStringList { u"-c"_s,
