@@ -6,6 +6,7 @@
 // Static view modules: their plugins are linked into pelk-ui and must be imported by name.
 Q_IMPORT_QML_PLUGIN(Pelk_BrandPlugin)
 Q_IMPORT_QML_PLUGIN(Pelk_LockPlugin)
+Q_IMPORT_QML_PLUGIN(Pelk_AgentPlugin)
 
 namespace pelk::app {
 

@@ -1,5 +1,6 @@
 import QtQuick
 import QtQuick.Templates as T
+import Pelk.Brand
 
 // The setup and support windows' button: white on terracotta, or terracotta on a light tint.
 T.Button {
