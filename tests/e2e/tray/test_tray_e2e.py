@@ -208,6 +208,19 @@ class TestTrayE2E(unittest.TestCase):
             self.assertEqual(menu[1][0], "Last check-in: " + last_checkin)
         self.assertEqual(menu[2:], ["---", ("Open Pelk Agent\u2026", True), ("Quit status app", True)])
 
+    def set_dark(self, dark):
+        self.bus.call("org.freedesktop.portal.Desktop", "/org/freedesktop/portal/desktop",
+                      "co.pelkcore.TestPortal", "SetColorScheme", GLib.Variant("(u)", (1 if dark else 0,)))
+
+    def shoot_both(self, name):
+        """The window as it is, light then dark."""
+        time.sleep(1)
+        self.screen.shot("light-" + name)
+        self.set_dark(True)
+        time.sleep(1)
+        self.screen.shot("dark-" + name)
+        self.set_dark(False)
+
     def window_ids(self):
         out = run("xdotool", "search", "--onlyvisible", "--name", "^Pelk Agent$")
         return out.split() if out else []
@@ -217,6 +230,7 @@ class TestTrayE2E(unittest.TestCase):
     def test_1_window_and_phases(self):
         # Started without --background and unlocked: the window shows.
         wait_for("the setup window", self.window_ids)
+        time.sleep(1)  # its first frame
         self.screen.shot("light-not-enrolled")
 
         phases = [
@@ -239,6 +253,8 @@ class TestTrayE2E(unittest.TestCase):
                 phase = fields.pop("phase")
                 self.sim.status(phase, f"Agent says {phase}.", **fields)
                 self.expect_title(title, None if "last_checkin" in fields else "No check-in yet")
+                if "last_checkin" in fields:
+                    self.shoot_both("connected")
 
         # No status file: the helper decides which advice.
         self.sim.remove("status")
@@ -316,7 +332,8 @@ class TestTrayE2E(unittest.TestCase):
                           f.read())
 
     def test_4_enrollment_chosen_in_the_dialog(self):
-        # A status written after the import replaces "connecting".
+        # A status written after the import replaces "connecting" (its time has whole seconds).
+        time.sleep(1.1)
         self.sim.status("not_enrolled", "Drop the enrollment JSON downloaded from Pelk to connect this computer.")
         self.expect_title("Not connected")
         path = self.write_enrollment("chosen.json", device_name="Chosen workstation")
@@ -324,11 +341,13 @@ class TestTrayE2E(unittest.TestCase):
         self.screen.click(*buttons[0])
         dialog = wait_for("the file dialog", lambda: run("xdotool", "search", "--onlyvisible", "--name", "^Open"))
         run("xdotool", "windowactivate", "--sync", dialog.split()[0])
+        time.sleep(1)  # until the dialog has its file name field focused
         run("xdotool", "type", "--delay", "10", path)
         run("xdotool", "key", "Return")
         self.import_and_check(path, "light-chosen-file")
 
     def test_5_dismissed_prompt_and_bad_files(self):
+        time.sleep(1.1)  # as above: later than the last import
         self.sim.status("not_enrolled", "Drop the enrollment JSON downloaded from Pelk to connect this computer.")
         self.expect_title("Not connected")
         with open(self.pkexec_mode, "w") as f:
@@ -368,12 +387,12 @@ class TestTrayE2E(unittest.TestCase):
                         base_url="https://acme.pelk.example", last_checkin=iso(20), next_checkin_seconds=60,
                         signing_ready=True, browser_history_enabled=True, version="1.4.2")
         self.expect_title("Connected")
+        # The file whose import was dismissed is still selected.
         time.sleep(1)
-        self.screen.shot("light-connected")
-        self.bus.call("org.freedesktop.portal.Desktop", "/org/freedesktop/portal/desktop",
-                      "co.pelkcore.TestPortal", "SetColorScheme", GLib.Variant("(u)", (1,)))
+        self.screen.shot("light-connected-with-file")
+        self.set_dark(True)
         time.sleep(1.5)
-        self.screen.shot("dark-connected")
+        self.screen.shot("dark-connected-with-file")
         self.sim.status("revoked", "This device was removed from the workspace.")
         self.expect_title("Device no longer managed")
         time.sleep(1)
@@ -385,8 +404,7 @@ class TestTrayE2E(unittest.TestCase):
         self.open_with_app(os.path.join(self.work, "not-json.json"))
         time.sleep(1)
         self.screen.shot("dark-error")
-        self.bus.call("org.freedesktop.portal.Desktop", "/org/freedesktop/portal/desktop",
-                      "co.pelkcore.TestPortal", "SetColorScheme", GLib.Variant("(u)", (0,)))
+        self.set_dark(False)
 
     def test_7_quit_refused_while_locked(self):
         self.sim.lock(message="Locked by IT")
