@@ -1,6 +1,7 @@
 #include "app/BrandLook.h"
 #include "fakes/FakeAgentParts.h"
 
+#include <QMimeData>
 #include <QQmlComponent>
 #include <QQmlEngine>
 #include <QQuickItem>
@@ -209,6 +210,35 @@ private Q_SLOTS:
         click(u"chooseButton"_s);
         QCOMPARE(asked, 2);
         QCOMPARE(text(u"selectedDeviceName"_s), u"Desk 12"_s);
+    }
+
+    // Drags come as the window system delivers them: enter, then drop, at a point of the area.
+    void droppingAFileLoadsTheFirst()
+    {
+        m_window->show();
+        QVERIFY(QTest::qWaitForWindowExposed(m_window.get()));
+        QQuickItem *area = item(u"dropArea"_s);
+        const QPoint point = area->mapToScene(QPointF(area->width() / 2, 20)).toPoint();
+        QMimeData data;
+        data.setUrls({ QUrl::fromLocalFile(enrollment(u"dropped.json"_s)),
+            QUrl::fromLocalFile(enrollment(u"other.json"_s, { { u"device_name"_s, u"Other"_s } })) });
+
+        QDragEnterEvent enter(point, Qt::CopyAction, &data, Qt::LeftButton, Qt::NoModifier);
+        QCoreApplication::sendEvent(m_window.get(), &enter);
+        QVERIFY(enter.isAccepted());
+        QCOMPARE(text(u"dropHint"_s), u"Release to add your enrollment file"_s);
+        QDropEvent drop(point, Qt::CopyAction, &data, Qt::LeftButton, Qt::NoModifier);
+        QCoreApplication::sendEvent(m_window.get(), &drop);
+        QVERIFY(drop.isAccepted());
+        QCOMPARE(text(u"dropHint"_s), u"Drop your enrollment JSON here"_s);
+        QCOMPARE(model().selectedDeviceName(), u"Desk 12"_s);
+
+        // Text without a file is not taken.
+        QMimeData plain;
+        plain.setText(u"hello"_s);
+        QDragEnterEvent textEnter(point, Qt::CopyAction, &plain, Qt::LeftButton, Qt::NoModifier);
+        QCoreApplication::sendEvent(m_window.get(), &textEnter);
+        QCOMPARE(text(u"dropHint"_s), u"Drop your enrollment JSON here"_s);
     }
 
     void footerVersion()
