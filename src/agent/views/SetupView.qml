@@ -54,7 +54,8 @@ Item {
         anchors.fill: parent
         source: "qrc:/pelk/images/LoginBackground.png"
         fillMode: Image.Stretch
-        asynchronous: false
+        // Owned by the window alone: nothing of it stays in the process-wide image cache.
+        cache: false
         Accessible.ignored: true
     }
     Rectangle {
@@ -119,6 +120,7 @@ Item {
                         source: "qrc:/pelk/images/PelkIcon.png"
                         sourceSize: Qt.size(104, 104)
                         fillMode: Image.PreserveAspectFit
+                        cache: false
                         smooth: true
                         mipmap: true
                     }
