@@ -107,6 +107,10 @@ public:
     // One poll of the status file.
     void refresh();
 
+    // Asks the person for one JSON file and loads it; nothing happens when they decline.
+    Q_INVOKABLE void choose();
+    // How choose() asks: the desktop's file dialog in the application, a stand-in in tests.
+    void setFileChooser(std::function<std::optional<QUrl>()> chooser) { m_chooser = std::move(chooser); }
     // Checks the file and selects it, or says why not in error.
     Q_INVOKABLE void load(const QUrl &url);
     void loadFile(const QString &path);
@@ -181,6 +185,7 @@ private:
     bool m_busy = false;
     QString m_locationMessage;
     std::function<void()> m_onRefresh;
+    std::function<std::optional<QUrl>()> m_chooser;
     QTimer *m_timer = nullptr;
     std::optional<QDateTime> m_lastImport;
 };

@@ -16,6 +16,14 @@ namespace pelk::agent {
 using namespace Qt::StringLiterals;
 using platform::PrivilegedRunner;
 
+void AgentModel::choose()
+{
+    if (!m_chooser)
+        return;
+    if (const std::optional<QUrl> url = m_chooser())
+        load(*url);
+}
+
 void AgentModel::load(const QUrl &url)
 {
     // Only a local file can be examined; anything else cannot be read.

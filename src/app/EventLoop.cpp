@@ -1,55 +1,43 @@
 #include "app/EventLoop.h"
 
+#include "app/AgentDelegate.h"
 #include "app/ApplicationDelegate.h"
 #include "app/BrandLook.h"
 #include "app/LockRuntime.h"
 #include "app/LoginWindowLockDelegate.h"
+#include "app/SingleInstance.h"
 #include "app/TerminationRequests.h"
-#include "app/ViewEngine.h"
 #include "app/brand/Brand.h"
 #include "lock/ManagedLockController.h"
-#include "support/RemoteSupport.h"
-#include "support/RemoteSupportController.h"
 
 #include <QApplication>
-#include <QQmlEngine>
+#include <QFileInfo>
+#include <QLoggingCategory>
 #include <QQuickWindow>
 #include <QTimer>
+#include <QUrl>
 
 namespace pelk::app {
 
 namespace {
 
-// The status-bar mode until its tray delegate exists: the lock, at the normal level, and
-// remote support.
-class LockOnlyDelegate : public ApplicationDelegate {
-public:
-    void applicationDidFinishLaunching() override
-    {
-        registerBrandFonts();
-        m_runtime.lock().start();
-        m_views = makeViewEngine();
-        m_support = std::make_unique<support::RemoteSupport>(*m_views);
-        m_support->controller().start();
-    }
-    bool applicationShouldTerminate() override { return !m_runtime.lock().isLocked(); }
-    void applicationWillTerminate() override
-    {
-        if (m_support)
-            m_support->controller().shutdown();
-    }
-
-private:
-    LockRuntime m_runtime;
-    std::unique_ptr<QQmlEngine> m_views;
-    std::unique_ptr<support::RemoteSupport> m_support; // before the engine its windows use
-};
-
-std::unique_ptr<ApplicationDelegate> delegateFor(LaunchMode mode)
+// Files named on the command line (anything that is not a switch), as absolute paths.
+QStringList fileArguments(const QStringList &arguments)
 {
-    if (mode == LaunchMode::LoginWindow)
-        return std::make_unique<LoginWindowLockDelegate>();
-    return std::make_unique<LockOnlyDelegate>();
+    QStringList files;
+    for (const QString &argument : arguments.mid(1)) {
+        if (!argument.startsWith(u"--"))
+            files.append(QFileInfo(argument).absoluteFilePath());
+    }
+    return files;
+}
+
+QList<QUrl> fileUrls(const QStringList &paths)
+{
+    QList<QUrl> urls;
+    for (const QString &path : paths)
+        urls.append(QUrl::fromLocalFile(path));
+    return urls;
 }
 
 } // namespace
@@ -61,12 +49,37 @@ int runEventLoop(LaunchMode mode, const ProcessValues &values, int &argc, char *
     QQuickWindow::setGraphicsApi(QSGRendererInterface::Software);
     QApplication application(argc, argv);
     QApplication::setApplicationName(QStringLiteral("Pelk Agent"));
+    // The .desktop file's id: GeoClue admits the application by it.
+    QGuiApplication::setDesktopFileName(QStringLiteral("pelk-agent"));
     QApplication::setQuitOnLastWindowClosed(false);
+    // GeoClue's refusals are answered in the setup window, not on the terminal.
+    QLoggingCategory::setFilterRules(QStringLiteral("qt.positioning.*=false"));
     Brand::setProcessValues(values);
 
-    const std::unique_ptr<ApplicationDelegate> delegate = delegateFor(mode);
-    const TerminationRequests termination(*delegate);
-    QTimer::singleShot(0, &application, [&delegate] { delegate->applicationDidFinishLaunching(); });
+    if (mode == LaunchMode::LoginWindow) {
+        LoginWindowLockDelegate delegate;
+        const TerminationRequests termination(delegate);
+        QTimer::singleShot(0, &application, [&delegate] { delegate.applicationDidFinishLaunching(); });
+        QApplication::exec();
+        return 0;
+    }
+
+    const QStringList arguments = QCoreApplication::arguments();
+    const QStringList files = fileArguments(arguments);
+    SingleInstance instance;
+    if (!instance.claim())
+        return instance.forward(files) ? 0 : 1;
+
+    AgentDelegate delegate(AgentParts::production(), arguments);
+    const TerminationRequests termination(delegate);
+    QObject::connect(
+        &instance, &SingleInstance::reopenRequested, &delegate, &AgentDelegate::applicationShouldHandleReopen);
+    QObject::connect(&instance, &SingleInstance::openRequested, &delegate,
+        [&delegate](const QStringList &paths) { delegate.openFiles(fileUrls(paths)); });
+    QTimer::singleShot(0, &application, [&delegate, files] {
+        delegate.applicationDidFinishLaunching();
+        delegate.openFiles(fileUrls(files));
+    });
     QApplication::exec();
     return 0;
 }

@@ -10,11 +10,12 @@
 
 namespace pelk::app {
 
-LockRuntime::LockRuntime()
+LockRuntime::LockRuntime(const QString &lockFilePath)
     : m_engine(makeViewEngine()), m_screens(std::make_unique<lock::QuickLockScreens>(*m_engine)),
       m_lockdown(std::make_unique<platform::X11DesktopLockdown>()),
       m_requester(std::make_unique<agent::NetworkApiRequester>()),
-      m_lock(std::make_unique<lock::ManagedLockController>(*m_screens, *m_lockdown, *m_requester))
+      m_lock(std::make_unique<lock::ManagedLockController>(
+          *m_screens, *m_lockdown, *m_requester, lockFilePath.isEmpty() ? agent::lockFilePath() : lockFilePath))
 {
 }
 

@@ -1,5 +1,7 @@
 #pragma once
 
+#include <QString>
+
 #include <memory>
 
 class QQmlEngine;
@@ -21,10 +23,13 @@ namespace pelk::app {
 // the local agent API, reading the agent's lock state file.
 class LockRuntime {
 public:
-    LockRuntime();
+    // The agent's lock state file unless another is given.
+    explicit LockRuntime(const QString &lockFilePath = QString());
     ~LockRuntime();
 
     lock::ManagedLockController &lock() { return *m_lock; }
+    // The engine of every view of the application, shared so that QML is loaded once.
+    QQmlEngine &engine() { return *m_engine; }
 
 private:
     std::unique_ptr<QQmlEngine> m_engine;

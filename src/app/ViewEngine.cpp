@@ -7,6 +7,7 @@
 Q_IMPORT_QML_PLUGIN(Pelk_BrandPlugin)
 Q_IMPORT_QML_PLUGIN(Pelk_LockPlugin)
 Q_IMPORT_QML_PLUGIN(Pelk_SupportPlugin)
+Q_IMPORT_QML_PLUGIN(Pelk_AgentPlugin)
 
 namespace pelk::app {
 

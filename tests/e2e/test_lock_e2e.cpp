@@ -155,7 +155,8 @@ class TestLockE2E : public QObject {
             { u"session"_s, u"sess-e2e"_s }, { u"message"_s, message } };
         writeLock(QJsonDocument(o).toJson());
     }
-    void startAgent(const QStringList &args = {})
+    // The normal mode starts in the background: its setup window has the lock windows' title.
+    void startAgent(const QStringList &args = { u"--background"_s })
     {
         m_agent = std::make_unique<QProcess>();
         m_agent->setProcessChannelMode(QProcess::ForwardedChannels);

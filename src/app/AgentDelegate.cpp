@@ -1,0 +1,230 @@
+#include "app/AgentDelegate.h"
+#include "support/RemoteSupport.h"
+#include "support/RemoteSupportController.h"
+
+#include "agent/AgentModel.h"
+#include "app/BrandLook.h"
+#include "location/LocationReporter.h"
+#include "lock/ManagedLockController.h"
+#include "platform/Clock.h"
+#include "platform/Environment.h"
+#include "platform/linux/GeoclueLocationService.h"
+#include "platform/linux/PkexecRunner.h"
+
+#include <QApplication>
+#include <QCursor>
+#include <QFileDialog>
+#include <QGuiApplication>
+#include <QImage>
+#include <QMenu>
+#include <QQmlComponent>
+#include <QQmlEngine>
+#include <QQuickWindow>
+#include <QScreen>
+#include <QSystemTrayIcon>
+
+namespace pelk::app {
+
+using namespace Qt::StringLiterals;
+
+namespace {
+
+constexpr QLatin1StringView kBackgroundSwitch { "--background" };
+
+// The desktop's own dialog for one JSON file, modal for the whole application.
+std::optional<QUrl> chooseEnrollmentFile()
+{
+    QFileDialog dialog;
+    dialog.setWindowModality(Qt::ApplicationModal);
+    dialog.setFileMode(QFileDialog::ExistingFile);
+    dialog.setMimeTypeFilters({ u"application/json"_s });
+    if (dialog.exec() != QDialog::Accepted || dialog.selectedUrls().isEmpty())
+        return std::nullopt;
+    return dialog.selectedUrls().constFirst();
+}
+
+bool applicationIsActive()
+{
+    return QGuiApplication::applicationState() == Qt::ApplicationActive;
+}
+
+} // namespace
+
+AgentParts AgentParts::production()
+{
+    AgentParts parts;
+    parts.clock = std::make_unique<platform::SystemClock>();
+    parts.environment = std::make_unique<platform::ProcessEnvironment>();
+    parts.managedLock = std::make_unique<LockRuntime>();
+    auto *location = new location::LocationReporter(
+        new platform::GeoclueLocationService(), *parts.clock, *parts.environment, applicationIsActive);
+    parts.model = std::make_unique<agent::AgentModel>(agent::AgentModel::Collaborators {
+        .clock = parts.clock.get(),
+        .environment = parts.environment.get(),
+        .runner = std::make_shared<platform::PkexecRunner>(),
+        .location = location,
+    });
+    parts.model->setFileChooser(chooseEnrollmentFile);
+    parts.remoteSupport = std::make_unique<support::RemoteSupport>(parts.managedLock->engine());
+    return parts;
+}
+
+AgentDelegate::AgentDelegate(AgentParts parts, QStringList arguments, QObject *parent)
+    : QObject(parent), m_parts(std::move(parts)), m_arguments(std::move(arguments))
+{
+    if (auto *gui = qobject_cast<QGuiApplication *>(QCoreApplication::instance())) {
+        QObject::connect(gui, &QGuiApplication::applicationStateChanged, this, [this](Qt::ApplicationState state) {
+            if (state == Qt::ApplicationActive)
+                applicationDidBecomeActive();
+        });
+    }
+}
+
+// The window's views belong to the lock's engine: close it before the parts go.
+AgentDelegate::~AgentDelegate()
+{
+    delete m_window.data();
+}
+
+void AgentDelegate::applicationDidFinishLaunching()
+{
+    registerBrandFonts();
+    // The lock first, so that a locked device shows the lock before anything of ours.
+    managedLock().start();
+
+    // The window is made the first time it is shown (see ensureWindow): until then the
+    // process carries no scene graph.
+    m_menu = std::make_unique<QMenu>();
+    m_item = std::make_unique<QSystemTrayIcon>();
+    const QImage image { QString(kIconResource) };
+    if (!image.isNull())
+        m_item->setIcon(QIcon(QPixmap::fromImage(image)));
+    // Some tray hosts show no icon without a menu: it has one from the start.
+    m_item->setContextMenu(m_menu.get());
+    QObject::connect(m_item.get(), &QSystemTrayIcon::activated, this, [this](QSystemTrayIcon::ActivationReason why) {
+        // A plain click opens the status menu, as a right click does.
+        if (why == QSystemTrayIcon::Trigger && m_menu)
+            m_menu->popup(QCursor::pos());
+    });
+
+    m_parts.model->setOnRefresh([self = QPointer<AgentDelegate>(this)] {
+        if (!self)
+            return;
+        self->managedLock().refresh();
+        self->updateMenu();
+    });
+    m_parts.model->start();
+    updateMenu();
+    m_item->show();
+
+    if (m_parts.remoteSupport)
+        m_parts.remoteSupport->controller().start();
+
+    if (managedLock().isLocked())
+        return;
+    if (m_arguments.contains(kBackgroundSwitch))
+        return;
+    openWindow();
+}
+
+bool AgentDelegate::applicationShouldTerminate()
+{
+    return !managedLock().isLocked();
+}
+
+void AgentDelegate::applicationWillTerminate()
+{
+    if (m_parts.remoteSupport)
+        m_parts.remoteSupport->controller().shutdown();
+}
+
+void AgentDelegate::applicationDidBecomeActive()
+{
+    m_parts.model->location()->foregrounded();
+}
+
+void AgentDelegate::applicationShouldHandleReopen()
+{
+    openWindow();
+}
+
+void AgentDelegate::openFiles(const QList<QUrl> &files)
+{
+    if (files.isEmpty())
+        return;
+    m_parts.model->load(files.constFirst());
+    openWindow();
+}
+
+void AgentDelegate::openWindow()
+{
+    if (managedLock().isLocked()) {
+        managedLock().refresh();
+        return;
+    }
+    if (!ensureWindow())
+        return;
+    m_window->show();
+    m_window->raise();
+    m_window->requestActivate();
+}
+
+void AgentDelegate::quitUI()
+{
+    if (managedLock().isLocked())
+        return;
+    // Asks applicationShouldTerminate once more on the way out.
+    QCoreApplication::quit();
+}
+
+QString AgentDelegate::statusLine() const
+{
+    return kApplicationName + u" \u00B7 "_s + m_parts.model->title();
+}
+
+void AgentDelegate::updateMenu()
+{
+    if (!m_item || !m_menu)
+        return;
+    const QString line = statusLine();
+    m_item->setToolTip(line);
+
+    m_menu->clear();
+    m_menu->addAction(line)->setEnabled(false);
+    m_menu->addAction(kLastCheckinPrefix + m_parts.model->lastSeen())->setEnabled(false);
+    m_menu->addSeparator();
+    QObject::connect(m_menu->addAction(kOpenItem.toString()), &QAction::triggered, this, &AgentDelegate::openWindow);
+    QAction *quit = m_menu->addAction(QString(kQuitItem));
+    quit->setEnabled(!managedLock().isLocked());
+    QObject::connect(quit, &QAction::triggered, this, &AgentDelegate::quitUI);
+}
+
+bool AgentDelegate::ensureWindow()
+{
+    if (m_window)
+        return true;
+    QQmlEngine &engine = m_parts.managedLock->engine();
+    QQmlComponent component(&engine);
+    component.setData("import Pelk.Agent\nSetupWindow {}\n", QUrl(u"qrc:/pelk/SetupWindowLoader.qml"_s));
+    if (!component.isReady()) {
+        qWarning("%s", qPrintable(component.errorString()));
+        return false;
+    }
+    QObject *object = component.createWithInitialProperties(
+        { { u"model"_s, QVariant::fromValue<QObject *>(m_parts.model.get()) } });
+    auto *window = qobject_cast<QQuickWindow *>(object);
+    if (!window) {
+        delete object;
+        return false;
+    }
+    QQmlEngine::setObjectOwnership(window, QQmlEngine::CppOwnership);
+    if (const QScreen *screen = QGuiApplication::primaryScreen()) {
+        QRect frame(QPoint(0, 0), window->size());
+        frame.moveCenter(screen->availableGeometry().center());
+        window->setPosition(frame.topLeft());
+    }
+    m_window = window;
+    return true;
+}
+
+} // namespace pelk::app

@@ -1,0 +1,94 @@
+#!/usr/bin/python3
+"""What a desktop session provides on its bus, as little as the tray application uses: a
+StatusNotifierWatcher with a host (the tray), and the XDG desktop portal's appearance setting,
+which SetColorScheme(u) on the portal object changes (announcing it as the portal does).
+Prints "ready" once both names are owned; runs until killed."""
+
+import sys
+
+from gi.repository import Gio, GLib
+
+XML = """
+<node>
+  <interface name="org.kde.StatusNotifierWatcher">
+    <method name="RegisterStatusNotifierItem"><arg name="service" type="s" direction="in"/></method>
+    <method name="RegisterStatusNotifierHost"><arg name="service" type="s" direction="in"/></method>
+    <property name="RegisteredStatusNotifierItems" type="as" access="read"/>
+    <property name="IsStatusNotifierHostRegistered" type="b" access="read"/>
+    <property name="ProtocolVersion" type="i" access="read"/>
+    <signal name="StatusNotifierItemRegistered"><arg type="s"/></signal>
+  </interface>
+</node>
+"""
+
+PORTAL_XML = """
+<node>
+  <interface name="org.freedesktop.portal.Settings">
+    <method name="Read">
+      <arg name="namespace" type="s" direction="in"/><arg name="key" type="s" direction="in"/>
+      <arg name="value" type="v" direction="out"/>
+    </method>
+    <signal name="SettingChanged"><arg type="s"/><arg type="s"/><arg type="v"/></signal>
+  </interface>
+  <interface name="co.pelkcore.TestPortal">
+    <method name="SetColorScheme"><arg name="scheme" type="u" direction="in"/></method>
+  </interface>
+</node>
+"""
+
+items = []
+scheme = [0]
+owned = []
+
+
+def on_call(connection, sender, path, interface, method, params, invocation):
+    if method == "RegisterStatusNotifierItem":
+        service = params.unpack()[0]
+        # An item may register by object path, meaning "at the caller's own name".
+        items.append(sender + service if service.startswith("/") else service)
+    invocation.return_value(None)
+
+
+def on_get(connection, sender, path, interface, name):
+    if name == "RegisteredStatusNotifierItems":
+        return GLib.Variant("as", items)
+    if name == "IsStatusNotifierHostRegistered":
+        return GLib.Variant("b", True)
+    return GLib.Variant("i", 0)
+
+
+def on_portal_call(connection, sender, path, interface, method, params, invocation):
+    if method == "Read":
+        namespace, key = params.unpack()
+        if (namespace, key) != ("org.freedesktop.appearance", "color-scheme"):
+            invocation.return_dbus_error("org.freedesktop.portal.Error.NotFound", "no such setting")
+            return
+        # Read() answers the value wrapped in one variant more.
+        invocation.return_value(GLib.Variant("(v)", (GLib.Variant("v", GLib.Variant("u", scheme[0])),)))
+        return
+    scheme[0] = params.unpack()[0]
+    connection.emit_signal(None, path, "org.freedesktop.portal.Settings", "SettingChanged",
+                           GLib.Variant("(ssv)", ("org.freedesktop.appearance", "color-scheme",
+                                                  GLib.Variant("u", scheme[0]))))
+    invocation.return_value(None)
+
+
+def on_bus(connection, name):
+    node = Gio.DBusNodeInfo.new_for_xml(XML)
+    connection.register_object("/StatusNotifierWatcher", node.interfaces[0], on_call, on_get, None)
+    portal = Gio.DBusNodeInfo.new_for_xml(PORTAL_XML)
+    for interface in portal.interfaces:
+        connection.register_object("/org/freedesktop/portal/desktop", interface, on_portal_call, None, None)
+
+
+def on_name(connection, name):
+    owned.append(name)
+    if len(owned) == 2:
+        print("ready", flush=True)
+
+
+for bus_name in ("org.kde.StatusNotifierWatcher", "org.freedesktop.portal.Desktop"):
+    Gio.bus_own_name(Gio.BusType.SESSION, bus_name, Gio.BusNameOwnerFlags.NONE,
+                     on_bus if bus_name.startswith("org.kde") else None, on_name,
+                     lambda *a: sys.exit("name lost"))
+GLib.MainLoop().run()

@@ -1,0 +1,420 @@
+#!/usr/bin/python3
+"""The real pelk-agent in its normal mode, end to end, against the agent simulator: the tray
+item's tooltip and menu (read over the session bus from a stand-in tray host) for every phase
+of the status file, enrollment files opened with the application and chosen in the file
+dialog going through a stand-in pkexec to the simulator's device helper, refusals of bad
+files, and screenshots of the setup window in its main states, light and dark.
+
+Run by tests/e2e/run-under-xvfb.sh inside dbus-run-session (see CMakeLists.txt): it is root
+in a private mount namespace, where the helper's directory and /usr/bin/pkexec are replaced
+by bind mounts for the length of the run."""
+
+import datetime
+import glob
+import hashlib
+import json
+import os
+import shutil
+import subprocess
+import sys
+import tempfile
+import time
+import unittest
+
+from gi.repository import Gio, GLib
+
+HERE = os.path.dirname(os.path.abspath(__file__))
+sys.path.insert(0, os.path.join(HERE, "..", "..", "..", "tools", "agent-sim"))
+from agentsim import AgentSim  # noqa: E402
+
+BUILD = os.environ["PELK_BUILD_DIR"]
+AGENT = os.path.join(BUILD, "src", "pelk-agent")
+SIM = os.path.join(BUILD, "tools", "agent-sim", "agent-sim")
+HELPER = os.path.join(BUILD, "tools", "agent-sim", "fake-device-helper")
+SHOTS = os.environ.get("PELK_E2E_SHOTS") or tempfile.mkdtemp(prefix="pelk-tray-shots.")
+AGENT_DIR = os.environ["PELK_E2E_AGENT_DIR"]
+LIBEXEC = "/usr/local/libexec"
+PKEXEC = "/usr/bin/pkexec"
+TERRACOTTA = (214, 74, 69)
+DOT = "\u00b7"
+
+
+def iso(seconds_ago=0):
+    t = datetime.datetime.now(datetime.timezone.utc) - datetime.timedelta(seconds=seconds_ago)
+    return t.strftime("%Y-%m-%dT%H:%M:%SZ")
+
+
+def run(*args, check=False):
+    return subprocess.run(args, capture_output=True, text=True, check=check, timeout=30).stdout.strip()
+
+
+def wait_for(what, predicate, timeout=10.0):
+    deadline = time.monotonic() + timeout
+    last = None
+    while time.monotonic() < deadline:
+        last = predicate()
+        if last:
+            return last
+        time.sleep(0.2)
+    raise AssertionError(f"timed out waiting for {what} (last: {last!r})")
+
+
+class Bus:
+    def __init__(self):
+        self.connection = Gio.bus_get_sync(Gio.BusType.SESSION, None)
+
+    def call(self, name, path, interface, method, args=None, reply=None):
+        result = self.connection.call_sync(name, path, interface, method, args,
+                                           GLib.VariantType(reply) if reply else None,
+                                           Gio.DBusCallFlags.NONE, 5000, None)
+        return result.unpack() if result is not None else None
+
+
+
+class Screen:
+    """Root window screenshots, and where the prominent (terracotta) buttons are on them."""
+
+    def __init__(self):
+        self.width, self.height = 1280, 800
+
+    def shot(self, name):
+        path = os.path.join(SHOTS, name + ".png")
+        run("import", "-window", "root", path)
+        return path
+
+    def prominent_buttons(self):
+        raw = subprocess.run(["import", "-window", "root", "-depth", "8", "rgb:-"], capture_output=True,
+                             timeout=30).stdout
+        w = self.width
+        rows = []
+        for y in range(self.height):
+            line = raw[y * w * 3:(y + 1) * w * 3]
+            xs = [x for x in range(0, w, 2) if tuple(line[x * 3:x * 3 + 3]) == TERRACOTTA]
+            rows.append(xs)
+        # A button's rows: its fill from edge to edge, with its label's letters in between.
+        def filled(xs):
+            return len(xs) >= 10 and xs[-1] - xs[0] >= 80
+
+        bands, start = [], None
+        for y, xs in enumerate(rows + [[]]):
+            if filled(xs) and start is None:
+                start = y
+            elif not filled(xs) and start is not None:
+                if y - start >= 20:
+                    mid = rows[(start + y) // 2]
+                    bands.append(((min(mid) + max(mid)) // 2, (start + y) // 2))
+                start = None
+        return bands  # (x, y) centres, top to bottom
+
+    @staticmethod
+    def click(x, y):
+        run("xdotool", "mousemove", str(x), str(y), "click", "1")
+
+
+class TestTrayE2E(unittest.TestCase):
+    @classmethod
+    def setUpClass(cls):
+        cls.work = tempfile.mkdtemp(prefix="pelk-tray-e2e.")
+        os.makedirs(SHOTS, exist_ok=True)
+        cls.cleanups = []
+        # The device helper's directory, holding the simulator's helper.
+        cls.libexec = os.path.join(cls.work, "libexec")
+        os.mkdir(cls.libexec)
+        cls.install_helper()
+        if not os.path.isdir(LIBEXEC):
+            os.makedirs(LIBEXEC)
+            cls.cleanups.append(lambda: os.removedirs(LIBEXEC))
+        run("mount", "--bind", cls.libexec, LIBEXEC, check=True)
+        cls.cleanups.insert(0, lambda: run("umount", LIBEXEC))
+        # pkexec that asks nobody: it runs the command (we are root already) and logs it, or
+        # plays a dismissed prompt when told to.
+        cls.pkexec_log = os.path.join(cls.work, "pkexec.log")
+        cls.pkexec_mode = os.path.join(cls.work, "pkexec.mode")
+        fake = os.path.join(cls.work, "pkexec")
+        with open(fake, "w") as f:
+            f.write("#!/bin/sh\n"
+                    f"printf '%s\\n' \"$*\" >> '{cls.pkexec_log}'\n"
+                    f"[ \"$(cat '{cls.pkexec_mode}' 2>/dev/null)\" = dismiss ] && exit 126\n"
+                    "exec \"$@\"\n")
+        os.chmod(fake, 0o755)
+        run("mount", "--bind", fake, PKEXEC, check=True)
+        cls.cleanups.insert(0, lambda: run("umount", PKEXEC))
+
+        cls.host = subprocess.Popen(["/usr/bin/python3", os.path.join(HERE, "fake_tray_host.py")],
+                                    stdout=subprocess.PIPE, text=True)
+        assert cls.host.stdout.readline().strip() == "ready"
+        cls.sim = AgentSim(SIM, AGENT_DIR)
+        cls.sim.control("lock", {"locked": False})
+        cls.sim.status("not_enrolled", "Drop the enrollment JSON downloaded from Pelk to connect this computer.")
+
+        cls.tmp = os.path.join(cls.work, "tmp")
+        os.mkdir(cls.tmp)
+        cls.helper_log = os.path.join(cls.work, "helper.log")
+        env = dict(os.environ, TMPDIR=cls.tmp, PELK_FAKE_HELPER_LOG=cls.helper_log)
+        cls.agent = subprocess.Popen([AGENT], env=env)
+        cls.bus = Bus()
+        cls.screen = Screen()
+        cls.item = wait_for("the tray item", lambda: next(iter(cls.registered_items()), None))
+
+    @classmethod
+    def tearDownClass(cls):
+        cls.agent.terminate()
+        cls.agent.wait(10)
+        cls.sim.stop()
+        cls.host.kill()
+        cls.host.wait()
+        for cleanup in cls.cleanups:
+            cleanup()
+        shutil.rmtree(cls.work, ignore_errors=True)
+
+    @classmethod
+    def registered_items(cls):
+        return cls.bus.call("org.kde.StatusNotifierWatcher", "/StatusNotifierWatcher",
+                            "org.freedesktop.DBus.Properties", "Get",
+                            GLib.Variant("(ss)", ("org.kde.StatusNotifierWatcher", "RegisteredStatusNotifierItems")),
+                            "(v)")[0]
+
+    @classmethod
+    def install_helper(cls):
+        shutil.copy(HELPER, os.path.join(cls.libexec, "pelk-device-helper"))
+
+    # -- what the tray shows ------------------------------------------------------------------
+
+    def tooltip(self):
+        value = self.bus.call(self.item, "/StatusNotifierItem", "org.freedesktop.DBus.Properties", "Get",
+                              GLib.Variant("(ss)", ("org.kde.StatusNotifierItem", "ToolTip")), "(v)")[0]
+        return value[2]  # (icon name, icon pixmaps, title, description)
+
+    def menu(self):
+        _, layout = self.bus.call(self.item, "/MenuBar", "com.canonical.dbusmenu", "GetLayout",
+                                  GLib.Variant("(iias)", (0, -1, [])), "(u(ia{sv}av))")
+        entries = []
+        for child in layout[2]:
+            props = child[1]
+            if props.get("type") == "separator":
+                entries.append("---")
+            else:
+                entries.append((props.get("label", ""), props.get("enabled", True)))
+        return entries
+
+    def expect_title(self, title, last_checkin=None):
+        line = f"Pelk Agent {DOT} {title}"
+        wait_for(f"tooltip {line!r}", lambda: self.tooltip() == line)
+        menu = wait_for("menu", lambda: (m := self.menu()) and m[0][0] == line and m)
+        self.assertEqual(menu[0], (line, False))
+        self.assertFalse(menu[1][1])
+        self.assertTrue(menu[1][0].startswith("Last check-in: "))
+        if last_checkin is not None:
+            self.assertEqual(menu[1][0], "Last check-in: " + last_checkin)
+        self.assertEqual(menu[2:], ["---", ("Open Pelk Agent\u2026", True), ("Quit status app", True)])
+
+    def set_dark(self, dark):
+        self.bus.call("org.freedesktop.portal.Desktop", "/org/freedesktop/portal/desktop",
+                      "co.pelkcore.TestPortal", "SetColorScheme", GLib.Variant("(u)", (1 if dark else 0,)))
+
+    def shoot_both(self, name):
+        """The window as it is, light then dark."""
+        time.sleep(1)
+        self.screen.shot("light-" + name)
+        self.set_dark(True)
+        time.sleep(1)
+        self.screen.shot("dark-" + name)
+        self.set_dark(False)
+
+    def window_ids(self):
+        out = run("xdotool", "search", "--onlyvisible", "--name", "^Pelk Agent$")
+        return out.split() if out else []
+
+    # -- tests, in order ----------------------------------------------------------------------
+
+    def test_1_window_and_phases(self):
+        # Started without --background and unlocked: the window shows.
+        wait_for("the setup window", self.window_ids)
+        time.sleep(1)  # its first frame
+        self.screen.shot("light-not-enrolled")
+
+        phases = [
+            (dict(phase="connected", signing_ready=True, last_checkin=iso(10)), "Connected"),
+            (dict(phase="connected"), f"Connected {DOT} signing key needed"),
+            (dict(phase="connecting"), "Connecting"),
+            (dict(phase="offline"), f"Offline {DOT} retrying"),
+            (dict(phase="revoked"), "Device no longer managed"),
+            (dict(phase="enrollment_error"), "Enrollment needs attention"),
+            (dict(phase="stopped"), "Agent is not responding"),
+            (dict(phase="update_required"), "Agent update required"),
+            (dict(phase="not_enrolled"), "Not connected"),
+            (dict(phase="something_new"), "Not connected"),
+            # Not rewritten for longer than the check-in interval and 30 s: stale.
+            (dict(phase="connected", updated_at=iso(200), next_checkin_seconds=60), "Agent is not responding"),
+        ]
+        for fields, title in phases:
+            with self.subTest(phase=fields["phase"], title=title):
+                fields = dict(fields)
+                phase = fields.pop("phase")
+                self.sim.status(phase, f"Agent says {phase}.", **fields)
+                self.expect_title(title, None if "last_checkin" in fields else "No check-in yet")
+                if "last_checkin" in fields:
+                    self.shoot_both("connected")
+
+        # No status file: the helper decides which advice.
+        self.sim.remove("status")
+        self.expect_title("Agent update required")
+        os.remove(os.path.join(self.libexec, "pelk-device-helper"))
+        self.expect_title("Agent is not responding")
+        self.install_helper()
+        self.sim.raw("status", b'{"phase": 7}')
+        self.expect_title("Agent update required")
+
+    def test_2_second_launch_reopens(self):
+        self.sim.status("not_enrolled", "Drop the enrollment JSON downloaded from Pelk to connect this computer.")
+        # As the close button does: the window manager asks the window to close (WM_DELETE_WINDOW).
+        for wid in self.window_ids():
+            run("xdotool", "windowactivate", "--sync", wid)
+            run("xdotool", "key", "--window", wid, "alt+F4")
+        wait_for("the window to close", lambda: not self.window_ids())
+        self.assertIsNone(self.agent.poll(), "closing the window must not end the application")
+        second = subprocess.run([AGENT], timeout=20)
+        self.assertEqual(second.returncode, 0)
+        wait_for("the window to come back", self.window_ids)
+        self.assertIsNone(self.agent.poll())
+
+    def write_enrollment(self, name, **overrides):
+        profile = {
+            "format": "co.pelkcore.agent-enrollment", "version": 1, "role": "helper", "platform": "macos",
+            "device_id": 42, "workspace": "Acme", "device_name": "Studio workstation",
+            "base_url": "https://acme.pelk.example", "enrollment_token": "t" * 40,
+            "expires_at": iso(-3600),
+        }
+        profile.update(overrides)
+        path = os.path.join(self.work, name)
+        with open(path, "w") as f:
+            json.dump(profile, f)
+        return path
+
+    def open_with_app(self, *paths):
+        self.assertEqual(subprocess.run([AGENT, *paths], timeout=20).returncode, 0)
+
+    def import_and_check(self, path, shot):
+        """Presses the import button and checks what reached the device helper."""
+        buttons = wait_for("the import button", lambda: len(b := self.screen.prominent_buttons()) >= 2 and b)
+        self.screen.shot(shot)
+        before = os.path.getsize(self.helper_log) if os.path.exists(self.helper_log) else 0
+        self.screen.click(*buttons[-1])
+        wait_for("the helper's run", lambda: os.path.exists(self.helper_log)
+                 and os.path.getsize(self.helper_log) > before)
+        with open(self.helper_log) as f:
+            record = json.loads(f.read()[before:].splitlines()[0])
+        with open(path, "rb") as f:
+            digest = hashlib.sha256(f.read()).hexdigest()
+        self.assertEqual(record["args"][0], "--import-enrollment")
+        self.assertEqual(record["args"][2:], ["--enrollment-sha256", digest])
+        self.assertTrue(os.path.basename(record["args"][1]).startswith("pelk-enrollment-"))
+        self.assertEqual(os.path.dirname(record["args"][1]), self.tmp)
+        self.assertEqual(record["file_sha256"], digest)
+        self.assertEqual(record["result"], 0)
+        self.expect_title("Connecting")
+        # The private copy is gone once the run returned.
+        wait_for("the copy to be removed", lambda: not glob.glob(os.path.join(self.tmp, "pelk-enrollment-*")))
+
+    def test_3_enrollment_opened_with_the_app(self):
+        self.sim.status("not_enrolled", "Drop the enrollment JSON downloaded from Pelk to connect this computer.",
+                        updated_at=iso(30))
+        path = self.write_enrollment("first.json")
+        other = self.write_enrollment("second.json", device_name="Never loaded")
+        self.open_with_app(path, other)  # only the first counts
+        wait_for("the window", self.window_ids)
+        self.import_and_check(path, "light-selected-file")
+        time.sleep(1.5)
+        self.screen.shot("light-connecting")
+        # pkexec was asked to run the shell with the quoted command line (logged with its newlines).
+        with open(self.pkexec_log) as f:
+            self.assertIn("/bin/sh -c '/usr/local/libexec/pelk-device-helper' --import-enrollment '" + self.tmp,
+                          f.read())
+
+    def test_4_enrollment_chosen_in_the_dialog(self):
+        # A status written after the import replaces "connecting" (its time has whole seconds).
+        time.sleep(1.1)
+        self.sim.status("not_enrolled", "Drop the enrollment JSON downloaded from Pelk to connect this computer.")
+        self.expect_title("Not connected")
+        path = self.write_enrollment("chosen.json", device_name="Chosen workstation")
+        buttons = wait_for("the choose button", lambda: self.screen.prominent_buttons())
+        self.screen.click(*buttons[0])
+        dialog = wait_for("the file dialog", lambda: run("xdotool", "search", "--onlyvisible", "--name", "^Open"))
+        run("xdotool", "windowactivate", "--sync", dialog.split()[0])
+        time.sleep(1)  # until the dialog has its file name field focused
+        run("xdotool", "type", "--delay", "10", path)
+        run("xdotool", "key", "Return")
+        self.import_and_check(path, "light-chosen-file")
+
+    def test_5_dismissed_prompt_and_bad_files(self):
+        time.sleep(1.1)  # as above: later than the last import
+        self.sim.status("not_enrolled", "Drop the enrollment JSON downloaded from Pelk to connect this computer.")
+        self.expect_title("Not connected")
+        with open(self.pkexec_mode, "w") as f:
+            f.write("dismiss")
+        try:
+            path = self.write_enrollment("dismissed.json")
+            self.open_with_app(path)
+            buttons = wait_for("the import button", lambda: len(b := self.screen.prominent_buttons()) >= 2 and b)
+            self.screen.click(*buttons[-1])
+            time.sleep(2)
+            self.screen.shot("light-cancelled")
+            # Nothing was imported: the agent's own status stays, and no copy is left.
+            self.expect_title("Not connected")
+            self.assertFalse(glob.glob(os.path.join(self.tmp, "pelk-enrollment-*")))
+        finally:
+            os.remove(self.pkexec_mode)
+
+        bad = {
+            "not-json": b"{ this is not json",
+            "wrong-platform": None,
+            "expired": None,
+        }
+        with open(os.path.join(self.work, "not-json.json"), "wb") as f:
+            f.write(bad["not-json"])
+        self.write_enrollment("wrong-platform.json", platform="windows")
+        self.write_enrollment("expired.json", expires_at=iso(60))
+        for name in bad:
+            with self.subTest(file=name):
+                self.open_with_app(os.path.join(self.work, name + ".json"))
+                time.sleep(1)
+                self.screen.shot("light-error-" + name)
+        # A refused file reaches no helper and leaves the earlier selection in place.
+        self.assertIsNone(self.agent.poll())
+
+    def test_6_connected_and_dark(self):
+        self.sim.status("connected", "Checked in with the workspace.", device_name="Studio workstation",
+                        base_url="https://acme.pelk.example", last_checkin=iso(20), next_checkin_seconds=60,
+                        signing_ready=True, browser_history_enabled=True, version="1.4.2")
+        self.expect_title("Connected")
+        # The file whose import was dismissed is still selected.
+        time.sleep(1)
+        self.screen.shot("light-connected-with-file")
+        self.set_dark(True)
+        time.sleep(1.5)
+        self.screen.shot("dark-connected-with-file")
+        self.sim.status("revoked", "This device was removed from the workspace.")
+        self.expect_title("Device no longer managed")
+        time.sleep(1)
+        self.screen.shot("dark-revoked")
+        path = self.write_enrollment("dark.json")
+        self.open_with_app(path)
+        time.sleep(1)
+        self.screen.shot("dark-selected-file")
+        self.open_with_app(os.path.join(self.work, "not-json.json"))
+        time.sleep(1)
+        self.screen.shot("dark-error")
+        self.set_dark(False)
+
+    def test_7_quit_refused_while_locked(self):
+        self.sim.lock(message="Locked by IT")
+        wait_for("Quit to be disabled", lambda: (m := self.menu()) and m[-1] == ("Quit status app", False))
+        self.agent.terminate()  # SIGTERM asks the delegate, which refuses while locked
+        time.sleep(1.5)
+        self.assertIsNone(self.agent.poll())
+        self.sim.unlock()
+        wait_for("Quit to be enabled", lambda: (m := self.menu()) and m[-1] == ("Quit status app", True))
+
+
+if __name__ == "__main__":
+    unittest.main(verbosity=2)
