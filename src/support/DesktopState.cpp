@@ -22,10 +22,10 @@ std::optional<DesktopState> DesktopState::decode(const QByteArray &bytes)
             return offer;
         });
         s.restart = r.optionalRecord(key::kRestart, [](json::StrictReader &o) {
-            Restart restart;
-            restart.id = o.requiredString(key::kId);
-            restart.application = o.requiredString(key::kApplication);
-            return restart;
+            Restart notice;
+            notice.id = o.requiredString(key::kId);
+            notice.application = o.requiredString(key::kApplication);
+            return notice;
         });
         return s;
     });

@@ -108,11 +108,14 @@ private Q_SLOTS:
         X11Desktop desktop;
         QVERIFY(desktop.controlPermitted());
         QVERIFY(desktop.postMouse(InputInjector::MouseEvent::Moved, QPointF(321, 222), 1, InputInjector::Button::Left));
-        auto pointer = xcb_query_pointer_reply(m_c, xcb_query_pointer(m_c, m_screen->root), nullptr);
-        QVERIFY(pointer);
-        QCOMPARE(pointer->root_x, 321);
-        QCOMPARE(pointer->root_y, 222);
-        std::free(pointer);
+        // XTEST events travel on the desktop's own connection: wait until the server has them.
+        const auto pointerAt = [this](int x, int y) {
+            auto pointer = xcb_query_pointer_reply(m_c, xcb_query_pointer(m_c, m_screen->root), nullptr);
+            const bool there = pointer && pointer->root_x == x && pointer->root_y == y;
+            std::free(pointer);
+            return there;
+        };
+        QTRY_VERIFY_WITH_TIMEOUT(pointerAt(321, 222), 5000);
         QVERIFY(desktop.postMouse(
             InputInjector::MouseEvent::RightDown, QPointF(300, 150), 1, InputInjector::Button::Right));
         QVERIFY(

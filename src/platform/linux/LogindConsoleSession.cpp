@@ -1,5 +1,7 @@
 #include "platform/linux/LogindConsoleSession.h"
 
+#include "platform/linux/Logind.h"
+
 #include <QDBusMessage>
 #include <QDBusObjectPath>
 #include <QDBusPendingCallWatcher>
@@ -8,13 +10,11 @@
 
 namespace pelk::platform {
 
+using namespace logind;
+
 using namespace Qt::StringLiterals;
 
 namespace {
-constexpr auto kService = "org.freedesktop.login1"_L1;
-constexpr auto kManagerPath = "/org/freedesktop/login1"_L1;
-constexpr auto kManagerInterface = "org.freedesktop.login1.Manager"_L1;
-constexpr auto kSessionInterface = "org.freedesktop.login1.Session"_L1;
 constexpr auto kPropertiesInterface = "org.freedesktop.DBus.Properties"_L1;
 // Asked twice a second; an answer later than this is no answer.
 constexpr int kCallTimeoutMs = 1000;

@@ -1,18 +1,18 @@
 #include "platform/linux/LogindSessionLocker.h"
 
+#include "platform/linux/Logind.h"
+
 #include <QDBusMessage>
 #include <QDBusObjectPath>
 #include <QDBusReply>
 
 namespace pelk::platform {
 
+using namespace logind;
+
 using namespace Qt::StringLiterals;
 
 namespace {
-constexpr auto kService = "org.freedesktop.login1"_L1;
-constexpr auto kManagerPath = "/org/freedesktop/login1"_L1;
-constexpr auto kManagerInterface = "org.freedesktop.login1.Manager"_L1;
-constexpr auto kSessionInterface = "org.freedesktop.login1.Session"_L1;
 // logind answers in milliseconds; never let a wedged bus hold the one-shot mode.
 constexpr int kCallTimeoutMs = 5000;
 } // namespace
