@@ -192,7 +192,7 @@ private Q_SLOTS:
         QVERIFY(shown(u"spinner"_s));
         QVERIFY(!shown(u"selectedFile"_s));
         QCOMPARE(text(u"statusMessage"_s), u"Enrollment imported. Connecting to https://acme.example\u2026"_s);
-        QCOMPARE(m_fakes.runner->commandLines().size(), 1);
+        QCOMPARE(m_fakes.runner->commandLines.size(), 1);
     }
 
     void chooseAsksForAFile()
