@@ -95,16 +95,29 @@ class Screen:
         def filled(xs):
             return len(xs) >= 10 and xs[-1] - xs[0] >= 80
 
+        # Centres of the wide terracotta runs of a row. A quiet button beside a prominent one
+        # has a terracotta label only, whose letters make a narrow run of their own.
+        def wide_runs(xs):
+            runs, first = [], None
+            for i, x in enumerate(xs):
+                if first is None:
+                    first = x
+                if i + 1 == len(xs) or xs[i + 1] - x > 30:
+                    if x - first >= 80:
+                        runs.append((first + x) // 2)
+                    first = None
+            return runs
+
         bands, start = [], None
         for y, xs in enumerate(rows + [[]]):
             if filled(xs) and start is None:
                 start = y
             elif not filled(xs) and start is not None:
                 if y - start >= 20:
-                    mid = rows[(start + y) // 2]
-                    bands.append(((min(mid) + max(mid)) // 2, (start + y) // 2))
+                    middle = (start + y) // 2
+                    bands += [(x, middle) for x in wide_runs(rows[middle])]
                 start = None
-        return bands  # (x, y) centres, top to bottom
+        return bands  # (x, y) centres, top to bottom, left to right
 
     @staticmethod
     def click(x, y):
