@@ -67,7 +67,7 @@ for f in "$app" "$sim" "$helper"; do
 done
 
 tmp="$(mktemp -d /tmp/pelk-demo.XXXXXX)"
-created=() # mount points this run created, outermost first
+source "$root/scripts/mount-points.sh"
 xvfb_pid=""
 shot_pid=""
 ns_pid=""
@@ -82,29 +82,15 @@ cleanup() {
     kill "$shot_pid" 2>/dev/null && wait "$shot_pid" 2>/dev/null
   fi
   [ -n "$xvfb_pid" ] && kill "$xvfb_pid" 2>/dev/null && wait "$xvfb_pid" 2>/dev/null
-  local i
-  for ((i = ${#created[@]} - 1; i >= 0; i--)); do
-    rmdir "${created[$i]}" 2>/dev/null || say "could not remove ${created[$i]} (not empty?)"
-  done
+  local had_mount_points=${#created_mount_points[@]}
+  remove_mount_points
   rm -rf "$tmp"
-  say "Stopped. Removed the temporary files${created[*]:+ and the mount points created for the run}."
+  say "Stopped. Removed the temporary files$([ "$had_mount_points" -gt 0 ] && echo " and the mount points created for the run")."
   exit "$status"
 }
 trap cleanup EXIT
 trap 'exit 130' INT TERM
 
-# A mount point must exist; create only what is missing, and remember it for removal.
-make_mount_point() {
-  local path="$1" part="" piece
-  IFS='/' read -r -a pieces <<<"${path#/}"
-  for piece in "${pieces[@]}"; do
-    part="$part/$piece"
-    if [ ! -e "$part" ]; then
-      mkdir "$part"
-      created+=("$part")
-    fi
-  done
-}
 make_mount_point "$agent_dir"
 make_mount_point "$libexec_dir"
 

@@ -11,19 +11,11 @@ if [ "${PELK_E2E_IN_NAMESPACE:-}" != 1 ]; then
   # Re-enter in a private mount namespace so the real agent directory is never touched.
   # A mount point must exist: create only the missing parts of the path, and remove exactly
   # those afterwards (ctest runs these tests one at a time through a resource lock).
-  created=()
-  part=""
-  IFS=/ read -ra parts <<<"${agent_dir#/}"
-  for name in "${parts[@]}"; do
-    part="$part/$name"
-    if [ ! -e "$part" ]; then
-      mkdir "$part"
-      created+=("$part")
-    fi
-  done
+  source "$(dirname "$0")/../../scripts/mount-points.sh"
+  make_mount_point "$agent_dir"
   status=0
   env PELK_E2E_IN_NAMESPACE=1 unshare --mount --propagation private "$0" "$@" || status=$?
-  for ((i = ${#created[@]} - 1; i >= 0; i--)); do rmdir "${created[$i]}" 2>/dev/null || true; done
+  remove_mount_points
   exit "$status"
 fi
 

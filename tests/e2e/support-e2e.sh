@@ -9,19 +9,10 @@ if [ "$(id -u)" -ne 0 ] || ! command -v unshare >/dev/null || ! command -v Xvfb 
   echo "needs root, unshare and Xvfb; skipped"
   exit 77
 fi
-# The agent directory is a mount point inside the namespace: create only the parts of its
-# path that are missing, and remove exactly those afterwards.
-created=()
-part=""
-IFS=/ read -ra parts <<<"Library/Application Support/Pelk"
-for name in "${parts[@]}"; do
-  part="$part/$name"
-  if [ ! -e "$part" ]; then
-    mkdir "$part"
-    created+=("$part")
-  fi
-done
+# The agent directory is a mount point inside the namespace.
+source "$here/../../scripts/mount-points.sh"
+make_mount_point "/Library/Application Support/Pelk"
 status=0
 unshare -m --propagation private /usr/bin/python3 "$here/support_e2e.py" "$build" "$out" || status=$?
-for ((i = ${#created[@]} - 1; i >= 0; i--)); do rmdir "${created[$i]}" 2>/dev/null || true; done
+remove_mount_points
 exit "$status"
