@@ -1,5 +1,5 @@
 // The X server's display sleep against a private Xvfb: the screen saver turning on is reported,
-// turning off is not; without a usable display the watcher stays silent.
+// turning off is not; without a usable display nothing is watched.
 
 #include "platform/linux/X11DisplaySleepWatcher.h"
 
@@ -38,8 +38,10 @@ private Q_SLOTS:
     {
         if (!QFile::exists(u"/usr/bin/Xvfb"_s) || QStandardPaths::findExecutable(u"xset"_s).isEmpty())
             QSKIP("Xvfb and xset are needed (scripts/install-deps.sh)");
+        // Without -noreset the server starts over, refusing connections, whenever its last client leaves.
         m_server.start(u"/usr/bin/Xvfb"_s,
-            { u"-displayfd"_s, u"1"_s, u"-screen"_s, u"0"_s, u"640x480x24"_s, u"-nolisten"_s, u"tcp"_s });
+            { u"-displayfd"_s, u"1"_s, u"-noreset"_s, u"-screen"_s, u"0"_s, u"640x480x24"_s, u"-nolisten"_s,
+                u"tcp"_s });
         QVERIFY(m_server.waitForStarted());
         QVERIFY(QTest::qWaitFor([&] { return m_server.canReadLine(); }, 20000));
         m_display = ':' + m_server.readLine().trimmed();
@@ -51,12 +53,6 @@ private Q_SLOTS:
         qunsetenv("WAYLAND_DISPLAY");
         qputenv("XDG_SESSION_TYPE", "x11");
         QVERIFY(xset({ u"s"_s, u"reset"_s }));
-    }
-
-    void cleanupTestCase()
-    {
-        m_server.terminate();
-        m_server.waitForFinished(5000);
     }
 
     void reportsTheSaverTurningOnOnly_data()
@@ -83,35 +79,29 @@ private Q_SLOTS:
         QVERIFY(settlesAt(slept, reports));
     }
 
-    void staysSilentWithoutAnX11Display_data()
+    void watchesNothingWithoutAnX11Display_data()
     {
-        QTest::addColumn<QByteArray>("display");
-        QTest::addColumn<QByteArray>("wayland");
-        QTest::newRow("no display") << QByteArray() << QByteArray();
-        QTest::newRow("nobody serves it") << QByteArrayLiteral(":4711") << QByteArray();
-        QTest::newRow("garbled") << QByteArrayLiteral("::?x") << QByteArray();
-        QTest::newRow("Wayland session") << QByteArray() << QByteArrayLiteral("wayland-0");
+        QTest::addColumn<QByteArray>("variable");
+        QTest::addColumn<QByteArray>("value"); // none: unset
+        QTest::newRow("no display") << QByteArrayLiteral("DISPLAY") << QByteArray();
+        QTest::newRow("nobody serves it") << QByteArrayLiteral("DISPLAY") << QByteArrayLiteral(":4711");
+        // Xwayland's saver says nothing about the real screen.
+        QTest::newRow("Wayland session") << QByteArrayLiteral("WAYLAND_DISPLAY") << QByteArrayLiteral("wayland-0");
     }
 
-    void staysSilentWithoutAnX11Display()
+    void watchesNothingWithoutAnX11Display()
     {
-        QFETCH(QByteArray, display);
-        QFETCH(QByteArray, wayland);
-        if (!display.isNull())
-            qputenv("DISPLAY", display);
-        else if (wayland.isNull())
-            qunsetenv("DISPLAY");
-        if (!wayland.isNull())
-            qputenv("WAYLAND_DISPLAY", wayland); // Xwayland's saver says nothing about the real screen
+        QFETCH(QByteArray, variable);
+        QFETCH(QByteArray, value);
+        if (value.isNull())
+            qunsetenv(variable.constData());
+        else
+            qputenv(variable.constData(), value);
         X11DisplaySleepWatcher watcher;
         QVERIFY(!watcher.isWatching());
-        QSignalSpy slept(&watcher, &X11DisplaySleepWatcher::displaysSlept);
-        qputenv("DISPLAY", m_display);
-        QVERIFY(xset({ u"s"_s, u"activate"_s }));
-        QVERIFY(settlesAt(slept, 0));
     }
 
-    // Last: it takes the server down.
+    // Last: it takes the server down for good.
     void stopsWatchingWhenTheServerGoesAway()
     {
         X11DisplaySleepWatcher watcher;
