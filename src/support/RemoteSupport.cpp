@@ -4,6 +4,7 @@
 #include "platform/Clock.h"
 #include "platform/linux/LogindConsoleSession.h"
 #include "platform/linux/X11Desktop.h"
+#include "platform/linux/X11DisplaySleepWatcher.h"
 #include "support/QuickSupportWindows.h"
 #include "support/RemoteSupportController.h"
 
@@ -14,9 +15,13 @@ struct RemoteSupport::Parts {
         : session(platform::LogindConsoleSession::forCurrentSession()), windows(engine),
           controller({ *session, desktop, desktop, windows, windows, requester, clock }, std::move(desktopFilePath))
     {
+        // The displays going to sleep in the X server ends a session as logind's notices do.
+        QObject::connect(&displaySleep, &platform::X11DisplaySleepWatcher::displaysSlept, session.get(),
+            &platform::ConsoleSession::sessionEnded);
     }
 
     std::unique_ptr<platform::LogindConsoleSession> session;
+    platform::X11DisplaySleepWatcher displaySleep;
     platform::X11Desktop desktop;
     QuickSupportWindows windows;
     agent::NetworkApiRequester requester; // its own, never shared with the lock

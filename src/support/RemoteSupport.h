@@ -13,7 +13,8 @@ namespace pelk::support {
 class RemoteSupportController;
 
 // Remote support as the tray application owns it: the controller with the Linux services
-// (logind session, X11 display, Qt Quick windows, its own HTTP requester, the wall clock).
+// (logind session and the X server's display sleep, X11 display, Qt Quick windows, its own
+// HTTP requester, the wall clock).
 class RemoteSupport {
 public:
     explicit RemoteSupport(QQmlEngine &engine, QString desktopFilePath = agent::desktopFilePath());

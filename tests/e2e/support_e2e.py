@@ -206,6 +206,18 @@ try:
     check("logind Lock ends the session", wait_for(lambda: "stop" in actions(before), 2), actions(before))
     check("panel closes on lock", wait_for(lambda: panel() is None, 2))
 
+    # The X server blanking the displays (its screen saver, also DPMS's first step) ends one too.
+    ctl("offer", {"session_id": "e2e-3b", "technician": "Sam", "mode": "view"})
+    wid = wait_for(panel)
+    time.sleep(1.0)
+    click_in(wid, 0.71, 0.715)
+    wait_for(lambda: ctl("state")["support_state"] == "active")
+    before = serial()
+    subprocess.run(["xset", "s", "activate"], env=XENV, check=True)
+    check("screen saver ends the session", wait_for(lambda: "stop" in actions(before), 2), actions(before))
+    check("panel closes when the displays sleep", wait_for(lambda: panel() is None, 2))
+    subprocess.run(["xset", "s", "reset"], env=XENV, check=True)
+
     # An expired offer closes the panel without a message.
     ctl("offer", {"session_id": "e2e-4", "technician": "Sam", "mode": "view", "expires_in": 3})
     check("short offer shown", wait_for(panel) is not None)

@@ -13,8 +13,9 @@ namespace pelk::platform {
 
 // This login session as systemd-logind sees it: LockedHint and Active, kept fresh from
 // logind's property changes and a read on every question; the session's Lock signal, Active
-// turning false and PrepareForSleep end a shared session. Without logind (or before it has
-// answered) the session counts as unlocked and on the console.
+// turning false and PrepareForSleep end a shared session (the X server's own display sleep is
+// X11DisplaySleepWatcher's). Without logind (or before it has answered) the session counts as
+// unlocked and on the console.
 class LogindConsoleSession : public ConsoleSession {
     Q_OBJECT
 public:

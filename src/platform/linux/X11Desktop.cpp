@@ -1,5 +1,7 @@
 #include "platform/linux/X11Desktop.h"
 
+#include "platform/linux/WaylandSession.h"
+
 #include <QTimer>
 
 #include <xcb/randr.h>
@@ -25,12 +27,6 @@ template <typename T> Reply<T> own(T *reply)
     return Reply<T>(reply, &std::free);
 }
 
-bool waylandSession()
-{
-    return !qEnvironmentVariableIsEmpty("WAYLAND_DISPLAY")
-        || qEnvironmentVariable("XDG_SESSION_TYPE").compare(QLatin1StringView("wayland"), Qt::CaseInsensitive) == 0;
-}
-
 constexpr quint32 kShiftL = 0xffe1;
 constexpr quint32 kControlL = 0xffe3;
 constexpr quint32 kAltL = 0xffe9;
@@ -38,7 +34,7 @@ constexpr quint32 kSuperL = 0xffeb;
 
 } // namespace
 
-X11Desktop::X11Desktop(QObject *parent) : QObject(parent), m_wayland(waylandSession())
+X11Desktop::X11Desktop(QObject *parent) : QObject(parent), m_wayland(isWaylandSession())
 {
     if (m_wayland)
         return;

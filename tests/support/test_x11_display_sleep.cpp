@@ -1,0 +1,116 @@
+// The X server's display sleep against a private Xvfb: the screen saver turning on is reported,
+// turning off is not; without a usable display nothing is watched.
+
+#include "platform/linux/X11DisplaySleepWatcher.h"
+
+#include <QFile>
+#include <QProcess>
+#include <QSignalSpy>
+#include <QStandardPaths>
+#include <QTest>
+
+using namespace Qt::StringLiterals;
+using pelk::platform::X11DisplaySleepWatcher;
+
+class TestX11DisplaySleep : public QObject {
+    Q_OBJECT
+private:
+    QProcess m_server;
+    QByteArray m_display;
+
+    static bool xset(const QStringList &arguments)
+    {
+        // xset waits for the server to have handled its request before it exits.
+        QProcess xset;
+        xset.start(u"xset"_s, arguments);
+        return xset.waitForFinished(10000) && xset.exitStatus() == QProcess::NormalExit && xset.exitCode() == 0;
+    }
+
+    // A count the watcher must reach, and must not pass in the moments after.
+    static bool settlesAt(QSignalSpy &spy, qsizetype expected)
+    {
+        return QTest::qWaitFor([&] { return spy.count() >= expected; }, 5000)
+            && !QTest::qWaitFor([&] { return spy.count() > expected; }, 500);
+    }
+
+private Q_SLOTS:
+    void initTestCase()
+    {
+        if (!QFile::exists(u"/usr/bin/Xvfb"_s) || QStandardPaths::findExecutable(u"xset"_s).isEmpty())
+            QSKIP("Xvfb and xset are needed (scripts/install-deps.sh)");
+        // Without -noreset the server starts over, refusing connections, whenever its last client leaves.
+        m_server.start(u"/usr/bin/Xvfb"_s,
+            { u"-displayfd"_s, u"1"_s, u"-noreset"_s, u"-screen"_s, u"0"_s, u"640x480x24"_s, u"-nolisten"_s,
+                u"tcp"_s });
+        QVERIFY(m_server.waitForStarted());
+        QVERIFY(QTest::qWaitFor([&] { return m_server.canReadLine(); }, 20000));
+        m_display = ':' + m_server.readLine().trimmed();
+    }
+
+    void init()
+    {
+        qputenv("DISPLAY", m_display);
+        qunsetenv("WAYLAND_DISPLAY");
+        qputenv("XDG_SESSION_TYPE", "x11");
+        QVERIFY(xset({ u"s"_s, u"reset"_s }));
+    }
+
+    void reportsTheSaverTurningOnOnly_data()
+    {
+        QTest::addColumn<QList<QStringList>>("commands");
+        QTest::addColumn<int>("reports");
+        const QStringList on { u"s"_s, u"activate"_s };
+        const QStringList off { u"s"_s, u"reset"_s };
+        QTest::newRow("saver activates") << QList<QStringList> { on } << 1;
+        QTest::newRow("saver deactivates") << QList<QStringList> { on, off } << 1;
+        QTest::newRow("saver activates again") << QList<QStringList> { on, off, on } << 2;
+        QTest::newRow("reset while off") << QList<QStringList> { off, off } << 0;
+    }
+
+    void reportsTheSaverTurningOnOnly()
+    {
+        QFETCH(QList<QStringList>, commands);
+        QFETCH(int, reports);
+        X11DisplaySleepWatcher watcher;
+        QVERIFY(watcher.isWatching());
+        QSignalSpy slept(&watcher, &X11DisplaySleepWatcher::displaysSlept);
+        for (const QStringList &command : commands)
+            QVERIFY(xset(command));
+        QVERIFY(settlesAt(slept, reports));
+    }
+
+    void watchesNothingWithoutAnX11Display_data()
+    {
+        QTest::addColumn<QByteArray>("variable");
+        QTest::addColumn<QByteArray>("value"); // none: unset
+        QTest::newRow("no display") << QByteArrayLiteral("DISPLAY") << QByteArray();
+        QTest::newRow("nobody serves it") << QByteArrayLiteral("DISPLAY") << QByteArrayLiteral(":4711");
+        // Xwayland's saver says nothing about the real screen.
+        QTest::newRow("Wayland session") << QByteArrayLiteral("WAYLAND_DISPLAY") << QByteArrayLiteral("wayland-0");
+    }
+
+    void watchesNothingWithoutAnX11Display()
+    {
+        QFETCH(QByteArray, variable);
+        QFETCH(QByteArray, value);
+        if (value.isNull())
+            qunsetenv(variable.constData());
+        else
+            qputenv(variable.constData(), value);
+        X11DisplaySleepWatcher watcher;
+        QVERIFY(!watcher.isWatching());
+    }
+
+    // Last: it takes the server down for good.
+    void stopsWatchingWhenTheServerGoesAway()
+    {
+        X11DisplaySleepWatcher watcher;
+        QVERIFY(watcher.isWatching());
+        m_server.kill();
+        QVERIFY(m_server.waitForFinished(5000));
+        QTRY_VERIFY(!watcher.isWatching());
+    }
+};
+
+QTEST_GUILESS_MAIN(TestX11DisplaySleep)
+#include "test_x11_display_sleep.moc"
