@@ -1,8 +1,6 @@
 #include "AgentSimulator.h"
 #include "ControlServer.h"
 #include "SimClient.h"
-#include "agent/AgentFile.h"
-#include "agent/StrictJson.h"
 
 #include <QProcess>
 #include <QTemporaryDir>
@@ -10,17 +8,8 @@
 
 using namespace pelk::agentsim;
 using namespace Qt::StringLiterals;
+using simtest::fileObject;
 using simtest::Reply;
-
-namespace {
-
-QJsonObject fileObject(const QString &path)
-{
-    const auto bytes = pelk::agent::readAgentFile(path);
-    return bytes ? pelk::json::parseObject(*bytes).value_or(QJsonObject()) : QJsonObject();
-}
-
-} // namespace
 
 class TestControlApi : public QObject {
     Q_OBJECT
@@ -48,35 +37,6 @@ private Q_SLOTS:
     {
         m_control.reset();
         m_sim.reset();
-    }
-
-    void filesFollowTheControlApi()
-    {
-        const Reply locked = control(u"lock"_s, { { u"message"_s, u"Call IT"_s } });
-        QCOMPARE(locked.status, 200);
-        const QJsonObject lockFile = fileObject(m_sim->filePath(AgentFileKind::Lock));
-        QCOMPARE(lockFile.value("locked"_L1), QJsonValue(true));
-        QCOMPARE(lockFile.value("message"_L1).toString(), u"Call IT"_s);
-        QCOMPARE(lockFile.value("command_uuid"_L1), locked.json().value("command_uuid"_L1));
-        QCOMPARE(control(u"unlock"_s).status, 200);
-        QCOMPARE(fileObject(m_sim->filePath(AgentFileKind::Lock)).value("locked"_L1), QJsonValue(false));
-
-        QCOMPARE(control(u"status"_s, { { u"phase"_s, u"offline"_s }, { u"message"_s, u"m"_s }, { u"device_id"_s, 7 } })
-                     .status,
-            200);
-        const QJsonObject status = fileObject(m_sim->filePath(AgentFileKind::Status));
-        QCOMPARE(status.value("phase"_L1).toString(), u"offline"_s);
-        QCOMPARE(status.value("device_id"_L1).toInt(), 7);
-        QVERIFY(status.contains("updated_at"_L1));
-        QCOMPARE(control(u"status"_s, { { u"phase"_s, u"offline"_s } }).status, 400);
-
-        const Reply offer = control(u"offer"_s, { { u"technician"_s, u"Sam"_s }, { u"expires_in"_s, 60 } });
-        QCOMPARE(offer.status, 200);
-        const QJsonObject support = fileObject(m_sim->filePath(AgentFileKind::Desktop)).value("support"_L1).toObject();
-        QCOMPARE(support.value("session_id"_L1), offer.json().value("session_id"_L1));
-        QCOMPARE(support.value("mode"_L1).toString(), u"view"_s);
-        QCOMPARE(control(u"offer"_s, { { u"clear"_s, true } }).status, 200);
-        QVERIFY(!fileObject(m_sim->filePath(AgentFileKind::Desktop)).contains("support"_L1));
     }
 
     void rawFilesAndRemoval_data()
