@@ -1,5 +1,4 @@
 #include "app/LaunchMode.h"
-#include "app/ProcessValues.h"
 
 #include <QTest>
 
@@ -38,17 +37,6 @@ private Q_SLOTS:
         QFETCH(QStringList, arguments);
         QFETCH(LaunchMode, mode);
         QCOMPARE(launchModeFor(arguments), mode);
-    }
-
-    void processValues()
-    {
-        const ProcessValues values = ProcessValues::standard();
-        QCOMPARE(values.helperPath, u"/usr/local/libexec/pelk-device-helper"_s);
-        QCOMPARE(values.statusPath, u"/Library/Application Support/Pelk/agent-status.json"_s);
-        QCOMPARE(values.terracotta.red, 0.84);
-        QCOMPARE(values.terracotta.green, 0.29);
-        QCOMPARE(values.terracotta.blue, 0.27);
-        QCOMPARE(values.terracotta.opacity, 1.0);
     }
 };
 
