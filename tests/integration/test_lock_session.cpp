@@ -3,7 +3,6 @@
 #include "fakes/MockSystemBus.h"
 
 #include <QDBusArgument>
-#include <QDBusInterface>
 #include <QTest>
 
 using namespace Qt::StringLiterals;
@@ -40,9 +39,8 @@ private:
 
     int lockCalls(const QString &id)
     {
-        QDBusInterface mock(
-            u"org.freedesktop.login1"_s, MockLogind::sessionPath(id), u"org.freedesktop.DBus.Mock"_s, m_logind.bus());
-        const QDBusMessage reply = mock.call(u"GetCalls"_s);
+        const QDBusMessage reply
+            = m_logind.call(MockLogind::sessionPath(id), u"org.freedesktop.DBus.Mock"_s, u"GetCalls"_s, {});
         if (reply.type() != QDBusMessage::ReplyMessage)
             return -1;
         int count = 0;
