@@ -3,6 +3,9 @@
 // Small blocking HTTP helpers for the simulator's tests: a real client (QNetworkAccessManager,
 // as the application uses) and a raw socket for what no well-behaved client would send.
 
+#include "agent/AgentFile.h"
+#include "agent/StrictJson.h"
+
 #include <QByteArray>
 #include <QEventLoop>
 #include <QJsonDocument>
@@ -60,6 +63,13 @@ inline QByteArray rawExchange(quint16 port, const QByteArray &bytes)
         closed.wait(10000);
     received += socket.readAll();
     return received;
+}
+
+// An agent file as a JSON object; empty when it is missing or undecodable.
+inline QJsonObject fileObject(const QString &path)
+{
+    const auto bytes = pelk::agent::readAgentFile(path);
+    return bytes ? pelk::json::parseObject(*bytes).value_or(QJsonObject()) : QJsonObject();
 }
 
 inline int statusOf(const QByteArray &rawAnswer)

@@ -1,12 +1,13 @@
 #include "AgentSimulator.h"
+#include "ControlServer.h"
 #include "SimClient.h"
-#include "agent/AgentFile.h"
 #include "agent/StrictJson.h"
 #include "agent/Timestamp.h"
 
 #include <QDateTime>
 #include <QFileInfo>
 #include <QJsonArray>
+#include <QProcess>
 #include <QTemporaryDir>
 #include <QTest>
 
@@ -15,6 +16,7 @@
 
 using namespace pelk::agentsim;
 using namespace Qt::StringLiterals;
+using simtest::fileObject;
 using simtest::Reply;
 
 namespace {
@@ -25,12 +27,6 @@ QByteArray post(quint16 port, const QByteArray &path, const QByteArray &headers,
         + "Content-Length: " + QByteArray::number(body.size()) + "\r\nConnection: close\r\n\r\n" + body;
 }
 
-QJsonObject fileObject(const QString &path)
-{
-    const auto bytes = pelk::agent::readAgentFile(path);
-    return bytes ? pelk::json::parseObject(*bytes).value_or(QJsonObject()) : QJsonObject();
-}
-
 } // namespace
 
 class TestAgentSimulator : public QObject {
@@ -38,16 +34,20 @@ class TestAgentSimulator : public QObject {
 private:
     QTemporaryDir m_dir;
     std::unique_ptr<AgentSimulator> m_sim;
+    std::unique_ptr<ControlServer> m_control;
     QNetworkAccessManager m_network;
 
-    Reply api(const QString &path, const QJsonObject &body, const QByteArray &session)
+    Reply control(const QString &route, const QJsonObject &body = {})
     {
-        std::map<QByteArray, QByteArray> headers;
-        if (!session.isNull())
-            headers["X-Pelk-Session"] = session;
-        return simtest::send(m_network, m_sim->baseUrl() + path, QJsonDocument(body).toJson(), headers);
+        return simtest::send(m_network, u"http://127.0.0.1:%1/control/%2"_s.arg(m_control->port()).arg(route),
+            QJsonDocument(body).toJson());
     }
-    Reply api(const QString &path, const QJsonObject &body) { return api(path, body, m_sim->session().toUtf8()); }
+
+    Reply api(const QString &path, const QJsonObject &body)
+    {
+        return simtest::send(m_network, m_sim->baseUrl() + path, QJsonDocument(body).toJson(),
+            { { "X-Pelk-Session", m_sim->session().toUtf8() } });
+    }
     Reply support(const QString &action, const QString &sessionId = u"s-1"_s, QJsonObject extra = {})
     {
         extra.insert(u"action"_s, action);
@@ -60,9 +60,15 @@ private Q_SLOTS:
     {
         m_sim = std::make_unique<AgentSimulator>(m_dir.path());
         m_sim->setSession(u"token-1"_s);
+        m_control = std::make_unique<ControlServer>(*m_sim);
         QVERIFY(m_sim->listen());
+        QVERIFY(m_control->listen());
     }
-    void cleanup() { m_sim.reset(); }
+    void cleanup()
+    {
+        m_control.reset();
+        m_sim.reset();
+    }
 
     void sessionHeaderIsChecked_data()
     {
@@ -87,25 +93,16 @@ private Q_SLOTS:
     void pinDecidesTheUnlock()
     {
         QVERIFY(m_sim->lock(u"cmd-7"_s, u"Call IT"_s));
-        // Without a PIN set, no PIN opens the lock.
+        const QString lockPath = m_sim->filePath(AgentFileKind::Lock);
+        // Without a PIN set, no PIN opens the lock; then only the right one does.
         QCOMPARE(api(u"/unlock"_s, { { u"pin"_s, QString() } }).status, 401);
         m_sim->setPin(u"246810"_s);
-        const QString lockPath = m_sim->filePath(AgentFileKind::Lock);
-        QCOMPARE(fileObject(lockPath).value("locked"_L1), QJsonValue(true));
-        QCOMPARE(fileObject(lockPath).value("url"_L1).toString(), m_sim->baseUrl());
-        QCOMPARE(fileObject(lockPath).value("session"_L1).toString(), u"token-1"_s);
-
         QCOMPARE(api(u"/unlock"_s, { { u"pin"_s, u"246811"_s } }).status, 401);
-        QCOMPARE(api(u"/unlock"_s, { { u"pin"_s, u"246810"_s } }, "token-2").status, 403);
-        QVERIFY(m_sim->isLocked());
         QCOMPARE(fileObject(lockPath).value("locked"_L1), QJsonValue(true));
-
         // The file must already say unlocked when the answer arrives.
         QCOMPARE(api(u"/unlock"_s, { { u"pin"_s, u"246810"_s } }).status, 200);
-        const QJsonObject after = fileObject(lockPath);
-        QCOMPARE(after.value("locked"_L1), QJsonValue(false));
-        QCOMPARE(after.value("command_uuid"_L1).toString(), u"cmd-7"_s);
-        QVERIFY(!m_sim->isLocked());
+        QCOMPARE(fileObject(lockPath).value("locked"_L1), QJsonValue(false));
+        QCOMPARE(fileObject(lockPath).value("command_uuid"_L1).toString(), u"cmd-7"_s);
     }
 
     // A reader on another thread must never catch a half-written file, whatever its size.
@@ -207,6 +204,54 @@ private Q_SLOTS:
         QSignalSpy closed(&midRequest, &QTcpSocket::disconnected);
         m_sim.reset();
         QVERIFY(closed.wait(5000));
+    }
+
+    // Raw bytes reach the file as given (for the garbled-file tests), and only valid Base64 does.
+    void controlWritesRawFiles()
+    {
+        QCOMPARE(control(u"raw"_s, { { u"file"_s, u"lock"_s }, { u"bytes_b64"_s, u"*"_s } }).status, 400);
+        QCOMPARE(control(u"raw"_s, { { u"file"_s, u"lock"_s }, { u"bytes_b64"_s, u"AP8K"_s } }).status, 200);
+        QCOMPARE(
+            pelk::agent::readAgentFile(m_sim->filePath(AgentFileKind::Lock)), std::optional(QByteArray("\0\xff\n", 3)));
+        QCOMPARE(control(u"remove"_s, { { u"file"_s, u"lock"_s } }).status, 200);
+        QVERIFY(!QFile::exists(m_sim->filePath(AgentFileKind::Lock)));
+    }
+
+    // The command as a shell or a Python test runs it.
+    void commandLineRoundTrip()
+    {
+        QTemporaryDir dir;
+        QProcess sim;
+        sim.start(QStringLiteral(AGENT_SIM_PATH),
+            { u"--dir"_s, dir.path() + u"/state"_s, u"--pin"_s, u"424242"_s, u"--session"_s, u"abc"_s });
+        QVERIFY(sim.waitForStarted());
+        QTRY_VERIFY_WITH_TIMEOUT(sim.canReadLine(), 10000);
+        const QJsonObject ready = QJsonDocument::fromJson(sim.readLine()).object();
+        const int port = ready.value("port"_L1).toInt();
+        const int controlPort = ready.value("control_port"_L1).toInt();
+        QVERIFY(port > 0 && controlPort > 0);
+        QCOMPARE(ready.value("session"_L1).toString(), u"abc"_s);
+        QCOMPARE(ready.value("base_url"_L1).toString(), u"http://127.0.0.1:%1"_s.arg(port));
+
+        const QString controlUrl = u"http://127.0.0.1:%1/control/"_s.arg(controlPort);
+        QCOMPARE(simtest::send(m_network, controlUrl + u"lock"_s, "{}").status, 200);
+        const QByteArray pin = QJsonDocument(QJsonObject { { u"pin"_s, u"424242"_s } }).toJson();
+        QCOMPARE(
+            simtest::send(m_network, u"http://127.0.0.1:%1/unlock"_s.arg(port), pin, { { "X-Pelk-Session", "abc" } })
+                .status,
+            200);
+        QCOMPARE(fileObject(dir.path() + u"/state/agent-lock.json"_s).value("locked"_L1), QJsonValue(false));
+        QCOMPARE(simtest::send(m_network, controlUrl + u"quit"_s, "").status, 200);
+        // The exit may already have been noticed while the answer was awaited, and then
+        // waitForFinished() reports false.
+        QVERIFY(sim.state() == QProcess::NotRunning || sim.waitForFinished(10000));
+        QCOMPARE(sim.exitStatus(), QProcess::NormalExit);
+        QCOMPARE(sim.exitCode(), 0);
+
+        QProcess wrong;
+        wrong.start(QStringLiteral(AGENT_SIM_PATH), { u"--port"_s, u"1"_s });
+        QVERIFY(wrong.state() == QProcess::NotRunning || wrong.waitForFinished(10000));
+        QCOMPARE(wrong.exitCode(), 2);
     }
 };
 

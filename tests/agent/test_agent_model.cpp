@@ -1,15 +1,6 @@
-#include "agent/AgentModel.h"
-#include "fakes/FakeClock.h"
-#include "fakes/FakeEnvironment.h"
-#include "fakes/FakeLocationService.h"
-#include "fakes/FakePrivilegedRunner.h"
-#include "location/LocationReporter.h"
+#include "AgentModelFixture.h"
 
-#include <QFile>
-#include <QJsonDocument>
-#include <QJsonObject>
 #include <QSignalSpy>
-#include <QTemporaryDir>
 #include <QTest>
 
 #include <limits>
@@ -18,87 +9,41 @@ using namespace pelk;
 using namespace pelk::agent;
 using namespace Qt::StringLiterals;
 
-namespace {
-
-QString iso(const QDateTime &t)
-{
-    return t.toUTC().toString(Qt::ISODateWithMs);
-}
-
-} // namespace
-
 class TestAgentModel : public QObject {
     Q_OBJECT
 
-    QTemporaryDir m_dir;
-    fakes::FakeClock m_clock;
-    fakes::FakeEnvironment m_environment;
-    std::shared_ptr<fakes::FakePrivilegedRunner> m_runner;
-    fakes::FakeLocationService *m_service = nullptr;
-    std::unique_ptr<AgentModel> m_model;
-    int m_refreshes = 0;
+    std::unique_ptr<testing::AgentModelFixture> f;
 
-    QString statusPath() const { return m_dir.filePath(u"agent-status.json"_s); }
-    QString helperPath() const { return m_dir.filePath(u"helper"_s); }
-
-    void writeStatus(const QJsonObject &object)
+    QString iso(qint64 msAgo) const { return f->clock.now().addMSecs(-msAgo).toString(Qt::ISODateWithMs); }
+    QJsonObject connectedAgo(qint64 seconds) const
     {
-        QFile f(statusPath());
-        QVERIFY(f.open(QIODevice::WriteOnly | QIODevice::Truncate));
-        f.write(QJsonDocument(object).toJson());
+        return { { u"phase"_s, u"connected"_s }, { u"message"_s, u"ok"_s }, { u"device_name"_s, u"d1"_s },
+            { u"updated_at"_s, iso(seconds * 1000) } };
     }
     void writeHelper(QFile::Permissions permissions)
     {
-        QFile f(helperPath());
-        QVERIFY(f.open(QIODevice::WriteOnly));
-        f.write("#!/bin/sh\nexit 0\n");
-        f.close();
-        QVERIFY(f.setPermissions(permissions));
-    }
-    QJsonObject connectedAgo(qint64 seconds)
-    {
-        return { { u"phase"_s, u"connected"_s }, { u"message"_s, u"ok"_s }, { u"device_name"_s, u"d1"_s },
-            { u"updated_at"_s, iso(m_clock.now().addSecs(-seconds)) } };
+        QVERIFY(QFile::setPermissions(f->write(u"helper"_s, QByteArray("#!/bin/sh\nexit 0\n")), permissions));
     }
 
 private Q_SLOTS:
-    void init()
-    {
-        QVERIFY(m_dir.isValid());
-        QFile::remove(statusPath());
-        QFile::remove(helperPath());
-        m_environment = fakes::FakeEnvironment();
-        m_runner = std::make_shared<fakes::FakePrivilegedRunner>();
-        m_service = new fakes::FakeLocationService;
-        auto *reporter = new location::LocationReporter(
-            m_service, m_clock, m_environment, [] { return true; }, m_dir.filePath(u"location.json"_s));
-        m_model = std::make_unique<AgentModel>(AgentModel::Collaborators { .statusPath = statusPath(),
-            .helperPath = helperPath(),
-            .temporaryDirectory = m_dir.path(),
-            .clock = &m_clock,
-            .environment = &m_environment,
-            .runner = m_runner,
-            .location = reporter });
-        m_refreshes = 0;
-        m_model->setOnRefresh([this] { ++m_refreshes; });
-    }
+    void init() { f = std::make_unique<testing::AgentModelFixture>(); }
 
     void startPollsAtOnceAndRoutesLocationMessages()
     {
-        writeStatus(connectedAgo(0));
-        QSignalSpy changed(m_model.get(), &AgentModel::statusChanged);
-        m_model->start();
+        f->writeStatus(connectedAgo(0));
+        QSignalSpy changed(f->model.get(), &AgentModel::statusChanged);
+        f->model->start();
         QCOMPARE(changed.count(), 1);
-        QCOMPARE(m_refreshes, 1);
-        QCOMPARE(m_model->phase(), u"connected"_s);
+        QCOMPARE(f->refreshes, 1);
+        QCOMPARE(f->model->phase(), u"connected"_s);
         // Enrolled and authorized: the reporter published, and the model shows its sentence.
-        QCOMPARE(m_service->locationRequests, 1);
-        QCOMPARE(m_model->locationMessage(),
+        QCOMPARE(f->service->locationRequests, 1);
+        QCOMPARE(f->model->locationMessage(),
             u"Waiting for a location from macOS. Battery and device health still report normally."_s);
         // Every poll notifies, even when nothing changed.
-        m_model->refresh();
+        f->model->refresh();
         QCOMPARE(changed.count(), 2);
-        QCOMPARE(m_refreshes, 2);
+        QCOMPARE(f->refreshes, 2);
     }
 
     void substitutes_data()
@@ -123,23 +68,20 @@ private Q_SLOTS:
     {
         QFETCH(QByteArray, file);
         QFETCH(int, helper);
-        if (!file.isEmpty()) {
-            QFile f(statusPath());
-            QVERIFY(f.open(QIODevice::WriteOnly));
-            f.write(file);
-        }
+        if (!file.isEmpty())
+            f->write(u"agent-status.json"_s, file);
         if (helper == 1)
             writeHelper(QFile::ReadOwner | QFile::ExeOwner);
         if (helper == 2)
             writeHelper(QFile::ReadOwner | QFile::WriteOwner);
-        m_model->refresh();
-        QTEST(m_model->phase(), "phase");
-        QTEST(m_model->message(), "message");
-        QTEST(m_model->title(), "title");
-        QVERIFY(!m_model->enrolled());
-        QVERIFY(!m_model->location()->isActive());
-        QCOMPARE(m_model->status().deviceName, std::nullopt);
-        QCOMPARE(m_refreshes, 1);
+        f->model->refresh();
+        QTEST(f->model->phase(), "phase");
+        QTEST(f->model->message(), "message");
+        QTEST(f->model->title(), "title");
+        QVERIFY(!f->model->enrolled());
+        QVERIFY(!f->model->location()->isActive());
+        QCOMPARE(f->model->status().deviceName, std::nullopt);
+        QCOMPARE(f->refreshes, 1);
     }
 
     void stale_data()
@@ -161,25 +103,22 @@ private Q_SLOTS:
         QFETCH(QJsonValue, interval);
         QFETCH(bool, stale);
         QJsonObject o { { u"phase"_s, u"connected"_s }, { u"message"_s, u"ok"_s }, { u"device_name"_s, u"d1"_s },
-            { u"signing_ready"_s, true }, { u"updated_at"_s, iso(m_clock.now().addMSecs(-ageMs)) } };
+            { u"signing_ready"_s, true }, { u"updated_at"_s, iso(ageMs) } };
         if (!interval.isUndefined())
             o.insert(u"next_checkin_seconds"_s, interval);
         // A JSON double cannot hold these integers exactly: write them as text into the document.
         QByteArray bytes = QJsonDocument(o).toJson();
         bytes.replace("\"INT64_MAX\"", QByteArray::number(std::numeric_limits<qint64>::max()));
         bytes.replace("\"INT64_MAX-30\"", QByteArray::number(std::numeric_limits<qint64>::max() - 30));
-        QFile f(statusPath());
-        QVERIFY(f.open(QIODevice::WriteOnly | QIODevice::Truncate));
-        f.write(bytes);
-        f.close();
-        m_model->refresh();
-        QCOMPARE(m_model->phase(), stale ? u"stopped"_s : u"connected"_s);
-        QCOMPARE(m_model->message(),
+        f->write(u"agent-status.json"_s, bytes);
+        f->model->refresh();
+        QCOMPARE(f->model->phase(), stale ? u"stopped"_s : u"connected"_s);
+        QCOMPARE(f->model->message(),
             stale ? u"The background service has not reported recently. Reinstall Pelk Agent if it does not recover."_s
                   : u"ok"_s);
         // The other members stay as the agent wrote them.
-        QCOMPARE(m_model->deviceName(), u"d1"_s);
-        QCOMPARE(m_model->enrolled(), !stale);
+        QCOMPARE(f->model->deviceName(), u"d1"_s);
+        QCOMPARE(f->model->enrolled(), !stale);
     }
 
     void titlesAndEnrolled_data()
@@ -212,72 +151,28 @@ private Q_SLOTS:
             o.insert(u"signing_ready"_s, signing);
         if (!enrolled.isNull())
             o.insert(u"enrolled"_s, enrolled);
-        writeStatus(o);
-        m_model->refresh();
-        QTEST(m_model->title(), "title");
-        QTEST(m_model->enrolled(), "isEnrolled");
-        QTEST(m_model->location()->isActive(), "isEnrolled");
+        f->writeStatus(o);
+        f->model->refresh();
+        QTEST(f->model->title(), "title");
+        QTEST(f->model->enrolled(), "isEnrolled");
+        QTEST(f->model->location()->isActive(), "isEnrolled");
     }
 
     void previewVariableNamesTheStatusFile()
     {
-        const QString preview = m_dir.filePath(u"preview.json"_s);
-        QFile f(preview);
-        QVERIFY(f.open(QIODevice::WriteOnly));
-        f.write(QJsonDocument(QJsonObject { { u"phase"_s, u"revoked"_s }, { u"message"_s, u"gone"_s } }).toJson());
-        f.close();
-        writeStatus(connectedAgo(0));
-        m_environment.set("PELK_AGENT_PREVIEW_STATUS", preview);
-        m_model->refresh();
-        QCOMPARE(m_model->phase(), u"revoked"_s);
+        const QString preview
+            = f->write(u"preview.json"_s, QJsonObject { { u"phase"_s, u"revoked"_s }, { u"message"_s, u"gone"_s } });
+        f->writeStatus(connectedAgo(0));
+        f->environment.set("PELK_AGENT_PREVIEW_STATUS", preview);
+        f->model->refresh();
+        QCOMPARE(f->model->phase(), u"revoked"_s);
         // Present but empty: a path that names no file.
-        m_environment.set("PELK_AGENT_PREVIEW_STATUS", QString());
-        m_model->refresh();
-        QCOMPARE(m_model->phase(), u"stopped"_s);
-        m_environment.unset("PELK_AGENT_PREVIEW_STATUS");
-        m_model->refresh();
-        QCOMPARE(m_model->phase(), u"connected"_s);
-    }
-
-    void lastImportHoldsTheConnectingStatus()
-    {
-        const QByteArray profile = QJsonDocument(
-            QJsonObject { { u"format"_s, u"co.pelkcore.agent-enrollment"_s }, { u"version"_s, 1 },
-                { u"base_url"_s, u"https://m.example"_s }, { u"workspace"_s, u"Acme"_s }, { u"device_name"_s, u"d1"_s },
-                { u"device_id"_s, 7 }, { u"platform"_s, u"macos"_s }, { u"role"_s, u"helper"_s },
-                { u"enrollment_token"_s, QString(40, u'x') }, { u"expires_at"_s, u"2030-01-01T00:00:00Z"_s } })
-                                       .toJson();
-        const QString file = m_dir.filePath(u"enrollment.json"_s);
-        QFile f(file);
-        QVERIFY(f.open(QIODevice::WriteOnly));
-        f.write(profile);
-        f.close();
-        m_model->loadFile(file);
-        QVERIFY(m_model->hasSelection());
-        m_model->connect();
-        QTRY_VERIFY(!m_model->busy());
-        QCOMPARE(m_model->phase(), u"connecting"_s);
-        QCOMPARE(m_model->lastImport(), std::optional<QDateTime>(m_clock.now()));
-        QCOMPARE(m_refreshes, 1);
-
-        // Written before the import: ignored, and nobody is told.
-        writeStatus(connectedAgo(1));
-        m_model->refresh();
-        QCOMPARE(m_model->phase(), u"connecting"_s);
-        QCOMPARE(m_refreshes, 1);
-        // Without updated_at the rule cannot apply.
-        writeStatus(QJsonObject { { u"phase"_s, u"offline"_s }, { u"message"_s, u""_s } });
-        m_model->refresh();
-        QCOMPARE(m_model->phase(), u"offline"_s);
-        // Written at the very moment of the import: shown.
-        writeStatus(connectedAgo(0));
-        m_model->refresh();
-        QCOMPARE(m_model->phase(), u"connected"_s);
-        QCOMPARE(m_refreshes, 3);
-        // A missing file replaces any status at once.
-        QFile::remove(statusPath());
-        m_model->refresh();
-        QCOMPARE(m_model->phase(), u"stopped"_s);
+        f->environment.set("PELK_AGENT_PREVIEW_STATUS", QString());
+        f->model->refresh();
+        QCOMPARE(f->model->phase(), u"stopped"_s);
+        f->environment.unset("PELK_AGENT_PREVIEW_STATUS");
+        f->model->refresh();
+        QCOMPARE(f->model->phase(), u"connected"_s);
     }
 
     // The check-in lines, from a fixed clock at 2026-05-01T09:30:00Z.
@@ -312,12 +207,12 @@ private Q_SLOTS:
             o.insert(u"last_checkin"_s, checkin);
         if (!interval.isUndefined())
             o.insert(u"next_checkin_seconds"_s, interval);
-        writeStatus(o);
-        m_model->refresh();
-        QTEST(m_model->lastSeen(), "lastSeen");
-        QCOMPARE(m_model->connectedDetailsShown(), !next.isEmpty());
+        f->writeStatus(o);
+        f->model->refresh();
+        QTEST(f->model->lastSeen(), "lastSeen");
+        QCOMPARE(f->model->connectedDetailsShown(), !next.isEmpty());
         if (!next.isEmpty())
-            QCOMPARE(m_model->nextCheckinLine(), next);
+            QCOMPARE(f->model->nextCheckinLine(), next);
     }
 };
 

@@ -1,18 +1,7 @@
-#include "agent/AgentModel.h"
+#include "AgentModelFixture.h"
 #include "agent/EnrollmentImport.h"
-#include "fakes/FakeClock.h"
-#include "fakes/FakeEnvironment.h"
-#include "fakes/FakeLocationService.h"
-#include "fakes/FakePrivilegedRunner.h"
-#include "location/LocationReporter.h"
 
-#include <QDir>
-#include <QFile>
-#include <QJsonDocument>
-#include <QJsonObject>
 #include <QSemaphore>
-#include <QSignalSpy>
-#include <QTemporaryDir>
 #include <QTest>
 
 #include <sys/stat.h>
@@ -21,6 +10,7 @@ using namespace pelk;
 using namespace pelk::agent;
 using namespace Qt::StringLiterals;
 using Outcome = platform::PrivilegedRunner::Outcome;
+using Fixture = testing::AgentModelFixture;
 
 Q_DECLARE_METATYPE(pelk::platform::PrivilegedRunner::Outcome)
 
@@ -30,73 +20,15 @@ const QString kInvalid = u"Choose a macOS enrollment JSON downloaded from Pelk."
 const QString kGeneric = u"Choose an enrollment JSON downloaded from Pelk."_s;
 const QString kExpired = u"This file has expired. Download a new enrollment file from Pelk."_s;
 
-QJsonObject validProfile()
-{
-    return { { u"format"_s, u"co.pelkcore.agent-enrollment"_s }, { u"version"_s, 1 },
-        { u"base_url"_s, u"https://m.example"_s }, { u"workspace"_s, u"Acme"_s }, { u"device_name"_s, u"mac-01"_s },
-        { u"device_id"_s, 42 }, { u"platform"_s, u"macos"_s }, { u"role"_s, u"helper"_s },
-        { u"enrollment_token"_s, QString(32, u't') }, { u"expires_at"_s, u"2030-01-01T00:00:00Z"_s } };
-}
-
 } // namespace
 
 class TestEnrollmentImport : public QObject {
     Q_OBJECT
 
-    QTemporaryDir m_dir;
-    fakes::FakeClock m_clock;
-    fakes::FakeEnvironment m_environment;
-    std::unique_ptr<AgentModel> m_model;
-    std::shared_ptr<fakes::FakePrivilegedRunner> m_fake;
-    QString m_temporaryDirectory;
-    int m_refreshes = 0;
-    QThread *m_refreshThread = nullptr;
-
-    QString write(const QString &name, const QByteArray &bytes)
-    {
-        const QString path = m_dir.filePath(name);
-        QFile f(path);
-        if (f.open(QIODevice::WriteOnly | QIODevice::Truncate))
-            f.write(bytes);
-        return path;
-    }
-    QString writeProfile(const QString &name, const QJsonObject &object)
-    {
-        return write(name, QJsonDocument(object).toJson());
-    }
-    QStringList temporaryFiles() const
-    {
-        return QDir(m_temporaryDirectory).entryList(QDir::AllEntries | QDir::Hidden | QDir::NoDotAndDotDot);
-    }
+    std::unique_ptr<Fixture> f;
 
 private Q_SLOTS:
-    void init()
-    {
-        // The copy goes to a directory whose name the shell would gladly misread.
-        m_temporaryDirectory = m_dir.filePath(u"tmp 'it''s' $(touch CANARY) `x`"_s);
-        QVERIFY(QDir().mkpath(m_temporaryDirectory));
-        m_fake = std::make_shared<fakes::FakePrivilegedRunner>();
-        auto *reporter = new location::LocationReporter(
-            new fakes::FakeLocationService, m_clock, m_environment, [] { return true; },
-            m_dir.filePath(u"location.json"_s));
-        m_model = std::make_unique<AgentModel>(AgentModel::Collaborators { .statusPath = m_dir.filePath(u"none"_s),
-            .helperPath = u"/nonexistent"_s,
-            .temporaryDirectory = m_temporaryDirectory,
-            .clock = &m_clock,
-            .environment = &m_environment,
-            .runner = m_fake,
-            .location = reporter });
-        m_refreshes = 0;
-        m_model->setOnRefresh([this] {
-            ++m_refreshes;
-            m_refreshThread = QThread::currentThread();
-        });
-    }
-    void cleanup()
-    {
-        m_model.reset();
-        QDir(m_temporaryDirectory).removeRecursively();
-    }
+    void init() { f = std::make_unique<Fixture>(); }
 
     void fieldChecks_data()
     {
@@ -128,98 +60,116 @@ private Q_SLOTS:
         QFETCH(QString, key);
         QFETCH(QJsonValue, value);
         QFETCH(QString, error);
-        QJsonObject o = validProfile();
+        QJsonObject o = Fixture::profile();
         if (value.isUndefined())
             o.remove(key);
         else
             o.insert(key, value);
-        const QString path = writeProfile(u"profile.json"_s, o);
-        m_model->loadFile(path);
-        QCOMPARE(m_model->errorText(), error);
-        QCOMPARE(m_model->hasSelection(), error.isEmpty());
+        const QString path = f->write(u"profile.json"_s, o);
+        f->model->loadFile(path);
+        QCOMPARE(f->model->errorText(), error);
+        QCOMPARE(f->model->hasSelection(), error.isEmpty());
         if (error.isEmpty()) {
-            QFile f(path);
-            QVERIFY(f.open(QIODevice::ReadOnly));
-            QCOMPARE(m_model->selectedData(), std::optional<QByteArray>(f.readAll()));
-            QCOMPARE(m_model->selectedDeviceName(), u"mac-01"_s);
+            QFile file(path);
+            QVERIFY(file.open(QIODevice::ReadOnly));
+            QCOMPARE(f->model->selectedData(), std::optional<QByteArray>(file.readAll()));
+            QCOMPARE(f->model->selectedDeviceName(), u"mac-01"_s);
         }
     }
 
     void invalidBeatsExpired()
     {
-        QJsonObject o = validProfile();
+        QJsonObject o = Fixture::profile();
         o.insert(u"role"_s, u"agent"_s);
         o.insert(u"expires_at"_s, u"2020-01-01T00:00:00Z"_s);
-        m_model->loadFile(writeProfile(u"both.json"_s, o));
-        QCOMPARE(m_model->errorText(), kInvalid);
+        f->model->loadFile(f->write(u"both.json"_s, o));
+        QCOMPARE(f->model->errorText(), kInvalid);
     }
 
     void fileChecks()
     {
-        QByteArray exact = QJsonDocument(validProfile()).toJson();
+        QByteArray exact = QJsonDocument(Fixture::profile()).toJson();
         exact.append(QByteArray(kMaxEnrollmentBytes - exact.size(), ' '));
-        m_model->loadFile(write(u"exact.json"_s, exact));
-        QVERIFY(!m_model->hasError());
-        QCOMPARE(m_model->selectedData()->size(), 65536);
+        f->model->loadFile(f->write(u"exact.json"_s, exact));
+        QVERIFY(!f->model->hasError());
+        QCOMPARE(f->model->selectedData()->size(), 65536);
 
-        m_model->loadFile(write(u"over.json"_s, exact + ' '));
-        QCOMPARE(m_model->errorText(), kInvalid);
-        m_model->loadFile(write(u"empty.json"_s, QByteArray()));
-        QCOMPARE(m_model->errorText(), kGeneric);
-        QVERIFY(QFile::link(m_dir.filePath(u"exact.json"_s), m_dir.filePath(u"link.json"_s)));
-        m_model->loadFile(m_dir.filePath(u"link.json"_s));
-        QCOMPARE(m_model->errorText(), kInvalid);
-        QVERIFY(::mkfifo(QFile::encodeName(m_dir.filePath(u"fifo"_s)).constData(), 0600) == 0);
-        m_model->loadFile(m_dir.filePath(u"fifo"_s));
-        QCOMPARE(m_model->errorText(), kInvalid);
-        m_model->load(QUrl(u"https://m.example/enrollment.json"_s));
-        QCOMPARE(m_model->errorText(), kGeneric);
+        f->model->loadFile(f->write(u"over.json"_s, exact + ' '));
+        QCOMPARE(f->model->errorText(), kInvalid);
+        f->model->loadFile(f->write(u"empty.json"_s, QByteArray()));
+        QCOMPARE(f->model->errorText(), kGeneric);
+        QVERIFY(QFile::link(f->dir.filePath(u"exact.json"_s), f->dir.filePath(u"link.json"_s)));
+        f->model->loadFile(f->dir.filePath(u"link.json"_s));
+        QCOMPARE(f->model->errorText(), kInvalid);
+        QVERIFY(::mkfifo(QFile::encodeName(f->dir.filePath(u"fifo"_s)).constData(), 0600) == 0);
+        f->model->loadFile(f->dir.filePath(u"fifo"_s));
+        QCOMPARE(f->model->errorText(), kInvalid);
+        f->model->load(QUrl(u"https://m.example/enrollment.json"_s));
+        QCOMPARE(f->model->errorText(), kGeneric);
         // Through all of that, the first good file stayed selected.
-        QCOMPARE(m_model->selectedData(), std::optional<QByteArray>(exact));
+        QCOMPARE(f->model->selectedData(), std::optional<QByteArray>(exact));
         // A good load clears the error.
-        m_model->load(QUrl::fromLocalFile(m_dir.filePath(u"exact.json"_s)));
-        QVERIFY(!m_model->hasError());
+        f->model->load(QUrl::fromLocalFile(f->dir.filePath(u"exact.json"_s)));
+        QVERIFY(!f->model->hasError());
     }
 
     void successfulImport()
     {
-        const QString path = writeProfile(u"profile.json"_s, validProfile());
-        m_model->loadFile(path);
-        const QByteArray bytes = *m_model->selectedData();
+        const QString path = f->write(u"profile.json"_s, Fixture::profile());
+        f->model->loadFile(path);
+        const QByteArray bytes = *f->model->selectedData();
         QString seenCopy;
         QByteArray seenBytes;
         mode_t seenMode = 0;
-        m_fake->inspect = [&](const QString &commandLine) {
+        f->runner->inspect = [&](const QString &commandLine) {
             // The copy's path is the third quoted value; its name carries no quote.
             const qsizetype start = commandLine.indexOf(u"pelk-enrollment-"_s);
-            seenCopy = m_temporaryDirectory + u'/' + commandLine.mid(start, commandLine.indexOf(u'\'', start) - start);
-            QFile f(seenCopy);
-            if (f.open(QIODevice::ReadOnly))
-                seenBytes = f.readAll();
+            seenCopy = f->temporaryDirectory + u'/' + commandLine.mid(start, commandLine.indexOf(u'\'', start) - start);
+            QFile copy(seenCopy);
+            if (copy.open(QIODevice::ReadOnly))
+                seenBytes = copy.readAll();
             struct stat info { };
             if (::stat(QFile::encodeName(seenCopy).constData(), &info) == 0)
                 seenMode = info.st_mode & 07777;
         };
-        m_model->connect();
-        QVERIFY(m_model->busy());
-        QTRY_VERIFY(!m_model->busy());
+        f->model->connect();
+        QVERIFY(f->model->busy());
+        QTRY_VERIFY(!f->model->busy());
 
         QCOMPARE(
-            m_fake->commandLines, QStringList({ helperCommandLine(u"/nonexistent"_s, seenCopy, sha256Hex(bytes)) }));
+            f->runner->commandLines, QStringList({ helperCommandLine(f->helperPath(), seenCopy, sha256Hex(bytes)) }));
         QCOMPARE(seenBytes, bytes);
         QCOMPARE(seenMode, mode_t(0600));
-        QVERIFY(m_fake->thread != QThread::currentThread());
-        QCOMPARE(m_refreshThread, QThread::currentThread());
-        QCOMPARE(m_refreshes, 1);
-        QVERIFY(temporaryFiles().isEmpty());
+        QVERIFY(f->runner->thread != QThread::currentThread());
+        QCOMPARE(f->refreshThread, QThread::currentThread());
+        QCOMPARE(f->refreshes, 1);
+        QVERIFY(f->temporaryFiles().isEmpty());
 
-        QCOMPARE(m_model->phase(), u"connecting"_s);
-        QCOMPARE(m_model->message(), u"Enrollment imported. Connecting to https://m.example\u2026"_s);
-        QCOMPARE(m_model->status().deviceName, std::nullopt);
-        QVERIFY(!m_model->hasSelection() && !m_model->selectedData() && !m_model->hasError());
-        QCOMPARE(m_model->lastImport(), std::optional<QDateTime>(m_clock.now()));
-        m_model->connect();
-        QCOMPARE(m_fake->commandLines.size(), 1);
+        QCOMPARE(f->model->phase(), u"connecting"_s);
+        QCOMPARE(f->model->message(), u"Enrollment imported. Connecting to https://m.example\u2026"_s);
+        QCOMPARE(f->model->status().deviceName, std::nullopt);
+        QVERIFY(!f->model->hasSelection() && !f->model->selectedData() && !f->model->hasError());
+        QCOMPARE(f->model->lastImport(), std::optional<QDateTime>(f->clock.now()));
+        f->model->connect();
+        QCOMPARE(f->runner->commandLines.size(), 1);
+
+        // Until the agent writes a status dated at or after the import, "connecting" holds.
+        const auto status = [&](const QString &phase, qint64 secondsBefore) {
+            QJsonObject o { { u"phase"_s, phase }, { u"message"_s, u""_s } };
+            if (secondsBefore >= 0)
+                o.insert(u"updated_at"_s, f->clock.now().addSecs(-secondsBefore).toString(Qt::ISODate));
+            f->writeStatus(o);
+            f->model->refresh();
+            return f->model->phase();
+        };
+        QCOMPARE(status(u"connected"_s, 1), u"connecting"_s);
+        QCOMPARE(f->refreshes, 1); // ignored, and nobody is told
+        QCOMPARE(status(u"offline"_s, -1), u"offline"_s); // without updated_at the rule cannot apply
+        QCOMPARE(status(u"connected"_s, 0), u"connected"_s); // at the very moment of the import
+        QCOMPARE(f->refreshes, 3);
+        QFile::remove(f->statusPath());
+        f->model->refresh();
+        QCOMPARE(f->model->phase(), u"stopped"_s); // a missing file replaces any status at once
     }
 
     void unsuccessfulImport_data()
@@ -234,52 +184,52 @@ private Q_SLOTS:
     void unsuccessfulImport()
     {
         QFETCH(Outcome, outcome);
-        m_fake->outcome = outcome;
-        m_model->loadFile(writeProfile(u"profile.json"_s, validProfile()));
-        m_model->connect();
-        QTRY_VERIFY(!m_model->busy());
-        QTEST(m_model->errorText(), "error");
-        QVERIFY(m_model->hasSelection());
-        QCOMPARE(m_model->phase(), u"not_enrolled"_s);
-        QCOMPARE(m_refreshes, 0);
-        QVERIFY(!m_model->lastImport());
-        QVERIFY(temporaryFiles().isEmpty());
+        f->runner->outcome = outcome;
+        f->model->loadFile(f->write(u"profile.json"_s, Fixture::profile()));
+        f->model->connect();
+        QTRY_VERIFY(!f->model->busy());
+        QTEST(f->model->errorText(), "error");
+        QVERIFY(f->model->hasSelection());
+        QCOMPARE(f->model->phase(), u"not_enrolled"_s);
+        QCOMPARE(f->refreshes, 0);
+        QVERIFY(!f->model->lastImport());
+        QVERIFY(f->temporaryFiles().isEmpty());
     }
 
     void nothingOverlapsAnImport()
     {
         QSemaphore entered;
         QSemaphore release;
-        m_fake->inspect = [&](const QString &) {
+        f->runner->inspect = [&](const QString &) {
             entered.release();
             release.acquire();
         };
-        m_model->loadFile(writeProfile(u"first.json"_s, validProfile()));
-        m_model->connect();
+        f->model->loadFile(f->write(u"first.json"_s, Fixture::profile()));
+        f->model->connect();
         entered.acquire();
-        QJsonObject other = validProfile();
+        QJsonObject other = Fixture::profile();
         other.insert(u"device_name"_s, u"other"_s);
-        m_model->loadFile(writeProfile(u"other.json"_s, other));
-        m_model->loadFile(m_dir.filePath(u"missing.json"_s));
-        m_model->connect();
-        QCOMPARE(m_model->selectedDeviceName(), u"mac-01"_s);
-        QVERIFY(!m_model->hasError());
+        f->model->loadFile(f->write(u"other.json"_s, other));
+        f->model->loadFile(f->dir.filePath(u"missing.json"_s));
+        f->model->connect();
+        QCOMPARE(f->model->selectedDeviceName(), u"mac-01"_s);
+        QVERIFY(!f->model->hasError());
         release.release();
-        QTRY_VERIFY(!m_model->busy());
-        QCOMPARE(m_fake->commandLines.size(), 1);
+        QTRY_VERIFY(!f->model->busy());
+        QCOMPARE(f->runner->commandLines.size(), 1);
     }
 
     void copyThatCannotBeWritten()
     {
-        m_model->connect(); // nothing selected: nothing happens
-        QVERIFY(!m_model->busy());
-        m_model->loadFile(writeProfile(u"profile.json"_s, validProfile()));
-        QDir(m_temporaryDirectory).removeRecursively();
-        m_model->connect();
-        QVERIFY(!m_model->busy());
-        QCOMPARE(m_model->errorText(), u"The enrollment file could not be prepared."_s);
-        QVERIFY(m_model->hasSelection());
-        QVERIFY(m_fake->commandLines.isEmpty());
+        f->model->connect(); // nothing selected: nothing happens
+        QVERIFY(!f->model->busy());
+        f->model->loadFile(f->write(u"profile.json"_s, Fixture::profile()));
+        QDir(f->temporaryDirectory).removeRecursively();
+        f->model->connect();
+        QVERIFY(!f->model->busy());
+        QCOMPARE(f->model->errorText(), u"The enrollment file could not be prepared."_s);
+        QVERIFY(f->model->hasSelection());
+        QVERIFY(f->runner->commandLines.isEmpty());
     }
 };
 

@@ -1,10 +1,16 @@
+#include "agent/AgentFile.h"
 #include "agent/AgentStatus.h"
 #include "agent/Profile.h"
 #include "agent/StrictJson.h"
+#include "agent/Timestamp.h"
 
+#include <QFile>
 #include <QJsonDocument>
 #include <QJsonObject>
+#include <QTemporaryDir>
 #include <QTest>
+
+#include <sys/stat.h>
 
 using namespace pelk::agent;
 using namespace Qt::StringLiterals;
@@ -25,10 +31,26 @@ QByteArray profileWith(const char *key, const QJsonValue &value, bool remove = f
     return QJsonDocument(o).toJson(QJsonDocument::Compact);
 }
 
+QDateTime utc(int y, int mo, int d, int h, int mi, int s, int ms = 0)
+{
+    return QDateTime(QDate(y, mo, d), QTime(h, mi, s, ms), Qt::UTC);
+}
+
 } // namespace
 
+// How agent files are read and decoded: the safe read, strict records, timestamps.
 class TestRecords : public QObject {
     Q_OBJECT
+    QTemporaryDir m_dir;
+
+    QString path(const char *name) const { return m_dir.filePath(QString::fromLatin1(name)); }
+    void write(const QString &file, const QByteArray &bytes)
+    {
+        QFile f(file);
+        QVERIFY(f.open(QIODevice::WriteOnly));
+        f.write(bytes);
+    }
+
 private Q_SLOTS:
     void statusFull()
     {
@@ -105,6 +127,71 @@ private Q_SLOTS:
         QCOMPARE(Profile::decode(profileWith(nullptr, {}))->deviceID, 42);
         QVERIFY(!Profile::decode(profileWith("version", u"1"_s)));
         QVERIFY(!Profile::decode(profileWith("device_id", 1.5)));
+    }
+
+    void timestampAccepted_data()
+    {
+        QTest::addColumn<QString>("text");
+        QTest::addColumn<QDateTime>("instant");
+        QTest::newRow("Z") << u"2026-03-04T05:06:07Z"_s << utc(2026, 3, 4, 5, 6, 7);
+        QTest::newRow("offset is an hour earlier") << u"2026-03-04T05:06:07+01:00"_s << utc(2026, 3, 4, 4, 6, 7);
+        QTest::newRow("negative offset") << u"2026-03-04T23:30:00-02:30"_s << utc(2026, 3, 5, 2, 0, 0);
+        QTest::newRow("one fraction digit") << u"2026-03-04T05:06:07.5Z"_s << utc(2026, 3, 4, 5, 6, 7, 500);
+        QTest::newRow("microseconds truncated") << u"2026-03-04T05:06:07.123987Z"_s << utc(2026, 3, 4, 5, 6, 7, 123);
+        QTest::newRow("crosses the year") << u"2026-12-31T23:59:59-00:01"_s << utc(2027, 1, 1, 0, 0, 59);
+    }
+    void timestampAccepted()
+    {
+        QFETCH(QString, text);
+        QFETCH(QDateTime, instant);
+        const auto parsed = timestamp(text);
+        QVERIFY(parsed);
+        QCOMPARE(parsed->toMSecsSinceEpoch(), instant.toMSecsSinceEpoch());
+    }
+
+    void timestampRejected_data()
+    {
+        QTest::addColumn<QString>("text");
+        QTest::newRow("empty") << QString();
+        QTest::newRow("no zone") << u"2026-03-04T05:06:07"_s;
+        QTest::newRow("lower-case t") << u"2026-03-04t05:06:07Z"_s;
+        QTest::newRow("offset without colon") << u"2026-03-04T05:06:07+0100"_s;
+        QTest::newRow("empty fraction") << u"2026-03-04T05:06:07.Z"_s;
+        QTest::newRow("February 29 of a common year") << u"2026-02-29T05:06:07Z"_s;
+        QTest::newRow("second 60") << u"2026-03-04T05:06:60Z"_s;
+        QTest::newRow("offset minutes 60") << u"2026-03-04T05:06:07+01:60"_s;
+        QTest::newRow("trailing text") << u"2026-03-04T05:06:07Zjunk"_s;
+        QTest::newRow("Arabic-Indic digits") << u"\u0662\u0660\u0662\u0666-03-04T05:06:07Z"_s;
+    }
+    void timestampRejected()
+    {
+        QFETCH(QString, text);
+        QVERIFY(!timestamp(text));
+    }
+
+    void fileSizeCap()
+    {
+        write(path("empty.json"), QByteArray());
+        QCOMPARE(readAgentFile(path("empty.json")), std::optional<QByteArray>(QByteArray()));
+        write(path("cap.json"), QByteArray(100, 'x'));
+        QCOMPARE(readAgentFile(path("cap.json"), 100), std::optional<QByteArray>(QByteArray(100, 'x')));
+        QVERIFY(!readAgentFile(path("cap.json"), 99));
+        write(path("big.json"), QByteArray(1024 * 1024 + 1, ' '));
+        QVERIFY(!readAgentFile(path("big.json")));
+    }
+
+    void fileNotRegular()
+    {
+        QVERIFY(!readAgentFile(path("missing.json")));
+        QVERIFY(!readAgentFile(m_dir.path()));
+        // A FIFO with no writer must not block the caller.
+        QVERIFY(::mkfifo(QFile::encodeName(path("fifo")).constData(), 0600) == 0);
+        QVERIFY(!readAgentFile(path("fifo")));
+        QVERIFY(QFile::link(u"/dev/zero"_s, path("zero.json")));
+        QVERIFY(!readAgentFile(path("zero.json")));
+        QVERIFY(QFile::link(path("a.json"), path("link.json")));
+        write(path("a.json"), "ok");
+        QCOMPARE(readAgentFile(path("link.json")), std::optional<QByteArray>("ok"));
     }
 };
 

@@ -1,13 +1,11 @@
 // Drives the real pelk-agent on an Xvfb display with a window manager (see run-under-xvfb.sh):
-// the lock state file is written here and a minimal local agent API answers on 127.0.0.1.
+// the agent simulator writes the lock state file and answers the local API on 127.0.0.1.
+#include "AgentSimulator.h"
+
 #include <QDir>
 #include <QFile>
 #include <QImage>
-#include <QJsonDocument>
-#include <QJsonObject>
 #include <QProcess>
-#include <QTcpServer>
-#include <QTcpSocket>
 #include <QTest>
 
 #include <xcb/xcb.h>
@@ -16,105 +14,14 @@
 #include <cstdlib>
 
 using namespace Qt::StringLiterals;
+using pelk::agentsim::AgentFileKind;
+using pelk::agentsim::AgentSimulator;
+using pelk::agentsim::Endpoint;
 
 namespace {
 
 const QRgb kLockBackground = qRgb(18, 23, 33);
 const uint32_t kMagenta = 0xff00ff;
-
-// The agent's local API, as little of it as the lock needs.
-class FakeAgentApi : public QObject {
-public:
-    struct Request {
-        QByteArray path;
-        QByteArray session;
-        QJsonObject body;
-    };
-    QList<Request> requests;
-    QString lockPath;
-    QString rightPin = u"246810"_s;
-    bool holdUnlock = false;
-    QPointer<QTcpSocket> held;
-
-    FakeAgentApi()
-    {
-        m_server.listen(QHostAddress::LocalHost);
-        connect(&m_server, &QTcpServer::newConnection, this, [this] {
-            while (QTcpSocket *s = m_server.nextPendingConnection())
-                connect(s, &QTcpSocket::readyRead, this, [this, s] { onData(s); });
-        });
-    }
-    QString url() const { return u"http://127.0.0.1:"_s + QString::number(m_server.serverPort()) + u"/api"_s; }
-    int count(const QByteArray &path) const
-    {
-        int n = 0;
-        for (const Request &r : requests)
-            n += r.path == path;
-        return n;
-    }
-    const Request *last(const QByteArray &path) const
-    {
-        for (auto it = requests.crbegin(); it != requests.crend(); ++it) {
-            if (it->path == path)
-                return &*it;
-        }
-        return nullptr;
-    }
-    void answerHeld()
-    {
-        if (held)
-            answer(held, wrongOrRight(requests.constLast()));
-        held = nullptr;
-    }
-
-private:
-    QByteArray wrongOrRight(const Request &r)
-    {
-        if (r.body.value(u"pin"_s).toString() != rightPin)
-            return "401 Unauthorized";
-        QFile f(lockPath);
-        if (f.open(QIODevice::WriteOnly | QIODevice::Truncate))
-            f.write(R"({"locked": false, "command_uuid": "cmd-e2e"})");
-        return "200 OK";
-    }
-    static void answer(QTcpSocket *s, const QByteArray &status)
-    {
-        s->write("HTTP/1.1 " + status + "\r\nContent-Length: 0\r\nConnection: close\r\n\r\n");
-        s->disconnectFromHost();
-    }
-    void onData(QTcpSocket *s)
-    {
-        QByteArray &buffer = m_buffers[s];
-        buffer += s->readAll();
-        const qsizetype headEnd = buffer.indexOf("\r\n\r\n");
-        if (headEnd < 0)
-            return;
-        Request r;
-        qsizetype length = 0;
-        const QList<QByteArray> lines = buffer.left(headEnd).split('\n');
-        r.path = lines.value(0).split(' ').value(1);
-        for (const QByteArray &line : lines) {
-            const QByteArray lower = line.toLower();
-            if (lower.startsWith("content-length:"))
-                length = line.mid(15).trimmed().toLongLong();
-            if (lower.startsWith("x-pelk-session:"))
-                r.session = line.mid(15).trimmed();
-        }
-        if (buffer.size() < headEnd + 4 + length)
-            return;
-        r.body = QJsonDocument::fromJson(buffer.mid(headEnd + 4, length)).object();
-        buffer.clear();
-        requests.append(r);
-        if (r.path == "/unlock" && holdUnlock) {
-            held = s;
-            return;
-        }
-        answer(s, r.path == "/unlock" ? wrongOrRight(r) : QByteArray("200 OK"));
-    }
-
-    QTcpServer m_server;
-    QHash<QTcpSocket *, QByteArray> m_buffers;
-};
 
 QString run(const QString &program, const QStringList &args)
 {
@@ -135,25 +42,20 @@ QStringList lockWindows()
 class TestLockE2E : public QObject {
     Q_OBJECT
 
-    QString m_lockPath;
     QString m_shots;
     xcb_connection_t *m_x = nullptr;
     xcb_screen_t *m_screen = nullptr;
-    std::unique_ptr<FakeAgentApi> m_api;
+    std::unique_ptr<AgentSimulator> m_sim;
     std::unique_ptr<QProcess> m_agent;
     QList<uint32_t> m_victimEvents;
 
-    void writeLock(const QByteArray &bytes)
-    {
-        QFile f(m_lockPath);
-        QVERIFY(f.open(QIODevice::WriteOnly | QIODevice::Truncate));
-        f.write(bytes);
-    }
     void writeLocked(const QString &message = u"Call the IT desk on ext. 4242"_s)
     {
-        QJsonObject o { { u"locked"_s, true }, { u"command_uuid"_s, u"cmd-e2e"_s }, { u"url"_s, m_api->url() },
-            { u"session"_s, u"sess-e2e"_s }, { u"message"_s, message } };
-        writeLock(QJsonDocument(o).toJson());
+        QVERIFY(m_sim->lock(u"cmd-e2e"_s, message));
+    }
+    QJsonObject lastBody(Endpoint endpoint) const
+    {
+        return m_sim->requestsTo(endpoint).constLast().body.value_or(QJsonObject());
     }
     // The normal mode starts in the background: its setup window has the lock windows' title.
     void startAgent(const QStringList &args = { u"--background"_s })
@@ -169,14 +71,18 @@ class TestLockE2E : public QObject {
         run(u"import"_s, { u"-window"_s, u"root"_s, path });
         return QImage(path);
     }
-    static int countColour(const QImage &image, QRgb colour)
+    static int countPixels(const QImage &image, const std::function<bool(QRgb)> &matches)
     {
         int n = 0;
         for (int y = 0; y < image.height(); ++y) {
             for (int x = 0; x < image.width(); ++x)
-                n += (image.pixel(x, y) & 0xffffff) == (colour & 0xffffff);
+                n += matches(image.pixel(x, y));
         }
         return n;
+    }
+    static int countColour(const QImage &image, QRgb colour)
+    {
+        return countPixels(image, [colour](QRgb p) { return (p & 0xffffff) == (colour & 0xffffff); });
     }
     // A window of another client: magenta, covering the screen, listening for input.
     uint32_t makeWindow(bool overrideRedirect, int x, int y, int w, int h)
@@ -200,36 +106,38 @@ class TestLockE2E : public QObject {
             std::free(e);
         }
     }
-    // Whether this test client could take the keyboard (and gives it back at once).
-    bool keyboardIsFree()
+    // Whether this test client could take the keyboard or the pointer (and gives it back at once).
+    bool keyboardIsFree() { return grabbable(true); }
+    bool pointerIsFree() { return grabbable(false); }
+    bool grabbable(bool keyboard)
     {
-        auto *reply = xcb_grab_keyboard_reply(m_x,
-            xcb_grab_keyboard(m_x, 0, m_screen->root, XCB_CURRENT_TIME, XCB_GRAB_MODE_ASYNC, XCB_GRAB_MODE_ASYNC),
-            nullptr);
-        const bool free = reply && reply->status == XCB_GRAB_STATUS_SUCCESS;
-        std::free(reply);
-        if (free)
+        uint8_t status = 0xff;
+        if (keyboard) {
+            auto *reply = xcb_grab_keyboard_reply(m_x,
+                xcb_grab_keyboard(m_x, 0, m_screen->root, XCB_CURRENT_TIME, XCB_GRAB_MODE_ASYNC, XCB_GRAB_MODE_ASYNC),
+                nullptr);
+            status = reply ? reply->status : status;
+            std::free(reply);
+        } else {
+            auto *reply = xcb_grab_pointer_reply(m_x,
+                xcb_grab_pointer(m_x, 0, m_screen->root, XCB_EVENT_MASK_BUTTON_PRESS, XCB_GRAB_MODE_ASYNC,
+                    XCB_GRAB_MODE_ASYNC, XCB_NONE, XCB_NONE, XCB_CURRENT_TIME),
+                nullptr);
+            status = reply ? reply->status : status;
+            std::free(reply);
+        }
+        const bool free = status == XCB_GRAB_STATUS_SUCCESS;
+        if (free && keyboard)
             xcb_ungrab_keyboard(m_x, XCB_CURRENT_TIME);
-        xcb_flush(m_x);
-        return free;
-    }
-    bool pointerIsFree()
-    {
-        auto *reply = xcb_grab_pointer_reply(m_x,
-            xcb_grab_pointer(m_x, 0, m_screen->root, XCB_EVENT_MASK_BUTTON_PRESS, XCB_GRAB_MODE_ASYNC,
-                XCB_GRAB_MODE_ASYNC, XCB_NONE, XCB_NONE, XCB_CURRENT_TIME),
-            nullptr);
-        const bool free = reply && reply->status == XCB_GRAB_STATUS_SUCCESS;
-        std::free(reply);
-        if (free)
+        if (free && !keyboard)
             xcb_ungrab_pointer(m_x, XCB_CURRENT_TIME);
         xcb_flush(m_x);
         return free;
     }
     void waitForPresence(int more)
     {
-        const int target = m_api->count("/presence") + more;
-        QTRY_VERIFY_WITH_TIMEOUT(m_api->count("/presence") >= target, 20000);
+        const qsizetype target = m_sim->requestsTo(Endpoint::Presence).size() + more;
+        QTRY_VERIFY_WITH_TIMEOUT(m_sim->requestsTo(Endpoint::Presence).size() >= target, 20000);
     }
     void xdotool(const QStringList &args) { run(u"xdotool"_s, args); }
 
@@ -237,7 +145,6 @@ private Q_SLOTS:
     void initTestCase()
     {
         QVERIFY2(!qEnvironmentVariableIsEmpty("PELK_E2E_AGENT_DIR"), "run me through run-under-xvfb.sh");
-        m_lockPath = qEnvironmentVariable("PELK_E2E_AGENT_DIR") + u"/agent-lock.json"_s;
         m_shots = qEnvironmentVariable("PELK_E2E_SHOTS", QDir::currentPath() + u"/lock-screenshots"_s);
         QDir().mkpath(m_shots);
         m_x = xcb_connect(nullptr, nullptr);
@@ -246,9 +153,11 @@ private Q_SLOTS:
     }
     void init()
     {
-        QFile::remove(m_lockPath);
-        m_api = std::make_unique<FakeAgentApi>();
-        m_api->lockPath = m_lockPath;
+        m_sim = std::make_unique<AgentSimulator>(qEnvironmentVariable("PELK_E2E_AGENT_DIR"));
+        m_sim->removeFile(AgentFileKind::Lock);
+        m_sim->setSession(u"sess-e2e"_s);
+        m_sim->setPin(u"246810"_s);
+        QVERIFY(m_sim->listen());
         m_victimEvents.clear();
     }
     void cleanup()
@@ -258,6 +167,7 @@ private Q_SLOTS:
             m_agent->waitForFinished();
         }
         m_agent.reset();
+        m_sim.reset();
     }
     void cleanupTestCase() { xcb_disconnect(m_x); }
 
@@ -281,8 +191,8 @@ private Q_SLOTS:
 
         // Presence about once a second, with the command and the session.
         waitForPresence(3);
-        QCOMPARE(m_api->last("/presence")->body, (QJsonObject { { u"command_uuid"_s, u"cmd-e2e"_s } }));
-        QCOMPARE(m_api->last("/presence")->session, QByteArray("sess-e2e"));
+        QCOMPARE(lastBody(Endpoint::Presence), (QJsonObject { { u"command_uuid"_s, u"cmd-e2e"_s } }));
+        QCOMPARE(m_sim->requestsTo(Endpoint::Presence).constLast().status, 200); // the session was right
 
         // Escape attempts: none may reach another window or close the lock.
         const QStringList windowsBefore = lockWindows();
@@ -306,9 +216,9 @@ private Q_SLOTS:
         for (const QByteArray &bad : { QByteArray(), QByteArray("{\"locked\": fal"), QByteArray("{\"locked\": false}"),
                  QByteArray("{\"locked\": false, \"command_uuid\": 5}") }) {
             if (bad.isEmpty())
-                QFile::remove(m_lockPath);
+                m_sim->removeFile(AgentFileKind::Lock);
             else
-                writeLock(bad);
+                m_sim->writeRaw(AgentFileKind::Lock, bad);
             QTest::qWait(2500); // two readings (no presence: nothing decodable was read)
             QCOMPARE(lockWindows(), windowsBefore);
             QVERIFY(!keyboardIsFree());
@@ -324,33 +234,28 @@ private Q_SLOTS:
         xdotool({ u"type"_s, u"--delay"_s, u"50"_s, u"1234567"_s });
         QTest::qWait(500);
         shot(u"seven-digits"_s);
-        m_api->holdUnlock = true;
+        pelk::agentsim::AnswerOverride slow;
+        slow.delayMs = 1500;
+        slow.times = 1;
+        m_sim->setOverride(Endpoint::Unlock, slow);
         xdotool({ u"key"_s, u"Return"_s });
-        QTRY_VERIFY_WITH_TIMEOUT(m_api->held, 20000);
-        QCOMPARE(m_api->last("/unlock")->body, (QJsonObject { { u"pin"_s, u"1234567"_s } }));
-        QCOMPARE(m_api->last("/unlock")->session, QByteArray("sess-e2e"));
+        QTRY_VERIFY_WITH_TIMEOUT(!m_sim->requestsTo(Endpoint::Unlock).isEmpty(), 20000);
+        QCOMPARE(lastBody(Endpoint::Unlock), (QJsonObject { { u"pin"_s, u"1234567"_s } }));
+        QCOMPARE(m_sim->requestsTo(Endpoint::Unlock).constLast().status, 401); // the session was right, the PIN not
         QTest::qWait(300);
         shot(u"busy"_s);
-        m_api->holdUnlock = false;
-        m_api->answerHeld();
-        QTest::qWait(800); // the shake has settled
+        QTest::qWait(2000); // the answer came and the shake has settled
         // The orange rejection line is there.
-        const QImage rejected = shot(u"rejected"_s);
-        int orange = 0;
-        for (int y = 0; y < rejected.height(); ++y) {
-            for (int x = 0; x < rejected.width(); ++x) {
-                const QRgb p = rejected.pixel(x, y);
-                orange += qRed(p) > 200 && qGreen(p) > 110 && qGreen(p) < 170 && qBlue(p) < 60;
-            }
-        }
-        QVERIFY(orange > 20);
+        QVERIFY(countPixels(shot(u"rejected"_s), [](QRgb p) {
+            return qRed(p) > 200 && qGreen(p) > 110 && qGreen(p) < 170 && qBlue(p) < 60;
+        }) > 20);
         QVERIFY(!lockWindows().isEmpty());
 
         // The right PIN: the agent rewrites the file, the lock goes and gives everything back.
         xdotool({ u"type"_s, u"--delay"_s, u"50"_s, u"246810"_s });
         xdotool({ u"key"_s, u"Return"_s });
         QTRY_VERIFY_WITH_TIMEOUT(lockWindows().isEmpty(), 20000);
-        QCOMPARE(m_api->last("/unlock")->body, (QJsonObject { { u"pin"_s, u"246810"_s } }));
+        QCOMPARE(lastBody(Endpoint::Unlock), (QJsonObject { { u"pin"_s, u"246810"_s } }));
         QTRY_VERIFY_WITH_TIMEOUT(keyboardIsFree() && pointerIsFree(), 20000);
         QTest::qWait(500);
         drainVictimEvents();
@@ -386,7 +291,7 @@ private Q_SLOTS:
 
     void loginWindowModeRunsOnlyTheLock()
     {
-        writeLock(R"({"locked": false, "command_uuid": "c0"})");
+        QVERIFY(m_sim->setLock(false, u"c0"_s));
         startAgent({ u"--login-window"_s });
         QTest::qWait(1500);
         QVERIFY(lockWindows().isEmpty());
@@ -395,7 +300,7 @@ private Q_SLOTS:
         ::kill(pid_t(m_agent->processId()), SIGTERM);
         waitForPresence(2);
         QCOMPARE(m_agent->state(), QProcess::Running);
-        writeLock(R"({"locked": false, "command_uuid": "cmd-e2e"})");
+        QVERIFY(m_sim->unlock());
         QTRY_VERIFY_WITH_TIMEOUT(lockWindows().isEmpty(), 20000);
         QTRY_VERIFY_WITH_TIMEOUT(keyboardIsFree(), 20000);
         m_agent->terminate();

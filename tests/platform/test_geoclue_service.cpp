@@ -1,16 +1,10 @@
 #include "fakes/FakeClock.h"
+#include "fakes/MockSystemBus.h"
 #include "platform/linux/GeoclueLocationService.h"
 
-#include <QDBusConnection>
-#include <QDBusConnectionInterface>
-#include <QDBusMessage>
 #include <QDBusVariant>
 #include <QDir>
-#include <QFile>
-#include <QProcess>
 #include <QSignalSpy>
-#include <QTemporaryDir>
-#include <QTest>
 
 using namespace pelk::platform;
 using namespace Qt::StringLiterals;
@@ -23,15 +17,13 @@ class TestGeoclueService : public QObject {
     Q_OBJECT
 
     QTemporaryDir m_data;
-    QProcess m_bus;
-    QProcess m_geoclue;
+    pelk::fakes::MockSystemBus m_geoclue;
 
     void setManager(const QString &name, const QVariant &value)
     {
-        QDBusMessage update = QDBusMessage::createMethodCall(u"org.freedesktop.GeoClue2"_s,
-            u"/org/freedesktop/GeoClue2/Manager"_s, u"org.freedesktop.DBus.Mock"_s, u"UpdateProperties"_s);
-        update << u"org.freedesktop.GeoClue2.Manager"_s << QVariantMap { { name, value } };
-        const QDBusMessage reply = QDBusConnection::systemBus().call(update);
+        const QDBusMessage reply
+            = m_geoclue.call(u"/org/freedesktop/GeoClue2/Manager"_s, u"org.freedesktop.DBus.Mock"_s,
+                u"UpdateProperties"_s, { u"org.freedesktop.GeoClue2.Manager"_s, QVariantMap { { name, value } } });
         QCOMPARE(reply.type(), QDBusMessage::ReplyMessage);
     }
 
@@ -50,30 +42,16 @@ private Q_SLOTS:
         desktop.write("[Desktop Entry]\nType=Application\nName=Pelk Agent\nExec=pelk-agent\n");
         desktop.close();
 
-        m_bus.start(u"dbus-daemon"_s, { u"--session"_s, u"--nofork"_s, u"--print-address=1"_s });
-        QVERIFY(m_bus.waitForStarted());
-        QTRY_VERIFY(m_bus.canReadLine());
-        const QByteArray address = m_bus.readLine().trimmed();
-        QVERIFY(!address.isEmpty());
-        qputenv("DBUS_SYSTEM_BUS_ADDRESS", address);
-
-        m_geoclue.setProcessChannelMode(QProcess::ForwardedErrorChannel);
-        m_geoclue.start(u"/usr/bin/python3"_s,
-            { u"-m"_s, u"dbusmock"_s, u"--system"_s, u"--template"_s, QStringLiteral(GEOCLUE_TEMPLATE) });
-        QVERIFY(m_geoclue.waitForStarted());
-        QVERIFY(QDBusConnection::systemBus().isConnected());
-        QTRY_VERIFY(QDBusConnection::systemBus().interface()->isServiceRegistered(u"org.freedesktop.GeoClue2"_s));
+        QVERIFY(m_geoclue.start(QStringLiteral(GEOCLUE_TEMPLATE), u"org.freedesktop.GeoClue2"_s));
+        qputenv("DBUS_SYSTEM_BUS_ADDRESS", m_geoclue.address().toUtf8());
     }
 
     void cleanupTestCase()
     {
         // Without its service, the computer has no location service at all.
-        m_geoclue.kill();
-        m_geoclue.waitForFinished();
-        QTRY_VERIFY(!QDBusConnection::systemBus().interface()->isServiceRegistered(u"org.freedesktop.GeoClue2"_s));
+        m_geoclue.stopService();
+        QTRY_VERIFY(!m_geoclue.serviceRegistered());
         QVERIFY(!GeoclueLocationService().servicesEnabled());
-        m_bus.kill();
-        m_bus.waitForFinished();
     }
 
     void init()

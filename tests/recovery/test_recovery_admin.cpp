@@ -108,14 +108,6 @@ private Q_SLOTS:
             QCOMPARE(run.directory.calls, QStringList()); // refused before the directory is even opened
     }
 
-    void nonRootNeverReadsInput()
-    {
-        Run run;
-        QCOMPARE(run(request(kName, kPassword), 1000u), 1);
-        QCOMPARE(run.reads, 0);
-        QCOMPARE(run.directory.calls, QStringList());
-    }
-
     void unreadableInputFails()
     {
         fakes::FakeDirectoryService directory;

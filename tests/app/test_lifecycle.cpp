@@ -1,4 +1,7 @@
+// How the process starts (its launch mode) and how requests to end it are handled.
+
 #include "app/ApplicationDelegate.h"
+#include "app/LaunchMode.h"
 #include "app/TerminationRequests.h"
 
 #include <QGuiApplication>
@@ -8,6 +11,7 @@
 #include <csignal>
 
 using namespace pelk::app;
+using namespace Qt::StringLiterals;
 
 namespace {
 
@@ -27,7 +31,7 @@ public:
 
 } // namespace
 
-class TestTermination : public QObject {
+class TestLifecycle : public QObject {
     Q_OBJECT
 
     // Runs a nested event loop the way the application runs its own, until it is exited
@@ -51,6 +55,37 @@ class TestTermination : public QObject {
     }
 
 private Q_SLOTS:
+    void modeFromArguments_data()
+    {
+        QTest::addColumn<QStringList>("arguments");
+        QTest::addColumn<LaunchMode>("mode");
+        const QString exe = u"/usr/bin/pelk-agent"_s;
+        QTest::newRow("none") << QStringList { exe } << LaunchMode::StatusBar;
+        QTest::newRow("recovery beats lock") << QStringList { exe, u"--lock-session"_s, u"--create-recovery-admin"_s }
+                                             << LaunchMode::CreateRecoveryAdmin;
+        QTest::newRow("recovery beats lock, other order") << QStringList { exe, u"--create-recovery-admin"_s,
+            u"--lock-session"_s } << LaunchMode::CreateRecoveryAdmin;
+        QTest::newRow("lock beats login window")
+            << QStringList { exe, u"--login-window"_s, u"--lock-session"_s } << LaunchMode::LockSession;
+        QTest::newRow("login window with background")
+            << QStringList { exe, u"--background"_s, u"--login-window"_s } << LaunchMode::LoginWindow;
+        QTest::newRow("repeated") << QStringList { exe, u"--login-window"_s, u"--login-window"_s }
+                                  << LaunchMode::LoginWindow;
+        QTest::newRow("with a value is not the switch")
+            << QStringList { exe, u"--lock-session=1"_s } << LaunchMode::StatusBar;
+        QTest::newRow("letter case matters")
+            << QStringList { exe, u"--Lock-Session"_s, u"--LOGIN-WINDOW"_s } << LaunchMode::StatusBar;
+        QTest::newRow("surrounding blanks")
+            << QStringList { exe, u" --create-recovery-admin"_s } << LaunchMode::StatusBar;
+        QTest::newRow("program path itself") << QStringList { u"--lock-session"_s } << LaunchMode::LockSession;
+    }
+    void modeFromArguments()
+    {
+        QFETCH(QStringList, arguments);
+        QFETCH(LaunchMode, mode);
+        QCOMPARE(launchModeFor(arguments), mode);
+    }
+
     void requestsAreRefusedWhileLocked_data()
     {
         QTest::addColumn<int>("signal");
@@ -79,5 +114,5 @@ private Q_SLOTS:
     }
 };
 
-QTEST_MAIN(TestTermination)
-#include "test_termination.moc"
+QTEST_MAIN(TestLifecycle)
+#include "test_lifecycle.moc"

@@ -1,0 +1,96 @@
+#pragma once
+
+#include <QDBusConnection>
+#include <QDBusConnectionInterface>
+#include <QDBusMessage>
+#include <QFile>
+#include <QProcess>
+#include <QTemporaryDir>
+#include <QTest>
+
+namespace pelk::fakes {
+
+// A private bus standing in for the system bus, with a python-dbusmock template serving on it.
+// Code under test reaches it through DBUS_SYSTEM_BUS_ADDRESS set to address().
+class MockSystemBus {
+public:
+    static bool available()
+    {
+        return QFile::exists(QStringLiteral("/usr/bin/dbus-daemon"))
+            && QFile::exists(QStringLiteral("/usr/bin/python3"));
+    }
+
+    ~MockSystemBus()
+    {
+        stopService();
+        m_bus.terminate();
+        if (!m_bus.waitForFinished(5000))
+            m_bus.kill();
+    }
+
+    // The template (a dbusmock name or a file) serving the named service; the bare bus without one.
+    bool start(const QString &dbusmockTemplate = QString(), const QString &service = QString())
+    {
+        const QString socket = m_dir.filePath(QStringLiteral("system_bus_socket"));
+        m_address = QStringLiteral("unix:path=") + socket;
+        m_service = service;
+        m_bus.start(QStringLiteral("/usr/bin/dbus-daemon"),
+            { QStringLiteral("--session"), QStringLiteral("--nofork"), QStringLiteral("--nopidfile"),
+                QStringLiteral("--address=") + m_address });
+        if (!m_bus.waitForStarted() || !QTest::qWaitFor([&] { return QFile::exists(socket); }, 10000))
+            return false;
+        if (dbusmockTemplate.isEmpty())
+            return true;
+        QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
+        env.insert(QStringLiteral("DBUS_SYSTEM_BUS_ADDRESS"), m_address);
+        m_mock.setProcessEnvironment(env);
+        m_mock.setProcessChannelMode(QProcess::ForwardedErrorChannel);
+        m_mock.start(QStringLiteral("/usr/bin/python3"),
+            { QStringLiteral("-m"), QStringLiteral("dbusmock"), QStringLiteral("--system"),
+                QStringLiteral("--template"), dbusmockTemplate });
+        return m_mock.waitForStarted() && bus().isConnected()
+            && QTest::qWaitFor([&] { return serviceRegistered(); }, 20000);
+    }
+
+    void stopService()
+    {
+        m_mock.kill();
+        m_mock.waitForFinished(5000);
+    }
+    bool serviceRegistered() const { return bus().interface()->isServiceRegistered(m_service).value(); }
+
+    QString address() const { return m_address; }
+    QDBusConnection bus() const { return QDBusConnection::connectToBus(m_address, m_address); }
+
+    QDBusMessage call(const QString &path, const QString &interface, const QString &method, const QVariantList &args)
+    {
+        QDBusMessage message = QDBusMessage::createMethodCall(m_service, path, interface, method);
+        message.setArguments(args);
+        return bus().call(message, QDBus::Block, 5000);
+    }
+
+private:
+    QTemporaryDir m_dir;
+    QProcess m_bus;
+    QProcess m_mock;
+    QString m_address;
+    QString m_service;
+};
+
+// logind's mock: sessions are added by id, each active for uid 1000 on seat0.
+class MockLogind : public MockSystemBus {
+public:
+    bool start() { return MockSystemBus::start(QStringLiteral("logind"), QStringLiteral("org.freedesktop.login1")); }
+
+    bool addSession(const QString &id)
+    {
+        return call(QStringLiteral("/org/freedesktop/login1"), QStringLiteral("org.freedesktop.DBus.Mock"),
+                   QStringLiteral("AddSession"), { id, QStringLiteral("seat0"), 1000u, QStringLiteral("alice"), true })
+                   .type()
+            == QDBusMessage::ReplyMessage;
+    }
+
+    static QString sessionPath(const QString &id) { return QStringLiteral("/org/freedesktop/login1/session/") + id; }
+};
+
+} // namespace pelk::fakes
