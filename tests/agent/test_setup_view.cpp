@@ -1,5 +1,6 @@
 #include "app/BrandLook.h"
 #include "fakes/FakeAgentParts.h"
+#include "fakes/QuickItems.h"
 
 #include <QMimeData>
 #include <QQmlComponent>
@@ -14,16 +15,7 @@ using namespace Qt::StringLiterals;
 
 namespace {
 
-QQuickItem *findItem(QQuickItem *root, const QString &name)
-{
-    if (root->objectName() == name)
-        return root;
-    for (QQuickItem *child : root->childItems()) {
-        if (QQuickItem *found = findItem(child, name))
-            return found;
-    }
-    return nullptr;
-}
+using fakes::findItem;
 
 QString iso(const QDateTime &t)
 {

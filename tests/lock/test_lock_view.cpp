@@ -1,5 +1,6 @@
 #include "app/BrandLook.h"
 #include "app/ViewEngine.h"
+#include "fakes/QuickItems.h"
 #include "lock/PinInput.h"
 #include "lock/QuickLockScreens.h"
 
@@ -11,21 +12,7 @@
 using namespace pelk;
 using namespace Qt::StringLiterals;
 
-namespace {
-
-// Repeater delegates are not QObject children of the window: search the item tree.
-QQuickItem *findItem(QQuickItem *root, const QString &name)
-{
-    if (root->objectName() == name)
-        return root;
-    for (QQuickItem *child : root->childItems()) {
-        if (QQuickItem *found = findItem(child, name))
-            return found;
-    }
-    return nullptr;
-}
-
-} // namespace
+using fakes::findItem;
 
 class TestLockView : public QObject {
     Q_OBJECT

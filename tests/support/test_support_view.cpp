@@ -2,6 +2,7 @@
 
 #include "app/BrandLook.h"
 #include "app/ViewEngine.h"
+#include "fakes/QuickItems.h"
 #include "support/QuickSupportWindows.h"
 #include "support/SupportModel.h"
 
@@ -16,16 +17,7 @@ using namespace pelk;
 
 namespace {
 
-QQuickItem *findItem(QQuickItem *root, const QString &name)
-{
-    if (root->objectName() == name)
-        return root;
-    for (QQuickItem *child : root->childItems()) {
-        if (QQuickItem *found = findItem(child, name))
-            return found;
-    }
-    return nullptr;
-}
+using fakes::findItem;
 
 QQuickWindow *topWindow(const QString &title)
 {
