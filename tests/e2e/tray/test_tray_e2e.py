@@ -353,10 +353,30 @@ class TestTrayE2E(unittest.TestCase):
         buttons = wait_for("the choose button", lambda: self.screen.prominent_buttons())
         self.screen.click(*buttons[0])
         dialog = wait_for("the file dialog", lambda: run("xdotool", "search", "--onlyvisible", "--name", "^Open"))
-        run("xdotool", "windowactivate", "--sync", dialog.split()[0])
-        time.sleep(1)  # until the dialog has its file name field focused
-        run("xdotool", "type", "--delay", "10", path)
-        run("xdotool", "key", "Return")
+        wid = dialog.split()[0]
+
+        def dialog_open():
+            return wid in run("xdotool", "search", "--onlyvisible", "--name", "^Open").split()
+
+        try:
+            # The dialog may not have focused its file name field yet when it first shows (a
+            # slow build takes a while): type the whole name again until the dialog takes it.
+            for _ in range(5):
+                run("xdotool", "windowactivate", "--sync", wid)
+                run("xdotool", "key", "ctrl+a")
+                run("xdotool", "type", "--delay", "10", path)
+                run("xdotool", "key", "Return")
+                try:
+                    wait_for("the dialog to close", lambda: not dialog_open(), timeout=5)
+                    break
+                except AssertionError:
+                    pass
+        finally:
+            # A dialog left open is modal: close it, or every later step would wait on it.
+            if dialog_open():
+                run("xdotool", "windowactivate", "--sync", wid)
+                run("xdotool", "key", "Escape")
+        self.assertFalse(dialog_open(), "the dialog did not take the file name")
         self.import_and_check(path, "light-chosen-file")
 
     def test_5_dismissed_prompt_and_bad_files(self):
