@@ -230,7 +230,7 @@ Item {
                                     y: 4
                                     text: "Choose enrollment file"
                                     enabled: !view.model.busy
-                                    onClicked: view.model.choose()
+                                    onClicked: Qt.callLater(view.model.choose) // the dialog runs its own loop: not inside this click
                                 }
                             }
                         }
@@ -470,7 +470,7 @@ Item {
                                 prominent: false
                                 text: "Change enrollment file\u2026"
                                 enabled: !view.model.busy
-                                onClicked: view.model.choose()
+                                onClicked: Qt.callLater(view.model.choose) // the dialog runs its own loop: not inside this click
                             }
                         }
                     }
