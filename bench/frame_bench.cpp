@@ -1,7 +1,7 @@
 // Frame benchmark: the support frame path against a minimal floor and the naive Qt path, on
 // the X display in $DISPLAY (a 2560x1440 Xvfb showing the reference screen). See README.md.
 
-#include "agent/LocalApi.h"
+#include "boundary/LocalApi.h"
 #include "platform/linux/X11Desktop.h"
 #include "support/RemoteSupportController.h"
 
@@ -224,7 +224,7 @@ int main(int argc, char **argv)
         QJsonObject body { { QStringLiteral("action"), QStringLiteral("frame") },
             { QStringLiteral("session_id"), QStringLiteral("s") },
             { QStringLiteral("jpeg"), QString::fromLatin1(jpeg->toBase64()) } };
-        return pelk::agent::jsonBody(body).isEmpty() ? 0 : jpeg->size();
+        return pelk::boundary::jsonBody(body).isEmpty() ? 0 : jpeg->size();
     };
     const auto naive = [&] {
         const QPixmap shot = QGuiApplication::primaryScreen()->grabWindow(0);

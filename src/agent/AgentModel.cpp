@@ -1,7 +1,7 @@
 #include "agent/AgentModel.h"
 
-#include "agent/AgentBoundary.h"
-#include "agent/AgentFile.h"
+#include "boundary/AgentBoundary.h"
+#include "boundary/AgentFile.h"
 #include "agent/RelativeTime.h"
 #include "agent/Timestamp.h"
 #include "location/LocationReporter.h"
@@ -74,9 +74,9 @@ void AgentModel::start()
 
 void AgentModel::refresh()
 {
-    const std::optional<QString> preview = m_collaborators.environment->value(kPreviewStatusVariable);
+    const std::optional<QString> preview = m_collaborators.environment->value(boundary::kPreviewStatusVariable);
     const QString path = preview ? *preview : m_collaborators.statusPath;
-    const std::optional<QByteArray> bytes = readAgentFile(path);
+    const std::optional<QByteArray> bytes = boundary::readAgentFile(path);
     std::optional<AgentStatus> record = bytes ? AgentStatus::decode(*bytes) : std::nullopt;
 
     if (!record) {

@@ -1,6 +1,6 @@
 #pragma once
 
-#include "agent/AgentBoundary.h"
+#include "boundary/AgentBoundary.h"
 #include "agent/AgentStatus.h"
 #include "agent/Profile.h"
 #include "location/LocationReporter.h"
@@ -86,8 +86,8 @@ public:
 
     // The paths default to the production ones; tests inject their own.
     struct Collaborators {
-        QString statusPath = statusFilePath();
-        QString helperPath = QString(kHelperPath);
+        QString statusPath = boundary::statusFilePath();
+        QString helperPath = QString(boundary::kHelperPath);
         // Where the private copy of an enrollment goes for the helper to read.
         QString temporaryDirectory = QDir::tempPath();
         // Both must outlive the model.

@@ -3,7 +3,7 @@
 #include "agent/AgentModel.h"
 
 #include "agent/EnrollmentImport.h"
-#include "agent/PrivateFile.h"
+#include "boundary/PrivateFile.h"
 #include "platform/Clock.h"
 
 #include <QFile>
@@ -57,7 +57,7 @@ void AgentModel::connect()
     setError(std::nullopt);
 
     const QString copyPath = temporaryCopyPath(m_collaborators.temporaryDirectory);
-    if (!writePrivateFile(copyPath, *m_selectedData)) {
+    if (!boundary::writePrivateFile(copyPath, *m_selectedData)) {
         setBusy(false);
         setError(QString(texts::kCopyNotPrepared));
         return;

@@ -1,6 +1,6 @@
 #include "agent/AgentStatus.h"
 
-#include "agent/StrictJson.h"
+#include "boundary/StrictJson.h"
 
 namespace pelk::agent {
 

@@ -1,7 +1,7 @@
 #include "agent/EnrollmentImport.h"
 
-#include "agent/AgentBoundary.h"
-#include "agent/AgentFile.h"
+#include "boundary/AgentBoundary.h"
+#include "boundary/AgentFile.h"
 #include "agent/Timestamp.h"
 
 #include <QCryptographicHash>
@@ -114,7 +114,7 @@ EnrollmentCheck checkEnrollmentFile(const QString &path, const QDateTime &now)
     if (!S_ISREG(info.st_mode) || info.st_size > kMaxEnrollmentBytes)
         return { std::nullopt, description(SetupError::Invalid) };
 
-    const std::optional<QByteArray> bytes = readAgentFile(path, kMaxEnrollmentBytes);
+    const std::optional<QByteArray> bytes = boundary::readAgentFile(path, kMaxEnrollmentBytes);
     if (!bytes)
         return { std::nullopt, QString(texts::kUnreadableFile) };
     std::optional<Profile> profile = Profile::decode(*bytes);
@@ -139,8 +139,8 @@ QString sha256Hex(const QByteArray &bytes)
 
 QString helperCommandLine(const QString &helperPath, const QString &copyPath, const QString &digest)
 {
-    return shellQuote(helperPath) + u' ' + kHelperImportArgument + u' ' + shellQuote(copyPath) + u' '
-        + kHelperDigestArgument + u' ' + shellQuote(digest);
+    return shellQuote(helperPath) + u' ' + boundary::kHelperImportArgument + u' ' + shellQuote(copyPath) + u' '
+        + boundary::kHelperDigestArgument + u' ' + shellQuote(digest);
 }
 
 QString temporaryCopyPath(const QString &dir)

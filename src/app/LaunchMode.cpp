@@ -1,6 +1,6 @@
 #include "app/LaunchMode.h"
 
-#include "agent/AgentBoundary.h"
+#include "boundary/AgentBoundary.h"
 
 namespace pelk::app {
 
@@ -13,7 +13,7 @@ bool hasSwitch(const QStringList &arguments, QLatin1StringView name)
 
 LaunchMode launchModeFor(const QStringList &arguments)
 {
-    if (hasSwitch(arguments, agent::kRecoveryAdminSwitch))
+    if (hasSwitch(arguments, boundary::kRecoveryAdminSwitch))
         return LaunchMode::CreateRecoveryAdmin;
     if (hasSwitch(arguments, "--lock-session"_L1))
         return LaunchMode::LockSession;

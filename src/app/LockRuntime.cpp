@@ -1,6 +1,6 @@
 #include "app/LockRuntime.h"
 
-#include "agent/LocalApi.h"
+#include "boundary/LocalApi.h"
 #include "app/ViewEngine.h"
 #include "lock/ManagedLockController.h"
 #include "lock/QuickLockScreens.h"
@@ -13,9 +13,9 @@ namespace pelk::app {
 LockRuntime::LockRuntime(const QString &lockFilePath)
     : m_engine(makeViewEngine()), m_screens(std::make_unique<lock::QuickLockScreens>(*m_engine)),
       m_lockdown(std::make_unique<platform::X11DesktopLockdown>()),
-      m_requester(std::make_unique<agent::NetworkApiRequester>()),
+      m_requester(std::make_unique<boundary::NetworkApiRequester>()),
       m_lock(std::make_unique<lock::ManagedLockController>(
-          *m_screens, *m_lockdown, *m_requester, lockFilePath.isEmpty() ? agent::lockFilePath() : lockFilePath))
+          *m_screens, *m_lockdown, *m_requester, lockFilePath.isEmpty() ? boundary::lockFilePath() : lockFilePath))
 {
 }
 

@@ -6,7 +6,7 @@
 
 class QQmlEngine;
 
-namespace pelk::agent {
+namespace pelk::boundary {
 class NetworkApiRequester;
 }
 namespace pelk::lock {
@@ -35,7 +35,7 @@ private:
     std::unique_ptr<QQmlEngine> m_engine;
     std::unique_ptr<lock::QuickLockScreens> m_screens;
     std::unique_ptr<platform::X11DesktopLockdown> m_lockdown;
-    std::unique_ptr<agent::NetworkApiRequester> m_requester;
+    std::unique_ptr<boundary::NetworkApiRequester> m_requester;
     std::unique_ptr<lock::ManagedLockController> m_lock;
 };
 

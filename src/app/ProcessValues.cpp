@@ -1,14 +1,14 @@
 #include "app/ProcessValues.h"
 
-#include "agent/AgentBoundary.h"
+#include "boundary/AgentBoundary.h"
 
 namespace pelk::app {
 
 ProcessValues ProcessValues::standard()
 {
     return ProcessValues {
-        .helperPath = QString(agent::kHelperPath),
-        .statusPath = agent::statusFilePath(),
+        .helperPath = QString(boundary::kHelperPath),
+        .statusPath = boundary::statusFilePath(),
         .terracotta = SrgbColor { .red = 0.84, .green = 0.29, .blue = 0.27, .opacity = 1.0 },
     };
 }

@@ -1,7 +1,7 @@
 #include "location/LocationReporter.h"
 
-#include "agent/AgentBoundary.h"
-#include "agent/PrivateFile.h"
+#include "boundary/AgentBoundary.h"
+#include "boundary/PrivateFile.h"
 #include "platform/Clock.h"
 #include "platform/Environment.h"
 
@@ -40,13 +40,13 @@ LocationReporter::LocationReporter(LocationService *service, const platform::Clo
 
 QString LocationReporter::userFilePath()
 {
-    return agent::locationFilePath(::getuid());
+    return boundary::locationFilePath(::getuid());
 }
 
 void LocationReporter::update(bool enrolled)
 {
     // Previewing another status file must not report this computer's position.
-    if (m_environment.value(agent::kPreviewStatusVariable))
+    if (m_environment.value(boundary::kPreviewStatusVariable))
         return;
     m_active = enrolled;
     if (enrolled) {
@@ -132,7 +132,7 @@ void LocationReporter::publish(
         object.insert(u"recorded_at"_s, internetTime(fix->timestamp));
     }
     // A failed write leaves the previous file; the next publication tries again.
-    agent::writePrivateFile(m_filePath, QJsonDocument(object).toJson(QJsonDocument::Compact));
+    boundary::writePrivateFile(m_filePath, QJsonDocument(object).toJson(QJsonDocument::Compact));
 }
 
 void LocationReporter::locationsUpdated(const QList<platform::LocationFix> &locations)

@@ -1,6 +1,6 @@
 #include "lock/LockState.h"
 
-#include "agent/StrictJson.h"
+#include "boundary/StrictJson.h"
 
 namespace pelk::lock {
 

@@ -1,7 +1,7 @@
 #include "lock/ManagedLockController.h"
 
-#include "agent/AgentFile.h"
-#include "agent/LocalApi.h"
+#include "boundary/AgentFile.h"
+#include "boundary/LocalApi.h"
 #include "platform/DesktopLockdown.h"
 
 #include <QPointer>
@@ -24,7 +24,7 @@ bool isNewRecord(const std::optional<LockState> &held, const LockState &read)
 } // namespace
 
 ManagedLockController::ManagedLockController(LockScreens &screens, platform::DesktopLockdown &lockdown,
-    agent::ApiRequester &requester, QString lockFilePath, QObject *parent)
+    boundary::ApiRequester &requester, QString lockFilePath, QObject *parent)
     : QObject(parent), m_screens(screens), m_lockdown(lockdown), m_requester(requester),
       m_lockFilePath(std::move(lockFilePath))
 {
@@ -42,7 +42,7 @@ void ManagedLockController::start()
 
 void ManagedLockController::refresh()
 {
-    const std::optional<QByteArray> bytes = agent::readAgentFile(m_lockFilePath);
+    const std::optional<QByteArray> bytes = boundary::readAgentFile(m_lockFilePath);
     if (!bytes || bytes->isEmpty())
         return;
     std::optional<LockState> read = LockState::decode(*bytes);
@@ -84,13 +84,13 @@ void ManagedLockController::refresh()
     m_lockdown.force(m_windows.empty() ? 0 : m_windows.front()->nativeHandle());
     m_screens.activate();
 
-    request(agent::kPresenceEndpoint, QJsonObject { { u"command_uuid"_s, m_state->commandUuid } }, [](bool) {});
+    request(boundary::kPresenceEndpoint, QJsonObject { { u"command_uuid"_s, m_state->commandUuid } }, [](bool) {});
 }
 
 void ManagedLockController::submit(const QString &pin, std::function<void(bool)> done)
 {
     QPointer<ManagedLockController> self(this);
-    request(agent::kUnlockEndpoint, QJsonObject { { u"pin"_s, pin } }, [self, done = std::move(done)](bool success) {
+    request(boundary::kUnlockEndpoint, QJsonObject { { u"pin"_s, pin } }, [self, done = std::move(done)](bool success) {
         if (done)
             done(success);
         if (success && self)
@@ -126,14 +126,14 @@ void ManagedLockController::request(QLatin1StringView endpoint, const QJsonObjec
         done(false);
         return;
     }
-    const std::optional<QUrl> url = agent::lockEndpointUrl(*m_state->url, QString(endpoint));
-    const std::optional<QNetworkRequest> req = url ? agent::localApiRequest(*url, *m_state->session) : std::nullopt;
+    const std::optional<QUrl> url = boundary::lockEndpointUrl(*m_state->url, QString(endpoint));
+    const std::optional<QNetworkRequest> req = url ? boundary::localApiRequest(*url, *m_state->session) : std::nullopt;
     if (!req) {
         done(false);
         return;
     }
     QPointer<ManagedLockController> self(this);
-    m_requester.post(*req, agent::jsonBody(body), [self, done = std::move(done)](bool success) {
+    m_requester.post(*req, boundary::jsonBody(body), [self, done = std::move(done)](bool success) {
         // Held weakly: a completion arriving after the controller is gone reports nothing.
         if (self)
             done(success);

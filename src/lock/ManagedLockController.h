@@ -1,6 +1,6 @@
 #pragma once
 
-#include "agent/AgentBoundary.h"
+#include "boundary/AgentBoundary.h"
 #include "lock/LockScreens.h"
 #include "lock/LockState.h"
 
@@ -13,7 +13,7 @@
 #include <optional>
 #include <vector>
 
-namespace pelk::agent {
+namespace pelk::boundary {
 class ApiRequester;
 }
 namespace pelk::platform {
@@ -30,8 +30,8 @@ class ManagedLockController : public QObject {
     Q_PROPERTY(bool isLocked READ isLocked NOTIFY lockedChanged)
 
 public:
-    ManagedLockController(LockScreens &screens, platform::DesktopLockdown &lockdown, agent::ApiRequester &requester,
-        QString lockFilePath = agent::lockFilePath(), QObject *parent = nullptr);
+    ManagedLockController(LockScreens &screens, platform::DesktopLockdown &lockdown, boundary::ApiRequester &requester,
+        QString lockFilePath = boundary::lockFilePath(), QObject *parent = nullptr);
     ~ManagedLockController() override;
 
     bool aboveLoginWindow() const { return m_aboveLoginWindow; }
@@ -58,7 +58,7 @@ private:
 
     LockScreens &m_screens;
     platform::DesktopLockdown &m_lockdown;
-    agent::ApiRequester &m_requester;
+    boundary::ApiRequester &m_requester;
     const QString m_lockFilePath;
     std::optional<LockState> m_state;
     std::vector<std::unique_ptr<LockSurface>> m_windows;

@@ -1,6 +1,6 @@
 #include "recovery/RecoveryRequest.h"
 
-#include "agent/StrictJson.h"
+#include "boundary/StrictJson.h"
 
 #include <QRegularExpression>
 #include <QTextBoundaryFinder>

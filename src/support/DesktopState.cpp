@@ -1,11 +1,11 @@
 #include "support/DesktopState.h"
 
-#include "agent/AgentBoundary.h"
-#include "agent/StrictJson.h"
+#include "boundary/AgentBoundary.h"
+#include "boundary/StrictJson.h"
 
 namespace pelk::support {
 
-namespace key = agent::key;
+namespace key = boundary::key;
 
 std::optional<DesktopState> DesktopState::decode(const QByteArray &bytes)
 {

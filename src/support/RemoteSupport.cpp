@@ -1,6 +1,6 @@
 #include "support/RemoteSupport.h"
 
-#include "agent/LocalApi.h"
+#include "boundary/LocalApi.h"
 #include "platform/Clock.h"
 #include "platform/linux/LogindConsoleSession.h"
 #include "platform/linux/X11Desktop.h"
@@ -24,7 +24,7 @@ struct RemoteSupport::Parts {
     platform::X11DisplaySleepWatcher displaySleep;
     platform::X11Desktop desktop;
     QuickSupportWindows windows;
-    agent::NetworkApiRequester requester; // its own, never shared with the lock
+    boundary::NetworkApiRequester requester; // its own, never shared with the lock
     platform::SystemClock clock;
     RemoteSupportController controller;
 };

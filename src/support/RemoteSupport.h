@@ -1,6 +1,6 @@
 #pragma once
 
-#include "agent/AgentBoundary.h"
+#include "boundary/AgentBoundary.h"
 
 #include <QString>
 
@@ -17,7 +17,7 @@ class RemoteSupportController;
 // HTTP requester, the wall clock).
 class RemoteSupport {
 public:
-    explicit RemoteSupport(QQmlEngine &engine, QString desktopFilePath = agent::desktopFilePath());
+    explicit RemoteSupport(QQmlEngine &engine, QString desktopFilePath = boundary::desktopFilePath());
     ~RemoteSupport();
 
     RemoteSupportController &controller();

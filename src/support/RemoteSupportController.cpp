@@ -1,8 +1,8 @@
 #include "support/RemoteSupportController.h"
 
-#include "agent/AgentFile.h"
-#include "agent/LocalApi.h"
-#include "agent/StrictJson.h"
+#include "boundary/AgentFile.h"
+#include "boundary/LocalApi.h"
+#include "boundary/StrictJson.h"
 #include "platform/Clock.h"
 #include "platform/ConsoleSession.h"
 #include "support/KeyTable.h"
@@ -17,7 +17,7 @@
 namespace pelk::support {
 
 using namespace Qt::StringLiterals;
-namespace key = agent::key;
+namespace key = boundary::key;
 using platform::InputInjector;
 
 namespace {
@@ -132,7 +132,7 @@ void RemoteSupportController::tick()
     // The restart notice holds the tick until the user closes it; the timer keeps firing.
     if (m_noticeOpen)
         return;
-    const std::optional<QByteArray> bytes = agent::readAgentFile(m_desktopFilePath);
+    const std::optional<QByteArray> bytes = boundary::readAgentFile(m_desktopFilePath);
     std::optional<DesktopState> decoded = bytes ? DesktopState::decode(*bytes) : std::nullopt;
     if (!decoded) {
         if (m_accepted)
@@ -196,7 +196,7 @@ void RemoteSupportController::continueTick()
     } else if (!m_model.busy()) {
         if (!m_accepted) {
             QPointer<RemoteSupportController> self(this);
-            const bool started = send(agent::kSupportActionPoll, {}, [self](const std::optional<QJsonObject> &answer) {
+            const bool started = send(boundary::kSupportActionPoll, {}, [self](const std::optional<QJsonObject> &answer) {
                 if (self)
                     self->consume(answer);
             });
@@ -213,7 +213,7 @@ void RemoteSupportController::stop()
     if (!m_presentedID)
         return;
     m_dismissed.insert(*m_presentedID);
-    const QLatin1StringView action = m_accepted ? agent::kSupportActionStop : agent::kSupportActionDecline;
+    const QLatin1StringView action = m_accepted ? boundary::kSupportActionStop : boundary::kSupportActionDecline;
     m_accepted = false;
     m_model.setActive(false);
     send(action, {}, {});
@@ -243,10 +243,10 @@ bool RemoteSupportController::send(QLatin1StringView action, QJsonObject extra, 
 {
     if (!m_state || !m_presentedID)
         return false;
-    const std::optional<QUrl> url = agent::supportEndpointUrl(m_state->url);
+    const std::optional<QUrl> url = boundary::supportEndpointUrl(m_state->url);
     if (!url)
         return false;
-    const std::optional<QNetworkRequest> request = agent::localApiRequest(*url, m_state->session);
+    const std::optional<QNetworkRequest> request = boundary::localApiRequest(*url, m_state->session);
     if (!request)
         return false;
     m_requestInFlight = true;
@@ -254,7 +254,7 @@ bool RemoteSupportController::send(QLatin1StringView action, QJsonObject extra, 
     extra.insert(key::kAction, QString(action));
     extra.insert(key::kSessionId, *m_presentedID);
     QPointer<RemoteSupportController> self(this);
-    m_services.requester.postForBody(*request, agent::jsonBody(extra), kMaxAnswerBytes,
+    m_services.requester.postForBody(*request, boundary::jsonBody(extra), kMaxAnswerBytes,
         [self, generation, completion = std::move(completion)](std::optional<QByteArray> body) {
             if (!self || self->m_generation != generation)
                 return;
@@ -297,11 +297,11 @@ void RemoteSupportController::allow()
         }
         self->m_filter = display;
         const bool started
-            = self->send(agent::kSupportActionAccept, {}, [self](const std::optional<QJsonObject> &answer) {
+            = self->send(boundary::kSupportActionAccept, {}, [self](const std::optional<QJsonObject> &answer) {
                   if (!self)
                       return;
                   self->m_model.setBusy(false);
-                  if (answer && answer->value(key::kStatus) == agent::kSupportStatusActive) {
+                  if (answer && answer->value(key::kStatus) == boundary::kSupportStatusActive) {
                       self->m_accepted = true;
                       self->m_model.setActive(true);
                       self->m_model.setError(QString());
@@ -351,7 +351,7 @@ void RemoteSupportController::capture()
             QJsonObject extra;
             extra.insert(key::kJpeg, QString::fromLatin1(jpeg->toBase64()));
             const bool started = self->send(
-                agent::kSupportActionFrame, std::move(extra), [self](const std::optional<QJsonObject> &answer) {
+                boundary::kSupportActionFrame, std::move(extra), [self](const std::optional<QJsonObject> &answer) {
                     if (self)
                         self->consume(answer);
                 });
@@ -368,11 +368,11 @@ void RemoteSupportController::consume(const std::optional<QJsonObject> &answer)
         return;
     }
     const QString word = status.toString();
-    if (word != agent::kSupportStatusRequested && word != agent::kSupportStatusActive) {
+    if (word != boundary::kSupportStatusRequested && word != boundary::kSupportStatusActive) {
         stop();
         return;
     }
-    if (!m_accepted || word != agent::kSupportStatusActive || !m_model.isControl())
+    if (!m_accepted || word != boundary::kSupportStatusActive || !m_model.isControl())
         return;
     const QJsonValue events = answer->value(key::kEvents);
     if (!events.isArray())

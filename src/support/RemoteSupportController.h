@@ -1,6 +1,6 @@
 #pragma once
 
-#include "agent/AgentBoundary.h"
+#include "boundary/AgentBoundary.h"
 #include "platform/InputInjector.h"
 #include "platform/ScreenCapture.h"
 #include "support/DesktopState.h"
@@ -16,7 +16,7 @@
 #include <memory>
 #include <optional>
 
-namespace pelk::agent {
+namespace pelk::boundary {
 class ApiRequester;
 }
 namespace pelk::platform {
@@ -44,7 +44,7 @@ public:
         platform::InputInjector &input;
         PanelPresenter &panels;
         NoticePresenter &notices;
-        agent::ApiRequester &requester;
+        boundary::ApiRequester &requester;
         const platform::Clock &clock;
     };
 
@@ -55,7 +55,7 @@ public:
     static constexpr int kMaxPictureSide = 1440;
 
     explicit RemoteSupportController(
-        Services services, QString desktopFilePath = agent::desktopFilePath(), QObject *parent = nullptr);
+        Services services, QString desktopFilePath = boundary::desktopFilePath(), QObject *parent = nullptr);
     ~RemoteSupportController() override;
 
     SupportModel &model() { return m_model; }

@@ -3,8 +3,8 @@
 // Small blocking HTTP helpers for the simulator's tests: a real client (QNetworkAccessManager,
 // as the application uses) and a raw socket for what no well-behaved client would send.
 
-#include "agent/AgentFile.h"
-#include "agent/StrictJson.h"
+#include "boundary/AgentFile.h"
+#include "boundary/StrictJson.h"
 
 #include <QByteArray>
 #include <QEventLoop>
@@ -68,7 +68,7 @@ inline QByteArray rawExchange(quint16 port, const QByteArray &bytes)
 // An agent file as a JSON object; empty when it is missing or undecodable.
 inline QJsonObject fileObject(const QString &path)
 {
-    const auto bytes = pelk::agent::readAgentFile(path);
+    const auto bytes = pelk::boundary::readAgentFile(path);
     return bytes ? pelk::json::parseObject(*bytes).value_or(QJsonObject()) : QJsonObject();
 }
 

@@ -1,7 +1,7 @@
 #include "AgentSimulator.h"
 #include "ControlServer.h"
 #include "SimClient.h"
-#include "agent/StrictJson.h"
+#include "boundary/StrictJson.h"
 #include "agent/Timestamp.h"
 
 #include <QDateTime>
@@ -115,7 +115,7 @@ private Q_SLOTS:
         std::atomic<int> broken { 0 };
         std::thread reader([&] {
             while (!done) {
-                const auto bytes = pelk::agent::readAgentFile(path);
+                const auto bytes = pelk::boundary::readAgentFile(path);
                 if (!bytes || !pelk::json::parseObject(*bytes))
                     ++broken;
                 ++reads;
@@ -212,7 +212,7 @@ private Q_SLOTS:
         QCOMPARE(control(u"raw"_s, { { u"file"_s, u"lock"_s }, { u"bytes_b64"_s, u"*"_s } }).status, 400);
         QCOMPARE(control(u"raw"_s, { { u"file"_s, u"lock"_s }, { u"bytes_b64"_s, u"AP8K"_s } }).status, 200);
         QCOMPARE(
-            pelk::agent::readAgentFile(m_sim->filePath(AgentFileKind::Lock)), std::optional(QByteArray("\0\xff\n", 3)));
+            pelk::boundary::readAgentFile(m_sim->filePath(AgentFileKind::Lock)), std::optional(QByteArray("\0\xff\n", 3)));
         QCOMPARE(control(u"remove"_s, { { u"file"_s, u"lock"_s } }).status, 200);
         QVERIFY(!QFile::exists(m_sim->filePath(AgentFileKind::Lock)));
     }

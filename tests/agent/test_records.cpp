@@ -1,7 +1,7 @@
-#include "agent/AgentFile.h"
+#include "boundary/AgentFile.h"
 #include "agent/AgentStatus.h"
 #include "agent/Profile.h"
-#include "agent/StrictJson.h"
+#include "boundary/StrictJson.h"
 #include "agent/Timestamp.h"
 
 #include <QFile>
@@ -13,6 +13,7 @@
 #include <sys/stat.h>
 
 using namespace pelk::agent;
+using namespace pelk::boundary;
 using namespace Qt::StringLiterals;
 
 namespace {

@@ -1,6 +1,6 @@
 #pragma once
 
-#include "agent/LocalApi.h"
+#include "boundary/LocalApi.h"
 
 #include <QJsonDocument>
 #include <QJsonObject>
@@ -11,7 +11,7 @@
 namespace pelk::fakes {
 
 // Keeps every request; the test answers them when it wants, as the network would, later.
-class FakeApiRequester : public agent::ApiRequester {
+class FakeApiRequester : public boundary::ApiRequester {
 public:
     struct Sent {
         QNetworkRequest request;

@@ -2,7 +2,7 @@
 
 #include "agent/AgentStatus.h"
 #include "agent/Profile.h"
-#include "agent/StrictJson.h"
+#include "boundary/StrictJson.h"
 #include "agent/Timestamp.h"
 
 #include <cstddef>

@@ -1,4 +1,4 @@
-#include "agent/LocalApi.h"
+#include "boundary/LocalApi.h"
 
 #include <QJsonObject>
 #include <QSignalSpy>
@@ -6,7 +6,7 @@
 #include <QTcpSocket>
 #include <QTest>
 
-using namespace pelk::agent;
+using namespace pelk::boundary;
 using namespace Qt::StringLiterals;
 
 namespace {

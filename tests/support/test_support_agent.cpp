@@ -2,7 +2,7 @@
 // misbehaving agent ends the offer. (The whole session is driven end to end in support_e2e.py.)
 
 #include "AgentSimulator.h"
-#include "agent/LocalApi.h"
+#include "boundary/LocalApi.h"
 #include "fakes/FakeSupportServices.h"
 #include "platform/Clock.h"
 #include "support/RemoteSupportController.h"
@@ -37,7 +37,7 @@ private:
         pelk::fakes::FakeScreenCapture capture;
         pelk::fakes::FakeInputInjector input;
         pelk::fakes::FakeSupportWindows windows;
-        pelk::agent::NetworkApiRequester requester;
+        pelk::boundary::NetworkApiRequester requester;
         pelk::platform::SystemClock clock;
         RemoteSupportController controller { { session, capture, input, windows, windows, requester, clock },
             sim.filePath(pelk::agentsim::AgentFileKind::Desktop) };

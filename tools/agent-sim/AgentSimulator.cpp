@@ -1,8 +1,8 @@
 #include "AgentSimulator.h"
 
 #include "HttpServer.h"
-#include "agent/AgentBoundary.h"
-#include "agent/StrictJson.h"
+#include "boundary/AgentBoundary.h"
+#include "boundary/StrictJson.h"
 
 #include <QDir>
 #include <QFile>
@@ -16,7 +16,7 @@
 namespace pelk::agentsim {
 
 using namespace Qt::StringLiterals;
-namespace key = agent::key;
+namespace key = boundary::key;
 
 namespace {
 
@@ -72,11 +72,11 @@ bool writeAtomically(const QString &path, const QByteArray &bytes)
 
 std::optional<Endpoint> endpointForPath(const QByteArray &path)
 {
-    if (path == QByteArray('/' + QByteArrayView(agent::kPresenceEndpoint)))
+    if (path == QByteArray('/' + QByteArrayView(boundary::kPresenceEndpoint)))
         return Endpoint::Presence;
-    if (path == QByteArray('/' + QByteArrayView(agent::kUnlockEndpoint)))
+    if (path == QByteArray('/' + QByteArrayView(boundary::kUnlockEndpoint)))
         return Endpoint::Unlock;
-    if (path == QByteArrayView(agent::kSupportPath))
+    if (path == QByteArrayView(boundary::kSupportPath))
         return Endpoint::Support;
     return std::nullopt;
 }
@@ -109,11 +109,11 @@ std::optional<AgentFileKind> agentFileKind(QStringView name)
 
 std::optional<Endpoint> endpointNamed(QStringView name)
 {
-    if (name == agent::kPresenceEndpoint)
+    if (name == boundary::kPresenceEndpoint)
         return Endpoint::Presence;
-    if (name == agent::kUnlockEndpoint)
+    if (name == boundary::kUnlockEndpoint)
         return Endpoint::Unlock;
-    if (name == "support"_L1 || name == agent::kSupportPath)
+    if (name == "support"_L1 || name == boundary::kSupportPath)
         return Endpoint::Support;
     return std::nullopt;
 }
@@ -124,9 +124,9 @@ QString supportStateName(SupportState state)
     case SupportState::None:
         return u"none"_s;
     case SupportState::Requested:
-        return QString(agent::kSupportStatusRequested);
+        return QString(boundary::kSupportStatusRequested);
     case SupportState::Active:
-        return QString(agent::kSupportStatusActive);
+        return QString(boundary::kSupportStatusActive);
     case SupportState::Ended:
         return QString(kSupportStatusEnded);
     }
@@ -187,18 +187,18 @@ quint16 AgentSimulator::port() const
 
 QString AgentSimulator::baseUrl() const
 {
-    return QString(agent::kApiScheme) + "://"_L1 + agent::kApiHost + u':' + QString::number(port());
+    return QString(boundary::kApiScheme) + "://"_L1 + boundary::kApiHost + u':' + QString::number(port());
 }
 
 QString AgentSimulator::filePath(AgentFileKind kind) const
 {
     switch (kind) {
     case AgentFileKind::Status:
-        return agent::statusFilePath(m_directory);
+        return boundary::statusFilePath(m_directory);
     case AgentFileKind::Lock:
-        return agent::lockFilePath(m_directory);
+        return boundary::lockFilePath(m_directory);
     case AgentFileKind::Desktop:
-        return agent::desktopFilePath(m_directory);
+        return boundary::desktopFilePath(m_directory);
     }
     return {};
 }
@@ -357,7 +357,7 @@ bool AgentSimulator::removeFile(AgentFileKind kind)
 
 bool AgentSimulator::provideTelemetryDirectory(uint uid)
 {
-    const QString path = m_directory + u'/' + agent::kTelemetryDirectoryName + u'/' + QString::number(uid);
+    const QString path = m_directory + u'/' + boundary::kTelemetryDirectoryName + u'/' + QString::number(uid);
     if (!QDir().mkpath(path))
         return false;
     if (::geteuid() == 0 && ::chown(QFile::encodeName(path).constData(), uid, gid_t(-1)) != 0)
@@ -406,7 +406,7 @@ HttpResponse AgentSimulator::handle(const HttpRequest &request)
         response = HttpResponse::json(forced->status.value_or(200), forced->body.value_or("{}"_ba));
     } else if (request.method != "POST") {
         response = failure(405, "POST only"_L1);
-    } else if (const QList<QByteArray> sessions = request.headerValues(QByteArrayView(agent::kSessionHeader));
+    } else if (const QList<QByteArray> sessions = request.headerValues(QByteArrayView(boundary::kSessionHeader));
                sessions.isEmpty()) {
         response = failure(401, "missing session"_L1);
     } else if (sessions.size() != 1 || QString::fromUtf8(sessions.front()) != m_session) {
@@ -467,9 +467,9 @@ HttpResponse AgentSimulator::answerSupport(const QJsonObject &body, qint64 &jpeg
     if (!action.isString() || !sessionId.isString())
         return failure(400, "action and session_id required"_L1);
     const QString name = action.toString();
-    const bool known = name == agent::kSupportActionPoll || name == agent::kSupportActionAccept
-        || name == agent::kSupportActionFrame || name == agent::kSupportActionDecline
-        || name == agent::kSupportActionStop;
+    const bool known = name == boundary::kSupportActionPoll || name == boundary::kSupportActionAccept
+        || name == boundary::kSupportActionFrame || name == boundary::kSupportActionDecline
+        || name == boundary::kSupportActionStop;
     if (!known)
         return failure(400, "unknown action"_L1);
 
@@ -480,13 +480,13 @@ HttpResponse AgentSimulator::answerSupport(const QJsonObject &body, qint64 &jpeg
     if (m_supportState == SupportState::Ended)
         return supportAnswer(kSupportStatusEnded);
 
-    if (name == agent::kSupportActionDecline || name == agent::kSupportActionStop) {
+    if (name == boundary::kSupportActionDecline || name == boundary::kSupportActionStop) {
         endSupport();
         return supportAnswer(kSupportStatusEnded);
     }
-    if (name == agent::kSupportActionAccept)
+    if (name == boundary::kSupportActionAccept)
         setSupportState(SupportState::Active);
-    if (name == agent::kSupportActionFrame) {
+    if (name == boundary::kSupportActionFrame) {
         const QJsonValue jpeg = body.value(key::kJpeg);
         if (!jpeg.isString())
             return failure(400, "jpeg missing"_L1);
@@ -500,11 +500,11 @@ HttpResponse AgentSimulator::answerSupport(const QJsonObject &body, qint64 &jpeg
             ++m_frameCount;
             Q_EMIT frameReceived(m_frameCount);
             const QJsonArray events = std::exchange(m_events, QJsonArray());
-            return supportAnswer(agent::kSupportStatusActive, events);
+            return supportAnswer(boundary::kSupportStatusActive, events);
         }
     }
     return supportAnswer(
-        m_supportState == SupportState::Active ? agent::kSupportStatusActive : agent::kSupportStatusRequested);
+        m_supportState == SupportState::Active ? boundary::kSupportStatusActive : boundary::kSupportStatusRequested);
 }
 
 void AgentSimulator::endSupport()

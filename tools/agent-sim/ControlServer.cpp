@@ -2,7 +2,7 @@
 
 #include "AgentSimulator.h"
 #include "HttpServer.h"
-#include "agent/StrictJson.h"
+#include "boundary/StrictJson.h"
 
 #include <QDateTime>
 #include <QJsonArray>

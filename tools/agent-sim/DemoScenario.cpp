@@ -1,7 +1,7 @@
 #include "DemoScenario.h"
 
 #include "AgentSimulator.h"
-#include "agent/AgentBoundary.h"
+#include "boundary/AgentBoundary.h"
 
 #include <QDateTime>
 #include <QJsonObject>
@@ -18,12 +18,12 @@ DemoScenario::DemoScenario(AgentSimulator &simulator, QString pin, QObject *pare
 {
     m_step.setSingleShot(true);
     connect(&m_simulator, &AgentSimulator::requestReceived, this, [this](const RecordedRequest &r) {
-        if (r.path == u'/' + agent::kUnlockEndpoint)
+        if (r.path == u'/' + boundary::kUnlockEndpoint)
             say(r.status == 200 ? u"PIN accepted: the agent unlocked the computer."_s
                                 : u"PIN refused (answer %1)."_s.arg(r.status));
-        else if (r.path == agent::kSupportPath && r.body && r.body->value(agent::key::kAction) != u"frame"_s)
+        else if (r.path == boundary::kSupportPath && r.body && r.body->value(boundary::key::kAction) != u"frame"_s)
             say(u"support: \"%1\" -> %2"_s.arg(
-                r.body->value(agent::key::kAction).toString(), supportStateName(m_simulator.supportState())));
+                r.body->value(boundary::key::kAction).toString(), supportStateName(m_simulator.supportState())));
     });
     connect(&m_simulator, &AgentSimulator::frameReceived, this, [this](int count) {
         if (count == 1 || count % 20 == 0)

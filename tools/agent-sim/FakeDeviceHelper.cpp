@@ -5,8 +5,8 @@
 // to that file: {"args":[...],"file_sha256":"..."|null,"result":0|1}.
 // PELK_FAKE_HELPER_EXIT forces the exit status (a helper that refuses a valid file).
 
-#include "agent/AgentBoundary.h"
-#include "agent/AgentFile.h"
+#include "boundary/AgentBoundary.h"
+#include "boundary/AgentFile.h"
 
 #include <QCryptographicHash>
 #include <QFile>
@@ -18,7 +18,7 @@
 #include <cstdlib>
 
 using namespace Qt::StringLiterals;
-namespace agent = pelk::agent;
+namespace boundary = pelk::boundary;
 
 namespace {
 
@@ -59,11 +59,11 @@ int main(int argc, char **argv)
 
     std::optional<QString> fileDigest;
     int result = 1;
-    const bool shapeOk = args.size() == 4 && args[0] == agent::kHelperImportArgument
-        && args[2] == agent::kHelperDigestArgument && args[1].startsWith(u'/') && isLowerHexDigest(args[3]);
+    const bool shapeOk = args.size() == 4 && args[0] == boundary::kHelperImportArgument
+        && args[2] == boundary::kHelperDigestArgument && args[1].startsWith(u'/') && isLowerHexDigest(args[3]);
     if (shapeOk) {
         // The same bounded, regular-files-only read the application uses: never hangs on a FIFO.
-        if (const auto bytes = agent::readAgentFile(args[1])) {
+        if (const auto bytes = boundary::readAgentFile(args[1])) {
             fileDigest = QString::fromLatin1(QCryptographicHash::hash(*bytes, QCryptographicHash::Sha256).toHex());
             result = *fileDigest == args[3] ? 0 : 1;
         }

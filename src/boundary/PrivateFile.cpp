@@ -1,4 +1,4 @@
-#include "agent/PrivateFile.h"
+#include "boundary/PrivateFile.h"
 
 #include <QFile>
 #include <QFileInfo>
@@ -9,7 +9,7 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
-namespace pelk::agent {
+namespace pelk::boundary {
 
 namespace {
 
@@ -50,4 +50,4 @@ bool writePrivateFile(const QString &path, const QByteArray &bytes)
     return true;
 }
 
-} // namespace pelk::agent
+} // namespace pelk::boundary

@@ -5,7 +5,7 @@
 
 #include <optional>
 
-namespace pelk::agent {
+namespace pelk::boundary {
 
 // Reads a file the agent published, whole, without ever blocking or reading without bound.
 // Only a regular file of at most maxBytes counts; a missing file, a directory, a FIFO, a
@@ -13,4 +13,4 @@ namespace pelk::agent {
 std::optional<QByteArray> readAgentFile(const QString &path, qint64 maxBytes);
 std::optional<QByteArray> readAgentFile(const QString &path);
 
-} // namespace pelk::agent
+} // namespace pelk::boundary

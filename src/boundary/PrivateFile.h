@@ -3,7 +3,7 @@
 #include <QByteArray>
 #include <QString>
 
-namespace pelk::agent {
+namespace pelk::boundary {
 
 // Replaces the file at path with bytes in one step: a side file in the same directory,
 // created owner-only (0600) from its first byte, filled, flushed, then renamed over path.
@@ -12,4 +12,4 @@ namespace pelk::agent {
 // then except a file that was already in place.
 bool writePrivateFile(const QString &path, const QByteArray &bytes);
 
-} // namespace pelk::agent
+} // namespace pelk::boundary

@@ -13,7 +13,7 @@
 
 class QNetworkReply;
 
-namespace pelk::agent {
+namespace pelk::boundary {
 
 // The lock's address rule for the local agent API: the stored base address must be exactly
 // http on 127.0.0.1 with a port and no user information; its path, query and fragment are
@@ -68,4 +68,4 @@ private:
     QNetworkAccessManager m_manager;
 };
 
-} // namespace pelk::agent
+} // namespace pelk::boundary

@@ -1,6 +1,6 @@
-#include "agent/AgentFile.h"
+#include "boundary/AgentFile.h"
 
-#include "agent/AgentBoundary.h"
+#include "boundary/AgentBoundary.h"
 
 #include <QFile>
 
@@ -10,7 +10,7 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
-namespace pelk::agent {
+namespace pelk::boundary {
 
 namespace {
 
@@ -79,4 +79,4 @@ std::optional<QByteArray> readAgentFile(const QString &path)
     return readAgentFile(path, kMaxAgentFileBytes);
 }
 
-} // namespace pelk::agent
+} // namespace pelk::boundary

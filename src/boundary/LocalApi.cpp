@@ -1,6 +1,6 @@
-#include "agent/LocalApi.h"
+#include "boundary/LocalApi.h"
 
-#include "agent/AgentBoundary.h"
+#include "boundary/AgentBoundary.h"
 
 #include <QJsonDocument>
 #include <QNetworkCookie>
@@ -13,7 +13,7 @@
 #include <algorithm>
 #include <memory>
 
-namespace pelk::agent {
+namespace pelk::boundary {
 
 using namespace Qt::StringLiterals;
 
@@ -201,4 +201,4 @@ void NetworkApiRequester::postForBody(
         });
 }
 
-} // namespace pelk::agent
+} // namespace pelk::boundary

@@ -1,4 +1,4 @@
-#include "agent/StrictJson.h"
+#include "boundary/StrictJson.h"
 
 #include <QJsonDocument>
 #include <QJsonParseError>

@@ -7,7 +7,7 @@
 #include <QLatin1StringView>
 #include <QString>
 
-namespace pelk::agent {
+namespace pelk::boundary {
 
 // Directory holding every file the agent publishes.
 inline constexpr QLatin1StringView kAgentDirectory { "/Library/Application Support/Pelk" };
@@ -109,4 +109,4 @@ inline QString locationFilePath(uint uid, const QString &dir = QString(kAgentDir
     return dir + u'/' + kTelemetryDirectoryName + u'/' + QString::number(uid) + u'/' + kLocationFileName;
 }
 
-} // namespace pelk::agent
+} // namespace pelk::boundary
