@@ -1,9 +1,9 @@
 #include "agent/AgentModel.h"
 
-#include "boundary/AgentBoundary.h"
-#include "boundary/AgentFile.h"
 #include "agent/RelativeTime.h"
 #include "agent/Timestamp.h"
+#include "boundary/AgentBoundary.h"
+#include "boundary/AgentFile.h"
 #include "location/LocationReporter.h"
 #include "platform/Clock.h"
 #include "platform/Environment.h"

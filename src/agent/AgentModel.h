@@ -1,8 +1,8 @@
 #pragma once
 
-#include "boundary/AgentBoundary.h"
 #include "agent/AgentStatus.h"
 #include "agent/Profile.h"
+#include "boundary/AgentBoundary.h"
 #include "location/LocationReporter.h"
 #include "platform/PrivilegedRunner.h"
 

@@ -1,8 +1,8 @@
 #include "agent/EnrollmentImport.h"
 
+#include "agent/Timestamp.h"
 #include "boundary/AgentBoundary.h"
 #include "boundary/AgentFile.h"
-#include "agent/Timestamp.h"
 
 #include <QCryptographicHash>
 #include <QFile>

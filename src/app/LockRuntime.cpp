@@ -1,7 +1,7 @@
 #include "app/LockRuntime.h"
 
-#include "boundary/LocalApi.h"
 #include "app/ViewEngine.h"
+#include "boundary/LocalApi.h"
 #include "lock/ManagedLockController.h"
 #include "lock/QuickLockScreens.h"
 #include "platform/linux/X11DesktopLockdown.h"

@@ -196,10 +196,11 @@ void RemoteSupportController::continueTick()
     } else if (!m_model.busy()) {
         if (!m_accepted) {
             QPointer<RemoteSupportController> self(this);
-            const bool started = send(boundary::kSupportActionPoll, {}, [self](const std::optional<QJsonObject> &answer) {
-                if (self)
-                    self->consume(answer);
-            });
+            const bool started
+                = send(boundary::kSupportActionPoll, {}, [self](const std::optional<QJsonObject> &answer) {
+                      if (self)
+                          self->consume(answer);
+                  });
             if (!started)
                 consume(std::nullopt);
         } else {

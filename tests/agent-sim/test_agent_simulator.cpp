@@ -1,8 +1,8 @@
 #include "AgentSimulator.h"
 #include "ControlServer.h"
 #include "SimClient.h"
-#include "boundary/StrictJson.h"
 #include "agent/Timestamp.h"
+#include "boundary/StrictJson.h"
 
 #include <QDateTime>
 #include <QFileInfo>
@@ -211,8 +211,8 @@ private Q_SLOTS:
     {
         QCOMPARE(control(u"raw"_s, { { u"file"_s, u"lock"_s }, { u"bytes_b64"_s, u"*"_s } }).status, 400);
         QCOMPARE(control(u"raw"_s, { { u"file"_s, u"lock"_s }, { u"bytes_b64"_s, u"AP8K"_s } }).status, 200);
-        QCOMPARE(
-            pelk::boundary::readAgentFile(m_sim->filePath(AgentFileKind::Lock)), std::optional(QByteArray("\0\xff\n", 3)));
+        QCOMPARE(pelk::boundary::readAgentFile(m_sim->filePath(AgentFileKind::Lock)),
+            std::optional(QByteArray("\0\xff\n", 3)));
         QCOMPARE(control(u"remove"_s, { { u"file"_s, u"lock"_s } }).status, 200);
         QVERIFY(!QFile::exists(m_sim->filePath(AgentFileKind::Lock)));
     }

@@ -1,8 +1,8 @@
-#include "boundary/AgentFile.h"
 #include "agent/AgentStatus.h"
 #include "agent/Profile.h"
-#include "boundary/StrictJson.h"
 #include "agent/Timestamp.h"
+#include "boundary/AgentFile.h"
+#include "boundary/StrictJson.h"
 
 #include <QFile>
 #include <QJsonDocument>

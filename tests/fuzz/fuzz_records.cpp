@@ -2,8 +2,8 @@
 
 #include "agent/AgentStatus.h"
 #include "agent/Profile.h"
-#include "boundary/StrictJson.h"
 #include "agent/Timestamp.h"
+#include "boundary/StrictJson.h"
 
 #include <cstddef>
 #include <cstdint>
