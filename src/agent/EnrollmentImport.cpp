@@ -3,11 +3,11 @@
 #include "agent/Timestamp.h"
 #include "boundary/AgentBoundary.h"
 #include "boundary/AgentFile.h"
+#include "boundary/StrictJson.h"
 
 #include <QCryptographicHash>
 #include <QFile>
 #include <QRegularExpression>
-#include <QTextBoundaryFinder>
 #include <QUrl>
 #include <QUuid>
 
@@ -18,15 +18,6 @@ namespace pelk::agent {
 using namespace Qt::StringLiterals;
 
 namespace {
-
-qsizetype graphemeCount(const QString &text)
-{
-    QTextBoundaryFinder finder(QTextBoundaryFinder::Grapheme, text);
-    qsizetype count = 0;
-    while (finder.toNextBoundary() > 0)
-        ++count;
-    return count;
-}
 
 // The split of RFC 3986, appendix B, which tells an absent component from an empty one.
 struct UriParts {
@@ -97,7 +88,7 @@ std::optional<SetupError> checkProfile(const Profile &p, const QDateTime &now)
 {
     if (p.format != kEnrollmentFormat || p.version != kEnrollmentVersion || p.role != kEnrollmentRole
         || p.platform != kEnrollmentPlatform || p.deviceID <= 0 || !isServerAddress(p.baseURL)
-        || graphemeCount(p.enrollmentToken) < kMinTokenCharacters)
+        || boundary::graphemeCount(p.enrollmentToken) < kMinTokenCharacters)
         return SetupError::Invalid;
     const std::optional<QDateTime> expiry = timestamp(p.expiresAt);
     if (!expiry || !(*expiry > now))

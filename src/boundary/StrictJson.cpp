@@ -2,8 +2,22 @@
 
 #include <QJsonDocument>
 #include <QJsonParseError>
+#include <QTextBoundaryFinder>
 
 #include <cmath>
+
+namespace pelk::boundary {
+
+qsizetype graphemeCount(const QString &text)
+{
+    QTextBoundaryFinder finder(QTextBoundaryFinder::Grapheme, text);
+    qsizetype count = 0;
+    while (finder.toNextBoundary() != -1)
+        ++count;
+    return count;
+}
+
+} // namespace pelk::boundary
 
 namespace pelk::json {
 

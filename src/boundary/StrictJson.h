@@ -8,6 +8,14 @@
 #include <optional>
 #include <utility>
 
+namespace pelk::boundary {
+
+// User-perceived characters (extended grapheme clusters): the unit of every length limit on
+// text the agent or an enrollment file supplies.
+qsizetype graphemeCount(const QString &text);
+
+} // namespace pelk::boundary
+
 namespace pelk::json {
 
 // Parses one JSON document whose top level must be an object (UTF-8, nothing after it).

@@ -1,8 +1,8 @@
 #include "recovery/RecoveryAdminCreator.h"
 
-#include <QUuid>
+#include "platform/Wipe.h"
 
-#include <string.h>
+#include <QUuid>
 
 namespace pelk::recovery {
 
@@ -13,21 +13,6 @@ namespace {
 
 constexpr int kSuccess = 0;
 constexpr int kFailure = 1;
-
-// Best effort: the request text and the password leave no copy of ours behind.
-void wipe(QByteArray &bytes)
-{
-    if (!bytes.isEmpty())
-        explicit_bzero(bytes.data(), size_t(bytes.size()));
-    bytes.clear();
-}
-
-void wipe(QString &text)
-{
-    if (!text.isEmpty())
-        explicit_bzero(text.data(), size_t(text.size()) * sizeof(QChar));
-    text.clear();
-}
 
 } // namespace
 
@@ -59,16 +44,17 @@ int RecoveryAdminCreator::run()
     std::optional<QByteArray> input = m_readInput(RecoveryRequest::kRefusedInputBytes);
     if (!input || input->size() >= RecoveryRequest::kRefusedInputBytes) {
         if (input)
-            wipe(*input);
+            platform::wipe(*input);
         return kFailure;
     }
     std::optional<RecoveryRequest> request = RecoveryRequest::decode(*input);
-    wipe(*input);
+    platform::wipe(*input);
     if (!request)
         return kFailure;
 
     const bool created = request->withinLimits() && createAccount(*request);
-    wipe(request->password);
+    // Best effort: the request text and the password leave no copy of ours behind.
+    platform::wipe(request->password);
     return created ? kSuccess : kFailure;
 }
 

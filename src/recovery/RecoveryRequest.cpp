@@ -3,7 +3,6 @@
 #include "boundary/StrictJson.h"
 
 #include <QRegularExpression>
-#include <QTextBoundaryFinder>
 
 namespace pelk::recovery {
 
@@ -24,7 +23,7 @@ bool RecoveryRequest::withinLimits() const
 {
     if (!isRecoveryAccountName(username))
         return false;
-    const qsizetype length = graphemeCount(password);
+    const qsizetype length = boundary::graphemeCount(password);
     return length >= kMinPasswordLength && length <= kMaxPasswordLength && uid >= kMinUid;
 }
 
@@ -34,15 +33,6 @@ bool isRecoveryAccountName(const QString &name)
     // and a name with a newline must never reach the account tools.
     static const QRegularExpression pattern(QRegularExpression::anchoredPattern(u"pelk-r-[a-f0-9]{12}"_s));
     return pattern.match(name).hasMatch();
-}
-
-qsizetype graphemeCount(const QString &text)
-{
-    QTextBoundaryFinder finder(QTextBoundaryFinder::Grapheme, text);
-    qsizetype count = 0;
-    while (finder.toNextBoundary() != -1)
-        ++count;
-    return count;
 }
 
 } // namespace pelk::recovery

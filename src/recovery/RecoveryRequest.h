@@ -29,7 +29,4 @@ struct RecoveryRequest {
 // "pelk-r-" followed by exactly 12 lower-case hexadecimal digits, and nothing else.
 bool isRecoveryAccountName(const QString &name);
 
-// User-perceived characters (extended grapheme clusters), the unit of the password limits.
-qsizetype graphemeCount(const QString &text);
-
 } // namespace pelk::recovery

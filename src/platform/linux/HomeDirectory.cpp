@@ -1,4 +1,5 @@
 #include "platform/linux/HomeDirectory.h"
+#include "platform/linux/UniqueFd.h"
 
 #include <QByteArray>
 #include <QDir>
@@ -18,29 +19,12 @@ namespace {
 // A skeleton deeper than this is not a skeleton anyone meant.
 constexpr int kMaxSkelDepth = 16;
 
-class Fd {
-public:
-    explicit Fd(int fd) : m_fd(fd) { }
-    ~Fd()
-    {
-        if (m_fd >= 0)
-            ::close(m_fd);
-    }
-    Fd(const Fd &) = delete;
-    Fd &operator=(const Fd &) = delete;
-    int get() const { return m_fd; }
-    bool valid() const { return m_fd >= 0; }
-
-private:
-    int m_fd;
-};
-
 constexpr int kDirFlags = O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC;
 
 bool copyFile(int srcDir, int dstDir, const char *name, const struct stat &st, uid_t uid, gid_t gid)
 {
-    const Fd in(::openat(srcDir, name, O_RDONLY | O_NOFOLLOW | O_CLOEXEC));
-    const Fd out(::openat(dstDir, name, O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, 0600));
+    const UniqueFd in(::openat(srcDir, name, O_RDONLY | O_NOFOLLOW | O_CLOEXEC));
+    const UniqueFd out(::openat(dstDir, name, O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, 0600));
     if (!in.valid() || !out.valid())
         return false;
     char buffer[16384];
@@ -93,8 +77,8 @@ bool copyTree(int srcDir, int dstDir, uid_t uid, gid_t gid, int depth)
             ok = false;
         } else if (S_ISDIR(st.st_mode)) {
             ok = ::mkdirat(dstDir, name, 0700) == 0;
-            const Fd from(ok ? ::openat(srcDir, name, kDirFlags) : -1);
-            const Fd to(ok ? ::openat(dstDir, name, kDirFlags) : -1);
+            const UniqueFd from(ok ? ::openat(srcDir, name, kDirFlags) : -1);
+            const UniqueFd to(ok ? ::openat(dstDir, name, kDirFlags) : -1);
             ok = ok && from.valid() && to.valid() && copyTree(from.get(), to.get(), uid, gid, depth + 1)
                 && ::fchown(to.get(), uid, gid) == 0 && ::fchmod(to.get(), st.st_mode & 0777) == 0;
         } else if (S_ISREG(st.st_mode)) {
@@ -127,15 +111,15 @@ bool createHomeDirectory(const QString &root, const QString &home, uid_t uid, gi
     // The parent (/home) is the system's own; create it as useradd would when it is missing.
     if (!QDir().mkpath(parent))
         return false;
-    const Fd parentFd(::open(QFile::encodeName(parent).constData(), O_RDONLY | O_DIRECTORY | O_CLOEXEC));
+    const UniqueFd parentFd(::open(QFile::encodeName(parent).constData(), O_RDONLY | O_DIRECTORY | O_CLOEXEC));
     if (!parentFd.valid() || ::mkdirat(parentFd.get(), leaf.constData(), 0700) != 0)
         return false;
-    const Fd homeFd(::openat(parentFd.get(), leaf.constData(), kDirFlags));
+    const UniqueFd homeFd(::openat(parentFd.get(), leaf.constData(), kDirFlags));
     if (!homeFd.valid() || ::fchown(homeFd.get(), uid, gid) != 0 || ::fchmod(homeFd.get(), 0700) != 0)
         return false;
 
     const QByteArray skel = QFile::encodeName(QDir::cleanPath(root + "/etc/skel"_L1));
-    const Fd skelFd(::open(skel.constData(), kDirFlags));
+    const UniqueFd skelFd(::open(skel.constData(), kDirFlags));
     if (!skelFd.valid())
         return errno == ENOENT; // no skeleton: an empty home
     return copyTree(skelFd.get(), homeFd.get(), uid, gid, 0);

@@ -1,5 +1,6 @@
 #include "platform/linux/ShadowDirectoryService.h"
 
+#include "platform/Wipe.h"
 #include "platform/linux/HomeDirectory.h"
 #include "platform/linux/PasswordHash.h"
 
@@ -60,13 +61,6 @@ std::optional<quint64> decimal(const QByteArray &text)
     bool ok = false;
     const quint64 value = text.toULongLong(&ok);
     return ok ? std::optional(value) : std::nullopt;
-}
-
-void wipe(QByteArray &bytes)
-{
-    if (!bytes.isEmpty())
-        explicit_bzero(bytes.data(), size_t(bytes.size()));
-    bytes.clear();
 }
 
 } // namespace

@@ -1,4 +1,5 @@
 #include "platform/linux/ToolRunner.h"
+#include "platform/linux/UniqueFd.h"
 
 #include <QList>
 
@@ -16,25 +17,6 @@
 namespace pelk::platform {
 
 namespace {
-
-// Closes a descriptor when it goes out of scope.
-class Fd {
-public:
-    explicit Fd(int fd = -1) : m_fd(fd) { }
-    ~Fd() { reset(); }
-    Fd(const Fd &) = delete;
-    Fd &operator=(const Fd &) = delete;
-    int get() const { return m_fd; }
-    void reset()
-    {
-        if (m_fd >= 0)
-            ::close(m_fd);
-        m_fd = -1;
-    }
-
-private:
-    int m_fd;
-};
 
 // Spawn attributes and file actions, released on every path.
 struct SpawnSetup {
@@ -91,7 +73,7 @@ bool sendAll(int fd, const QByteArray &bytes, std::chrono::steady_clock::time_po
 bool waitForExit(pid_t pid, std::chrono::steady_clock::time_point deadline)
 {
     // Through syscall(): this glibc's <sys/pidfd.h> is not usable from C++ (no C linkage).
-    const Fd pidfd(int(::syscall(SYS_pidfd_open, pid, 0)));
+    const UniqueFd pidfd(int(::syscall(SYS_pidfd_open, pid, 0)));
     if (pidfd.get() < 0)
         return false;
     for (;;) {
@@ -119,8 +101,8 @@ std::optional<int> ToolRunner::run(const QString &program, const QStringList &ar
     int pair[2];
     if (::socketpair(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC, 0, pair) != 0)
         return std::nullopt;
-    Fd ours(pair[0]);
-    Fd theirs(pair[1]);
+    UniqueFd ours(pair[0]);
+    UniqueFd theirs(pair[1]);
     // Only our end may refuse to block; the tool's standard input must block as any would, or a
     // tool that reads before we have written sees no input at all.
     const int flags = ::fcntl(ours.get(), F_GETFL);
