@@ -7,9 +7,11 @@
 #include "location/LocationReporter.h"
 #include "lock/ManagedLockController.h"
 #include "platform/Clock.h"
+#include "platform/DesktopLockdown.h"
 #include "platform/Environment.h"
-#include "platform/linux/GeoclueLocationService.h"
-#include "platform/linux/PkexecRunner.h"
+#include "platform/LocationService.h"
+#include "platform/Platform.h"
+#include "platform/PrivilegedRunner.h"
 
 #include <QApplication>
 #include <QCursor>
@@ -50,22 +52,22 @@ bool applicationIsActive()
 
 } // namespace
 
-AgentParts AgentParts::production()
+AgentParts AgentParts::production(platform::Platform &platform)
 {
     AgentParts parts;
-    parts.clock = std::make_unique<platform::SystemClock>();
-    parts.environment = std::make_unique<platform::ProcessEnvironment>();
-    parts.managedLock = std::make_unique<LockRuntime>();
+    parts.clock = platform.clock();
+    parts.environment = platform.environment();
+    parts.managedLock = std::make_unique<LockRuntime>(platform.desktopLockdown());
     auto *location = new location::LocationReporter(
-        new platform::GeoclueLocationService(), *parts.clock, *parts.environment, applicationIsActive);
+        platform.locationService(), *parts.clock, *parts.environment, applicationIsActive);
     parts.model = std::make_unique<agent::AgentModel>(agent::AgentModel::Collaborators {
         .clock = parts.clock.get(),
         .environment = parts.environment.get(),
-        .runner = std::make_shared<platform::PkexecRunner>(),
+        .runner = platform.privilegedRunner(),
         .location = location,
     });
     parts.model->setFileChooser(chooseEnrollmentFile);
-    parts.remoteSupport = std::make_unique<support::RemoteSupport>(parts.managedLock->engine());
+    parts.remoteSupport = std::make_unique<support::RemoteSupport>(parts.managedLock->engine(), platform);
     return parts;
 }
 

@@ -22,6 +22,9 @@ class QSystemTrayIcon;
 namespace pelk::lock {
 class ManagedLockController;
 }
+namespace pelk::platform {
+class Platform;
+}
 
 namespace pelk::app {
 
@@ -36,8 +39,8 @@ struct AgentParts {
     // tests that leave support out.
     std::unique_ptr<support::RemoteSupport> remoteSupport;
 
-    // The real agent files, GeoClue, pkexec and the wall clock.
-    static AgentParts production();
+    // The real agent files and the platform's services.
+    static AgentParts production(platform::Platform &platform);
 };
 
 // The normal mode: the tray icon with its status menu, the setup window, the managed lock,

@@ -9,6 +9,9 @@
 #include "app/TerminationRequests.h"
 #include "app/brand/Brand.h"
 #include "lock/ManagedLockController.h"
+#include "platform/DesktopLockdown.h"
+#include "platform/Platform.h"
+#include "platform/TerminationSignals.h"
 
 #include <QApplication>
 #include <QFileInfo>
@@ -42,7 +45,7 @@ QList<QUrl> fileUrls(const QStringList &paths)
 
 } // namespace
 
-int runEventLoop(LaunchMode mode, const ProcessValues &values, int &argc, char **argv)
+int runEventLoop(LaunchMode mode, const ProcessValues &values, platform::Platform &platform, int &argc, char **argv)
 {
     // Qt Quick's software renderer: a lock screen must come up on every machine, and with
     // the OpenGL backend a missing or broken GL stack leaves its windows unshown.
@@ -57,8 +60,9 @@ int runEventLoop(LaunchMode mode, const ProcessValues &values, int &argc, char *
     Brand::setProcessValues(values);
 
     if (mode == LaunchMode::LoginWindow) {
-        LoginWindowLockDelegate delegate;
-        const TerminationRequests termination(delegate);
+        LoginWindowLockDelegate delegate(platform.desktopLockdown());
+        const auto osSignals = platform.terminationSignals();
+        const TerminationRequests termination(delegate, *osSignals);
         QTimer::singleShot(0, &application, [&delegate] { delegate.applicationDidFinishLaunching(); });
         QApplication::exec();
         return 0;
@@ -70,8 +74,9 @@ int runEventLoop(LaunchMode mode, const ProcessValues &values, int &argc, char *
     if (!instance.claim())
         return instance.forward(files) ? 0 : 1;
 
-    AgentDelegate delegate(AgentParts::production(), arguments);
-    const TerminationRequests termination(delegate);
+    AgentDelegate delegate(AgentParts::production(platform), arguments);
+    const auto osSignals = platform.terminationSignals();
+    const TerminationRequests termination(delegate, *osSignals);
     QObject::connect(
         &instance, &SingleInstance::reopenRequested, &delegate, &AgentDelegate::applicationShouldHandleReopen);
     QObject::connect(&instance, &SingleInstance::openRequested, &delegate,

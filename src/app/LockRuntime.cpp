@@ -4,16 +4,15 @@
 #include "boundary/LocalApi.h"
 #include "lock/ManagedLockController.h"
 #include "lock/QuickLockScreens.h"
-#include "platform/linux/X11DesktopLockdown.h"
+#include "platform/DesktopLockdown.h"
 
 #include <QQmlEngine>
 
 namespace pelk::app {
 
-LockRuntime::LockRuntime(const QString &lockFilePath)
+LockRuntime::LockRuntime(std::unique_ptr<platform::DesktopLockdown> lockdown, const QString &lockFilePath)
     : m_engine(makeViewEngine()), m_screens(std::make_unique<lock::QuickLockScreens>(*m_engine)),
-      m_lockdown(std::make_unique<platform::X11DesktopLockdown>()),
-      m_requester(std::make_unique<boundary::NetworkApiRequester>()),
+      m_lockdown(std::move(lockdown)), m_requester(std::make_unique<boundary::NetworkApiRequester>()),
       m_lock(std::make_unique<lock::ManagedLockController>(
           *m_screens, *m_lockdown, *m_requester, lockFilePath.isEmpty() ? boundary::lockFilePath() : lockFilePath))
 {

@@ -14,17 +14,17 @@ class ManagedLockController;
 class QuickLockScreens;
 } // namespace pelk::lock
 namespace pelk::platform {
-class X11DesktopLockdown;
+class DesktopLockdown;
 }
 
 namespace pelk::app {
 
-// The managed lock with its real collaborators: Qt Quick lock windows, the X11 lockdown and
-// the local agent API, reading the agent's lock state file.
+// The managed lock with its real collaborators: Qt Quick lock windows, the platform's
+// lockdown and the local agent API, reading the agent's lock state file.
 class LockRuntime {
 public:
     // The agent's lock state file unless another is given.
-    explicit LockRuntime(const QString &lockFilePath = QString());
+    explicit LockRuntime(std::unique_ptr<platform::DesktopLockdown> lockdown, const QString &lockFilePath = QString());
     ~LockRuntime();
 
     lock::ManagedLockController &lock() { return *m_lock; }
@@ -34,7 +34,7 @@ public:
 private:
     std::unique_ptr<QQmlEngine> m_engine;
     std::unique_ptr<lock::QuickLockScreens> m_screens;
-    std::unique_ptr<platform::X11DesktopLockdown> m_lockdown;
+    std::unique_ptr<platform::DesktopLockdown> m_lockdown;
     std::unique_ptr<boundary::NetworkApiRequester> m_requester;
     std::unique_ptr<lock::ManagedLockController> m_lock;
 };

@@ -2,6 +2,7 @@
 
 #include "app/ApplicationDelegate.h"
 #include "app/LockRuntime.h"
+#include "platform/DesktopLockdown.h"
 
 namespace pelk::app {
 
@@ -9,6 +10,11 @@ namespace pelk::app {
 // greeter. No tray icon, no window, nothing else polled.
 class LoginWindowLockDelegate : public ApplicationDelegate {
 public:
+    explicit LoginWindowLockDelegate(std::unique_ptr<platform::DesktopLockdown> lockdown)
+        : m_runtime(std::move(lockdown))
+    {
+    }
+
     void applicationDidFinishLaunching() override;
     bool applicationShouldTerminate() override;
 

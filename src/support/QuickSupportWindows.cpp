@@ -1,5 +1,6 @@
 #include "support/QuickSupportWindows.h"
 
+#include "platform/WindowStacking.h"
 #include "support/SupportModel.h"
 
 #include <QGuiApplication>
@@ -9,9 +10,6 @@
 #include <QQuickWindow>
 #include <QScreen>
 
-#include <xcb/xcb.h>
-
-#include <cstdlib>
 #include <utility>
 
 namespace pelk::support {
@@ -19,33 +17,6 @@ namespace pelk::support {
 using namespace Qt::StringLiterals;
 
 namespace {
-
-xcb_atom_t atom(xcb_connection_t *connection, const char *name)
-{
-    xcb_intern_atom_reply_t *reply
-        = xcb_intern_atom_reply(connection, xcb_intern_atom(connection, 0, quint16(qstrlen(name)), name), nullptr);
-    const xcb_atom_t value = reply ? reply->atom : xcb_atom_t(XCB_ATOM_NONE);
-    std::free(reply);
-    return value;
-}
-
-// Asks an EWMH window manager to show the window on every workspace, above others. Without
-// X11 (tests, other platforms) there is nothing to ask.
-void showOnAllWorkspaces(QWindow &window)
-{
-    auto *x11 = qGuiApp->nativeInterface<QNativeInterface::QX11Application>();
-    if (!x11 || !x11->connection())
-        return;
-    xcb_connection_t *connection = x11->connection();
-    const auto id = xcb_window_t(window.winId());
-    const quint32 allDesktops = 0xffffffff;
-    xcb_change_property(connection, XCB_PROP_MODE_REPLACE, id, atom(connection, "_NET_WM_DESKTOP"), XCB_ATOM_CARDINAL,
-        32, 1, &allDesktops);
-    const xcb_atom_t states[] = { atom(connection, "_NET_WM_STATE_STICKY"), atom(connection, "_NET_WM_STATE_ABOVE") };
-    xcb_change_property(
-        connection, XCB_PROP_MODE_REPLACE, id, atom(connection, "_NET_WM_STATE"), XCB_ATOM_ATOM, 32, 2, states);
-    xcb_flush(connection);
-}
 
 class QuickPanel : public SupportPanel {
 public:
@@ -87,7 +58,8 @@ void WindowBridge::trigger()
         Qt::QueuedConnection);
 }
 
-QuickSupportWindows::QuickSupportWindows(QQmlEngine &engine, QObject *parent) : QObject(parent), m_engine(engine)
+QuickSupportWindows::QuickSupportWindows(QQmlEngine &engine, platform::WindowStacking &stacking, QObject *parent)
+    : QObject(parent), m_engine(engine), m_stacking(stacking)
 {
 }
 
@@ -112,7 +84,7 @@ QQuickWindow *QuickSupportWindows::create(const QByteArray &type, const QVariant
         window->setPosition(frame.topLeft());
     }
     window->create();
-    showOnAllWorkspaces(*window);
+    m_stacking.keepInView(*window);
     return window;
 }
 

@@ -9,6 +9,10 @@
 class QQmlEngine;
 class QQuickWindow;
 
+namespace pelk::platform {
+class WindowStacking;
+}
+
 namespace pelk::support {
 
 // Hands a window's user action (close, "Got it") back to C++ later, on the main thread, so
@@ -28,7 +32,8 @@ private:
 class QuickSupportWindows : public QObject, public PanelPresenter, public NoticePresenter {
     Q_OBJECT
 public:
-    explicit QuickSupportWindows(QQmlEngine &engine, QObject *parent = nullptr);
+    // Both windows are kept in view on every workspace through stacking.
+    QuickSupportWindows(QQmlEngine &engine, platform::WindowStacking &stacking, QObject *parent = nullptr);
 
     std::unique_ptr<SupportPanel> showPanel(SupportModel &model, std::function<void()> closeRequested) override;
     void activate() override;
@@ -39,6 +44,7 @@ private:
     QQuickWindow *create(const QByteArray &type, const QVariantMap &properties);
 
     QQmlEngine &m_engine;
+    platform::WindowStacking &m_stacking;
 };
 
 } // namespace pelk::support

@@ -2,35 +2,34 @@
 
 #include "boundary/LocalApi.h"
 #include "platform/Clock.h"
-#include "platform/linux/LogindConsoleSession.h"
-#include "platform/linux/X11Desktop.h"
-#include "platform/linux/X11DisplaySleepWatcher.h"
+#include "platform/ConsoleSession.h"
+#include "platform/Platform.h"
+#include "platform/RemoteDesktop.h"
+#include "platform/WindowStacking.h"
 #include "support/QuickSupportWindows.h"
 #include "support/RemoteSupportController.h"
 
 namespace pelk::support {
 
 struct RemoteSupport::Parts {
-    Parts(QQmlEngine &engine, QString desktopFilePath)
-        : session(platform::LogindConsoleSession::forCurrentSession()), windows(engine),
-          controller({ *session, desktop, desktop, windows, windows, requester, clock }, std::move(desktopFilePath))
+    Parts(QQmlEngine &engine, platform::Platform &platform, QString desktopFilePath)
+        : session(platform.consoleSession()), desktop(platform.remoteDesktop()), stacking(platform.windowStacking()),
+          clock(platform.clock()), windows(engine, *stacking),
+          controller({ *session, *desktop, *desktop, windows, windows, requester, *clock }, std::move(desktopFilePath))
     {
-        // The displays going to sleep in the X server ends a session as logind's notices do.
-        QObject::connect(&displaySleep, &platform::X11DisplaySleepWatcher::displaysSlept, session.get(),
-            &platform::ConsoleSession::sessionEnded);
     }
 
-    std::unique_ptr<platform::LogindConsoleSession> session;
-    platform::X11DisplaySleepWatcher displaySleep;
-    platform::X11Desktop desktop;
+    std::unique_ptr<platform::ConsoleSession> session;
+    std::unique_ptr<platform::RemoteDesktop> desktop;
+    std::unique_ptr<platform::WindowStacking> stacking;
+    std::unique_ptr<platform::Clock> clock;
     QuickSupportWindows windows;
     boundary::NetworkApiRequester requester; // its own, never shared with the lock
-    platform::SystemClock clock;
     RemoteSupportController controller;
 };
 
-RemoteSupport::RemoteSupport(QQmlEngine &engine, QString desktopFilePath)
-    : m_parts(std::make_unique<Parts>(engine, std::move(desktopFilePath)))
+RemoteSupport::RemoteSupport(QQmlEngine &engine, platform::Platform &platform, QString desktopFilePath)
+    : m_parts(std::make_unique<Parts>(engine, platform, std::move(desktopFilePath)))
 {
 }
 

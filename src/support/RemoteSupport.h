@@ -8,16 +8,20 @@
 
 class QQmlEngine;
 
+namespace pelk::platform {
+class Platform;
+}
+
 namespace pelk::support {
 
 class RemoteSupportController;
 
-// Remote support as the tray application owns it: the controller with the Linux services
-// (logind session and the X server's display sleep, X11 display, Qt Quick windows, its own
-// HTTP requester, the wall clock).
+// Remote support as the tray application owns it: the controller with the platform's
+// session, display and window stacking, Qt Quick windows, its own HTTP requester and clock.
 class RemoteSupport {
 public:
-    explicit RemoteSupport(QQmlEngine &engine, QString desktopFilePath = boundary::desktopFilePath());
+    RemoteSupport(
+        QQmlEngine &engine, platform::Platform &platform, QString desktopFilePath = boundary::desktopFilePath());
     ~RemoteSupport();
 
     RemoteSupportController &controller();

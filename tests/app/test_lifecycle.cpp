@@ -3,6 +3,7 @@
 #include "app/ApplicationDelegate.h"
 #include "app/LaunchMode.h"
 #include "app/TerminationRequests.h"
+#include "platform/linux/UnixTerminationSignals.h"
 
 #include <QGuiApplication>
 #include <QTest>
@@ -98,7 +99,8 @@ private Q_SLOTS:
     {
         QFETCH(int, signal);
         FakeDelegate delegate;
-        const TerminationRequests requests(delegate);
+        pelk::platform::UnixTerminationSignals signals;
+        const TerminationRequests requests(delegate, signals);
         auto request = [signal] {
             if (signal)
                 ::raise(signal);

@@ -2,6 +2,7 @@
 
 #include "app/AgentDelegate.h"
 #include "fakes/FakeClock.h"
+#include "fakes/FakeDesktopLockdown.h"
 #include "fakes/FakeEnvironment.h"
 #include "fakes/FakeLocationService.h"
 #include "fakes/FakePrivilegedRunner.h"
@@ -35,7 +36,7 @@ struct FakeAgentParts {
         environment = ownedEnvironment.get();
         parts.clock = std::move(ownedClock);
         parts.environment = std::move(ownedEnvironment);
-        parts.managedLock = std::make_unique<app::LockRuntime>(lockPath());
+        parts.managedLock = std::make_unique<app::LockRuntime>(std::make_unique<FakeDesktopLockdown>(), lockPath());
         auto *location = new location::LocationReporter(
             new FakeLocationService, *parts.clock, *parts.environment, [] { return true; }, dir + u"/location.json");
         parts.model = std::make_unique<agent::AgentModel>(agent::AgentModel::Collaborators { .statusPath = statusPath(),

@@ -3,6 +3,7 @@
 #include "app/BrandLook.h"
 #include "app/ViewEngine.h"
 #include "fakes/QuickItems.h"
+#include "platform/WindowStacking.h"
 #include "support/QuickSupportWindows.h"
 #include "support/SupportModel.h"
 
@@ -36,9 +37,16 @@ void click(QQuickWindow *window, QQuickItem *item)
 
 } // namespace
 
+// Window-manager hints are not what these tests look at.
+class NoStacking : public pelk::platform::WindowStacking {
+public:
+    void keepInView(QWindow &) override { }
+};
+
 class TestSupportView : public QObject {
     Q_OBJECT
     std::unique_ptr<QQmlEngine> m_engine;
+    NoStacking m_stacking;
 
 private Q_SLOTS:
     void initTestCase()
@@ -49,7 +57,7 @@ private Q_SLOTS:
 
     void panelFollowsTheModel()
     {
-        support::QuickSupportWindows windows(*m_engine);
+        support::QuickSupportWindows windows(*m_engine, m_stacking);
         support::SupportModel model;
         int allows = 0;
         int stops = 0;
@@ -102,7 +110,7 @@ private Q_SLOTS:
 
     void noticeIsNotModalAndClosesOnce()
     {
-        support::QuickSupportWindows windows(*m_engine);
+        support::QuickSupportWindows windows(*m_engine, m_stacking);
         int closed = 0;
         windows.showNotice(
             u"Restart when you\u2019re ready"_s, u"Firefox was changed"_s, u"Got it"_s, [&] { ++closed; });

@@ -1,7 +1,6 @@
 #pragma once
 
-#include "platform/InputInjector.h"
-#include "platform/ScreenCapture.h"
+#include "platform/RemoteDesktop.h"
 #include "platform/linux/FrameEncoder.h"
 
 #include <QHash>
@@ -14,7 +13,7 @@ namespace pelk::platform {
 // The X11 display for remote support: MIT-SHM pictures of the primary RandR monitor (the
 // whole screen without one) with the XFixes pointer drawn in, and XTEST input. A Wayland
 // session is never shared, even through Xwayland, which sees only its own clients.
-class X11Desktop : public QObject, public ScreenCapture, public InputInjector {
+class X11Desktop : public QObject, public RemoteDesktop {
     Q_OBJECT
 public:
     // Connects to $DISPLAY unless the session is a Wayland one.

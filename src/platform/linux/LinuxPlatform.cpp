@@ -1,0 +1,139 @@
+#include "platform/linux/LinuxPlatform.h"
+
+#include "platform/Clock.h"
+#include "platform/Environment.h"
+#include "platform/Wipe.h"
+#include "platform/linux/EwmhWindowStacking.h"
+#include "platform/linux/GeoclueLocationService.h"
+#include "platform/linux/LogindConsoleSession.h"
+#include "platform/linux/LogindSessionLocker.h"
+#include "platform/linux/PkexecRunner.h"
+#include "platform/linux/ShadowDirectoryService.h"
+#include "platform/linux/UnixTerminationSignals.h"
+#include "platform/linux/X11Desktop.h"
+#include "platform/linux/X11DesktopLockdown.h"
+#include "platform/linux/X11DisplaySleepWatcher.h"
+
+#include <cerrno>
+#include <chrono>
+#include <poll.h>
+#include <sys/prctl.h>
+#include <sys/resource.h>
+#include <unistd.h>
+
+namespace pelk::platform {
+
+namespace {
+
+// The agent writes its request and closes the stream at once; a writer that stalls longer than
+// this is not going to finish, and the mode must not hang waiting for it.
+constexpr std::chrono::milliseconds kInputTimeout { 30000 };
+
+} // namespace
+
+void LinuxPlatform::hardenProcess()
+{
+    const rlimit none { 0, 0 };
+    ::setrlimit(RLIMIT_CORE, &none);
+    ::prctl(PR_SET_DUMPABLE, 0, 0, 0, 0);
+}
+
+uint LinuxPlatform::effectiveUserId() const
+{
+    return uint(::geteuid());
+}
+
+std::optional<QByteArray> LinuxPlatform::readStandardInput(qsizetype maxBytes)
+{
+    QByteArray bytes(maxBytes, Qt::Uninitialized);
+    qsizetype filled = 0;
+    // A request cut short still holds part of a password.
+    const auto fail = [&bytes] {
+        wipe(bytes);
+        return std::optional<QByteArray>();
+    };
+    const auto deadline = std::chrono::steady_clock::now() + kInputTimeout;
+    while (filled < maxBytes) {
+        const auto left
+            = std::chrono::duration_cast<std::chrono::milliseconds>(deadline - std::chrono::steady_clock::now());
+        pollfd p { STDIN_FILENO, POLLIN, 0 };
+        const int ready = left.count() > 0 ? ::poll(&p, 1, int(left.count())) : 0;
+        if (ready < 0 && errno == EINTR)
+            continue;
+        if (ready <= 0)
+            return fail();
+        const ssize_t n = ::read(STDIN_FILENO, bytes.data() + filled, size_t(maxBytes - filled));
+        if (n == 0)
+            break;
+        if (n < 0) {
+            if (errno == EINTR || errno == EAGAIN)
+                continue;
+            return fail();
+        }
+        filled += n;
+    }
+    bytes.truncate(filled);
+    return bytes;
+}
+
+std::unique_ptr<Clock> LinuxPlatform::clock()
+{
+    return std::make_unique<SystemClock>();
+}
+
+std::unique_ptr<Environment> LinuxPlatform::environment()
+{
+    return std::make_unique<ProcessEnvironment>();
+}
+
+std::unique_ptr<TerminationSignals> LinuxPlatform::terminationSignals()
+{
+    return std::make_unique<UnixTerminationSignals>();
+}
+
+std::unique_ptr<SessionLocker> LinuxPlatform::sessionLocker()
+{
+    return std::make_unique<LogindSessionLocker>(LogindSessionLocker::forCurrentSession());
+}
+
+std::unique_ptr<DirectoryService> LinuxPlatform::directoryService()
+{
+    return std::make_unique<ShadowDirectoryService>();
+}
+
+std::shared_ptr<PrivilegedRunner> LinuxPlatform::privilegedRunner()
+{
+    return std::make_shared<PkexecRunner>();
+}
+
+LocationService *LinuxPlatform::locationService()
+{
+    return new GeoclueLocationService();
+}
+
+std::unique_ptr<DesktopLockdown> LinuxPlatform::desktopLockdown()
+{
+    return std::make_unique<X11DesktopLockdown>();
+}
+
+std::unique_ptr<WindowStacking> LinuxPlatform::windowStacking()
+{
+    return std::make_unique<EwmhWindowStacking>();
+}
+
+std::unique_ptr<RemoteDesktop> LinuxPlatform::remoteDesktop()
+{
+    return std::make_unique<X11Desktop>();
+}
+
+std::unique_ptr<ConsoleSession> LinuxPlatform::consoleSession()
+{
+    std::unique_ptr<ConsoleSession> session(LogindConsoleSession::forCurrentSession());
+    // The displays going to sleep in the X server ends a session as logind's notices do.
+    auto *displaySleep = new X11DisplaySleepWatcher(session.get());
+    QObject::connect(
+        displaySleep, &X11DisplaySleepWatcher::displaysSlept, session.get(), &ConsoleSession::sessionEnded);
+    return session;
+}
+
+} // namespace pelk::platform
