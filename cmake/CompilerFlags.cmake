@@ -1,7 +1,7 @@
 # Flags shared by every target of the project.
 add_library(pelk-flags INTERFACE)
 target_compile_options(pelk-flags INTERFACE
-  -Wall -Wextra -Wpedantic -Werror -Wshadow -Wnon-virtual-dtor -Wcast-align
+  -Wall -Wextra -Wpedantic -Wshadow -Wnon-virtual-dtor -Wcast-align
   -Woverloaded-virtual -Wformat=2 -Wimplicit-fallthrough
   -fstack-protector-strong)
 target_compile_definitions(pelk-flags INTERFACE
@@ -10,6 +10,9 @@ target_compile_definitions(pelk-flags INTERFACE
   QT_NO_FOREACH
   $<$<NOT:$<CONFIG:Debug>>:_FORTIFY_SOURCE=2>)
 target_link_options(pelk-flags INTERFACE -Wl,-z,relro -Wl,-z,now)
+if(PELK_WERROR)
+  target_compile_options(pelk-flags INTERFACE -Werror)
+endif()
 
 if(PELK_SANITIZE)
   target_compile_options(pelk-flags INTERFACE -fsanitize=address,undefined -fno-omit-frame-pointer

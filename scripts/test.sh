@@ -9,6 +9,9 @@ root=$(pwd)
 
 scripts/install-deps.sh
 
+echo "== format check"
+git ls-files '*.cpp' '*.h' | xargs clang-format --dry-run -Werror
+
 jobs=$(nproc)
 export CTEST_OUTPUT_ON_FAILURE=1
 # Sanitizer reports must fail the run; leaks inside system libraries are not ours to fix.
@@ -28,11 +31,11 @@ build_and_test() { # dir, ctest args..., -- cmake args...
   (cd "$dir" && ctest -j"$jobs" "${ctest_args[@]}")
 }
 
-build_and_test build -- -DCMAKE_BUILD_TYPE=RelWithDebInfo
+build_and_test build -- -DCMAKE_BUILD_TYPE=RelWithDebInfo -DPELK_WERROR=ON
 if [ -z "${PELK_TEST_QUICK:-}" ]; then
-  build_and_test build-asan -- -DCMAKE_BUILD_TYPE=Debug -DPELK_SANITIZE=ON
+  build_and_test build-asan -- -DCMAKE_BUILD_TYPE=Debug -DPELK_SANITIZE=ON -DPELK_WERROR=ON
   echo "== build-fuzz: configure and build"
-  CXX=clang++ cmake -S . -B build-fuzz -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo -DPELK_FUZZ=ON >/dev/null
+  CXX=clang++ cmake -S . -B build-fuzz -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo -DPELK_FUZZ=ON -DPELK_WERROR=ON >/dev/null
   ninja -C build-fuzz -j"$jobs" $(cd tests/fuzz && ls fuzz_*.cpp | sed 's/\.cpp$//')
   echo "== build-fuzz: test"
   (cd build-fuzz && ctest -L fuzz)

@@ -5,12 +5,12 @@
 #include "app/BrandLook.h"
 #include "app/LockRuntime.h"
 #include "app/LoginWindowLockDelegate.h"
-#include "app/SingleInstance.h"
 #include "app/TerminationRequests.h"
 #include "app/brand/Brand.h"
 #include "lock/ManagedLockController.h"
 #include "platform/DesktopLockdown.h"
 #include "platform/Platform.h"
+#include "platform/SingleInstance.h"
 #include "platform/TerminationSignals.h"
 
 #include <QApplication>
@@ -70,16 +70,16 @@ int runEventLoop(LaunchMode mode, const ProcessValues &values, platform::Platfor
 
     const QStringList arguments = QCoreApplication::arguments();
     const QStringList files = fileArguments(arguments);
-    SingleInstance instance;
-    if (!instance.claim())
-        return instance.forward(files) ? 0 : 1;
+    const auto instance = platform.singleInstance();
+    if (!instance->claim())
+        return instance->forward(files) ? 0 : 1;
 
     AgentDelegate delegate(AgentParts::production(platform), arguments);
     const auto osSignals = platform.terminationSignals();
     const TerminationRequests termination(delegate, *osSignals);
-    QObject::connect(
-        &instance, &SingleInstance::reopenRequested, &delegate, &AgentDelegate::applicationShouldHandleReopen);
-    QObject::connect(&instance, &SingleInstance::openRequested, &delegate,
+    QObject::connect(instance.get(), &platform::SingleInstance::reopenRequested, &delegate,
+        &AgentDelegate::applicationShouldHandleReopen);
+    QObject::connect(instance.get(), &platform::SingleInstance::openRequested, &delegate,
         [&delegate](const QStringList &paths) { delegate.openFiles(fileUrls(paths)); });
     QTimer::singleShot(0, &application, [&delegate, files] {
         delegate.applicationDidFinishLaunching();

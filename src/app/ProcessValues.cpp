@@ -1,14 +1,10 @@
 #include "app/ProcessValues.h"
 
-#include "boundary/AgentBoundary.h"
-
 namespace pelk::app {
 
 ProcessValues ProcessValues::standard()
 {
     return ProcessValues {
-        .helperPath = QString(boundary::kHelperPath),
-        .statusPath = boundary::statusFilePath(),
         .terracotta = SrgbColor { .red = 0.84, .green = 0.29, .blue = 0.27, .opacity = 1.0 },
     };
 }

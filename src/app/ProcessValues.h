@@ -14,8 +14,6 @@ struct SrgbColor {
 
 // The values every mode reads, set once by main before it looks at any switch.
 struct ProcessValues {
-    QString helperPath;
-    QString statusPath;
     SrgbColor terracotta;
 
     static ProcessValues standard();

@@ -17,6 +17,7 @@ class LocationService;
 class PrivilegedRunner;
 class RemoteDesktop;
 class SessionLocker;
+class SingleInstance;
 class TerminationSignals;
 class WindowStacking;
 
@@ -38,6 +39,7 @@ public:
     virtual std::unique_ptr<Environment> environment() = 0;
     virtual std::unique_ptr<TerminationSignals> terminationSignals() = 0;
     virtual std::unique_ptr<SessionLocker> sessionLocker() = 0;
+    virtual std::unique_ptr<SingleInstance> singleInstance() = 0;
     virtual std::unique_ptr<DirectoryService> directoryService() = 0;
     virtual std::shared_ptr<PrivilegedRunner> privilegedRunner() = 0;
     // A QObject: the caller gives it a parent.

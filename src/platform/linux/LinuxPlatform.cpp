@@ -3,6 +3,7 @@
 #include "platform/Clock.h"
 #include "platform/Environment.h"
 #include "platform/Wipe.h"
+#include "platform/linux/DBusSingleInstance.h"
 #include "platform/linux/EwmhWindowStacking.h"
 #include "platform/linux/GeoclueLocationService.h"
 #include "platform/linux/LogindConsoleSession.h"
@@ -94,6 +95,11 @@ std::unique_ptr<TerminationSignals> LinuxPlatform::terminationSignals()
 std::unique_ptr<SessionLocker> LinuxPlatform::sessionLocker()
 {
     return std::make_unique<LogindSessionLocker>(LogindSessionLocker::forCurrentSession());
+}
+
+std::unique_ptr<SingleInstance> LinuxPlatform::singleInstance()
+{
+    return std::make_unique<DBusSingleInstance>();
 }
 
 std::unique_ptr<DirectoryService> LinuxPlatform::directoryService()

@@ -16,6 +16,7 @@ public:
     std::unique_ptr<Environment> environment() override;
     std::unique_ptr<TerminationSignals> terminationSignals() override;
     std::unique_ptr<SessionLocker> sessionLocker() override;
+    std::unique_ptr<SingleInstance> singleInstance() override;
     std::unique_ptr<DirectoryService> directoryService() override;
     std::shared_ptr<PrivilegedRunner> privilegedRunner() override;
     LocationService *locationService() override;

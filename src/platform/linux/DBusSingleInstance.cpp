@@ -1,10 +1,10 @@
-#include "app/SingleInstance.h"
+#include "platform/linux/DBusSingleInstance.h"
 
 #include <QDBusConnection>
 #include <QDBusConnectionInterface>
 #include <QDBusMessage>
 
-namespace pelk::app {
+namespace pelk::platform {
 
 using namespace Qt::StringLiterals;
 
@@ -15,12 +15,12 @@ constexpr int kForwardTimeoutMs = 5000;
 
 } // namespace
 
-SingleInstance::SingleInstance(QString serviceName, QObject *parent)
-    : QObject(parent), m_serviceName(std::move(serviceName))
+DBusSingleInstance::DBusSingleInstance(QString serviceName, QObject *parent)
+    : SingleInstance(parent), m_serviceName(std::move(serviceName))
 {
 }
 
-SingleInstance::~SingleInstance()
+DBusSingleInstance::~DBusSingleInstance()
 {
     if (!m_owned)
         return;
@@ -29,7 +29,7 @@ SingleInstance::~SingleInstance()
     bus.unregisterService(m_serviceName);
 }
 
-bool SingleInstance::claim()
+bool DBusSingleInstance::claim()
 {
     QDBusConnection bus = QDBusConnection::sessionBus();
     if (!bus.isConnected())
@@ -47,7 +47,7 @@ bool SingleInstance::claim()
     return false;
 }
 
-bool SingleInstance::forward(const QStringList &files) const
+bool DBusSingleInstance::forward(const QStringList &files) const
 {
     QDBusMessage call = QDBusMessage::createMethodCall(
         m_serviceName, QString(kObjectPath), u"co.pelkcore.PelkAgent"_s, files.isEmpty() ? u"Reopen"_s : u"Open"_s);
@@ -57,14 +57,14 @@ bool SingleInstance::forward(const QStringList &files) const
     return reply.type() == QDBusMessage::ReplyMessage;
 }
 
-void SingleInstance::Reopen()
+void DBusSingleInstance::Reopen()
 {
     Q_EMIT reopenRequested();
 }
 
-void SingleInstance::Open(const QStringList &files)
+void DBusSingleInstance::Open(const QStringList &files)
 {
     Q_EMIT openRequested(files);
 }
 
-} // namespace pelk::app
+} // namespace pelk::platform
