@@ -1,9 +1,9 @@
 // The X11 display services against a private Xvfb: capture size, content and pointer, XTEST input.
 
+#include "fakes/PrivateXvfb.h"
 #include "platform/linux/X11Desktop.h"
 
 #include <QImage>
-#include <QProcess>
 #include <QTest>
 
 #include <xcb/xcb.h>
@@ -17,7 +17,7 @@ using pelk::platform::X11Desktop;
 class TestX11Desktop : public QObject {
     Q_OBJECT
 private:
-    QProcess m_server;
+    pelk::fakes::PrivateXvfb m_server;
     xcb_connection_t *m_c = nullptr;
     xcb_screen_t *m_screen = nullptr;
     xcb_window_t m_window = 0;
@@ -44,17 +44,10 @@ private:
 private Q_SLOTS:
     void initTestCase()
     {
-        if (!QFile::exists(u"/usr/bin/Xvfb"_s))
+        if (!pelk::fakes::PrivateXvfb::available())
             QSKIP("Xvfb is needed (scripts/install-deps.sh)");
-        m_server.start(u"/usr/bin/Xvfb"_s,
-            { u"-displayfd"_s, u"1"_s, u"-screen"_s, u"0"_s, u"1280x800x24"_s, u"-nolisten"_s, u"tcp"_s });
-        QVERIFY(m_server.waitForStarted());
-        QVERIFY(QTest::qWaitFor([&] { return m_server.canReadLine(); }, 20000));
-        const QByteArray display = ':' + m_server.readLine().trimmed();
-        qputenv("DISPLAY", display);
-        qunsetenv("WAYLAND_DISPLAY");
-        qputenv("XDG_SESSION_TYPE", "x11");
-        m_c = xcb_connect(display.constData(), nullptr);
+        QVERIFY(m_server.start(u"1280x800x24"_s));
+        m_c = xcb_connect(m_server.display().constData(), nullptr);
         QVERIFY(!xcb_connection_has_error(m_c));
         m_screen = xcb_setup_roots_iterator(xcb_get_setup(m_c)).data;
         // A red window at (200, 100), 300 by 200, listening for keys and buttons.
@@ -73,8 +66,6 @@ private Q_SLOTS:
     {
         if (m_c)
             xcb_disconnect(m_c);
-        m_server.terminate();
-        m_server.waitForFinished(5000);
     }
 
     void capturesTheScreenAtTheAskedSize()

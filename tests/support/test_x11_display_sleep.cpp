@@ -1,9 +1,9 @@
 // The X server's display sleep against a private Xvfb: the screen saver turning on is reported,
 // turning off is not; without a usable display nothing is watched.
 
+#include "fakes/PrivateXvfb.h"
 #include "platform/linux/X11DisplaySleepWatcher.h"
 
-#include <QFile>
 #include <QProcess>
 #include <QSignalSpy>
 #include <QStandardPaths>
@@ -15,8 +15,7 @@ using pelk::platform::X11DisplaySleepWatcher;
 class TestX11DisplaySleep : public QObject {
     Q_OBJECT
 private:
-    QProcess m_server;
-    QByteArray m_display;
+    pelk::fakes::PrivateXvfb m_server;
 
     static bool xset(const QStringList &arguments)
     {
@@ -36,22 +35,14 @@ private:
 private Q_SLOTS:
     void initTestCase()
     {
-        if (!QFile::exists(u"/usr/bin/Xvfb"_s) || QStandardPaths::findExecutable(u"xset"_s).isEmpty())
+        if (!pelk::fakes::PrivateXvfb::available() || QStandardPaths::findExecutable(u"xset"_s).isEmpty())
             QSKIP("Xvfb and xset are needed (scripts/install-deps.sh)");
-        // Without -noreset the server starts over, refusing connections, whenever its last client leaves.
-        m_server.start(u"/usr/bin/Xvfb"_s,
-            { u"-displayfd"_s, u"1"_s, u"-noreset"_s, u"-screen"_s, u"0"_s, u"640x480x24"_s, u"-nolisten"_s,
-                u"tcp"_s });
-        QVERIFY(m_server.waitForStarted());
-        QVERIFY(QTest::qWaitFor([&] { return m_server.canReadLine(); }, 20000));
-        m_display = ':' + m_server.readLine().trimmed();
+        QVERIFY(m_server.start(u"640x480x24"_s));
     }
 
     void init()
     {
-        qputenv("DISPLAY", m_display);
-        qunsetenv("WAYLAND_DISPLAY");
-        qputenv("XDG_SESSION_TYPE", "x11");
+        m_server.useAsSession();
         QVERIFY(xset({ u"s"_s, u"reset"_s }));
     }
 
@@ -106,8 +97,7 @@ private Q_SLOTS:
     {
         X11DisplaySleepWatcher watcher;
         QVERIFY(watcher.isWatching());
-        m_server.kill();
-        QVERIFY(m_server.waitForFinished(5000));
+        QVERIFY(m_server.stop());
         QTRY_VERIFY(!watcher.isWatching());
     }
 };
