@@ -34,14 +34,14 @@ struct SupportFixture {
         controller.start();
     }
 
+    // JSON written with single quotes, for short tables.
+    static QJsonObject json(const char *text)
+    {
+        return QJsonDocument::fromJson(QByteArray(text).replace('\'', '"')).object();
+    }
     static QJsonObject offer(const QString &id = u"s1"_s, const QString &mode = u"control"_s)
     {
         return { { "session_id"_L1, id }, { "technician"_L1, u"Dana"_s }, { "mode"_L1, mode } };
-    }
-    void writeRaw(const QByteArray &bytes)
-    {
-        QSaveFile file(dir.filePath(u"desktop.json"_s));
-        QVERIFY(file.open(QIODevice::WriteOnly) && file.write(bytes) == bytes.size() && file.commit());
     }
     // The desktop file; an offer expires in ten minutes.
     void write(std::optional<QJsonObject> support, const QJsonObject &restart = {},
@@ -56,6 +56,11 @@ struct SupportFixture {
             root.insert("restart"_L1, restart);
         writeRaw(QJsonDocument(root).toJson());
     }
+    void writeRaw(const QByteArray &bytes)
+    {
+        QSaveFile file(dir.filePath(u"desktop.json"_s));
+        QVERIFY(file.open(QIODevice::WriteOnly) && file.write(bytes) == bytes.size() && file.commit());
+    }
 
     QStringList actions() const
     {
@@ -64,14 +69,11 @@ struct SupportFixture {
             all << sent.body.value("action"_L1).toString();
         return all;
     }
-    // Answers the latest request.
-    void answer(const QJsonObject &body)
+    // Answers the latest request with a status word and events.
+    void answer(const QString &status, const QJsonArray &events = {})
     {
+        const QJsonObject body { { "status"_L1, status }, { "events"_L1, events } };
         requester.answerBody(requester.sent.size() - 1, QJsonDocument(body).toJson());
-    }
-    static QJsonObject status(const QString &word, const QJsonArray &events = {})
-    {
-        return { { "status"_L1, word }, { "events"_L1, events } };
     }
 
     // Offer shown, consent given and confirmed: sharing, nothing in flight.
@@ -79,17 +81,17 @@ struct SupportFixture {
     {
         write(offer(u"s1"_s, mode));
         controller.tick();
-        answer(status(u"requested"_s));
+        answer(u"requested"_s);
         controller.model().allow();
         capture.answerLookup(capture.lookups.size() - 1, platform::MainDisplay { 7, QRect(0, 0, 1440, 900) });
-        answer(status(u"active"_s));
+        answer(u"active"_s);
     }
     // One frame goes out and the agent's answer carries these events.
     void frame(const QJsonArray &events)
     {
         controller.tick();
         capture.answerCapture(capture.captures.size() - 1, QByteArray("jpeg"));
-        answer(status(u"active"_s, events));
+        answer(u"active"_s, events);
     }
 };
 
