@@ -37,10 +37,8 @@ private Q_SLOTS:
         f.controller.tick(); // the poll is still out
         QCOMPARE(f.windows.panelsShown, 1);
         QCOMPARE(f.controller.model().technician(), u"Dana"_s);
-        const auto &poll = f.requester.sent.at(0);
-        QCOMPARE(poll.request.url().toString(), u"http://127.0.0.1:7777/support"_s);
-        QCOMPARE(poll.request.rawHeader("X-Pelk-Session"), QByteArray("tok"));
-        QCOMPARE(poll.body.value("session_id"_L1).toString(), u"s1"_s);
+        QCOMPARE(f.requester.sent.at(0).request.rawHeader("X-Pelk-Session"), QByteArray("tok"));
+        QCOMPARE(f.requester.sent.at(0).body.value("session_id"_L1).toString(), u"s1"_s);
         f.answer(u"requested"_s);
         f.controller.model().allow();
         f.capture.answerLookup(0, pelk::platform::MainDisplay { 7, QRect(0, 0, 1440, 900) });
@@ -263,35 +261,36 @@ private Q_SLOTS:
 
     void answerStatusRules_data()
     {
-        QTest::addColumn<bool>("sharing");
+        QTest::addColumn<QString>("sharing"); // the mode shared; none: only offered
         QTest::addColumn<QByteArray>("body");
         QTest::addColumn<QString>("ending");
         const QByteArray move = ",'events':[{'type':'move','sequence':1,'expires_at':1e10}]}";
-        QTest::newRow("offer, active") << false << "{'status':'active'" + move << QString();
-        QTest::newRow("offer, ended") << false << QByteArray("{'status':'ended'}") << u"decline"_s;
-        QTest::newRow("offer, empty object") << false << QByteArray("{}") << u"decline"_s;
-        QTest::newRow("offer, array") << false << QByteArray("[]") << u"decline"_s;
-        QTest::newRow("offer, not json") << false << QByteArray("requested") << u"decline"_s;
-        QTest::newRow("sharing, status number") << true << QByteArray("{'status':1}") << u"stop"_s;
-        QTest::newRow("sharing, requested") << true << "{'status':'requested'" + move << QString();
-        QTest::newRow("sharing, Active") << true << "{'status':'Active'" + move << u"stop"_s;
+        QTest::newRow("offer, active") << QString() << "{'status':'active'" + move << QString();
+        QTest::newRow("offer, ended") << QString() << QByteArray("{'status':'ended'}") << u"decline"_s;
+        QTest::newRow("offer, empty object") << QString() << QByteArray("{}") << u"decline"_s;
+        QTest::newRow("offer, array") << QString() << QByteArray("[]") << u"decline"_s;
+        QTest::newRow("offer, not json") << QString() << QByteArray("requested") << u"decline"_s;
+        QTest::newRow("sharing, status number") << u"control"_s << QByteArray("{'status':1}") << u"stop"_s;
+        QTest::newRow("sharing, requested") << u"control"_s << "{'status':'requested'" + move << QString();
+        QTest::newRow("sharing, Active") << u"control"_s << "{'status':'Active'" + move << u"stop"_s;
+        QTest::newRow("sharing View, active") << u"View"_s << "{'status':'active'" + move << QString();
     }
     void answerStatusRules()
     {
-        QFETCH(bool, sharing);
+        QFETCH(QString, sharing);
         QFETCH(QByteArray, body);
         QFETCH(QString, ending);
         SupportFixture f;
         f.write(SupportFixture::offer());
-        if (sharing) {
-            f.startSharing();
+        if (!sharing.isEmpty()) {
+            f.startSharing(sharing);
             f.controller.tick();
             f.capture.answerCapture(0, QByteArray("jpeg"));
         }
         f.controller.tick();
         const QStringList before = f.actions();
         f.requester.answerBody(before.size() - 1, body.replace('\'', '"'));
-        QVERIFY(f.input.posted.isEmpty()); // events count only while sharing and active
+        QVERIFY(f.input.posted.isEmpty()); // events count only while sharing control and active
         QCOMPARE(f.actions(), ending.isEmpty() ? before : before + QStringList { ending });
         QCOMPARE(f.windows.panelsShown, ending.isEmpty() ? 1 : 0);
     }
