@@ -10,6 +10,7 @@
 
 #include <QJsonArray>
 #include <QPointer>
+#include <QRectF>
 
 #include <cmath>
 #include <limits>
@@ -88,6 +89,22 @@ InputInjector::Modifiers modifiersOf(const QJsonObject &event)
             modifiers |= InputInjector::Modifier::Super;
     }
     return modifiers;
+}
+
+// Where an event's fractions land on the display: clamped to [0, 1], never past the last pixel.
+QPointF apply(const QRectF &display, QLatin1StringView xName, QLatin1StringView yName, const QJsonObject &event)
+{
+    const auto fraction = [&event](QLatin1StringView name) {
+        const QJsonValue value = event.value(name);
+        if (!value.isDouble())
+            return 0.0;
+        const double number = value.toDouble();
+        if (std::isnan(number) || number < 0)
+            return 0.0;
+        return std::min(number, 1.0);
+    };
+    return QPointF(display.left() + (display.width() - 1) * fraction(xName),
+        display.top() + (display.height() - 1) * fraction(yName));
 }
 
 } // namespace
@@ -442,22 +459,6 @@ void RemoteSupportController::postEvent(const QJsonObject &event)
         input.postKey(*found, modifiers, true);
         input.postKey(*found, modifiers, false);
     }
-}
-
-QPointF RemoteSupportController::apply(
-    const QRectF &display, QLatin1StringView xName, QLatin1StringView yName, const QJsonObject &event)
-{
-    const auto fraction = [&event](QLatin1StringView name) {
-        const QJsonValue value = event.value(name);
-        if (!value.isDouble())
-            return 0.0;
-        const double number = value.toDouble();
-        if (std::isnan(number) || number < 0)
-            return 0.0;
-        return std::min(number, 1.0);
-    };
-    return QPointF(display.left() + (display.width() - 1) * fraction(xName),
-        display.top() + (display.height() - 1) * fraction(yName));
 }
 
 } // namespace pelk::support

@@ -8,7 +8,6 @@
 
 #include <QJsonObject>
 #include <QObject>
-#include <QRectF>
 #include <QSet>
 #include <QTimer>
 
@@ -65,36 +64,20 @@ public:
     // Ends a shown offer or session (telling the agent) and stops ticking.
     void shutdown();
 
+    // One look at the desktop state file; the timer calls it every half second.
     void tick();
-    void stop();
-    void allow();
-    void capture();
-    void consume(const std::optional<QJsonObject> &answer);
 
-    // Where an event's fractions land on the display: clamped to [0, 1], never past the last pixel.
-    static QPointF apply(
-        const QRectF &display, QLatin1StringView xName, QLatin1StringView yName, const QJsonObject &event);
     // The picture size for a display: longer side at most 1440, aspect kept, at least 1 by 1.
     static QSize pictureSize(const QSizeF &bounds);
-
-    // Read by tests and by the shell.
-    const std::optional<DesktopState> &state() const { return m_state; }
-    bool requestInFlight() const { return m_requestInFlight; }
-    qint64 generation() const { return m_generation; }
-    bool accepted() const { return m_accepted; }
-    bool wantsAccept() const { return m_wantsAccept; }
-    const std::optional<QString> &presentedID() const { return m_presentedID; }
-    const QSet<QString> &dismissed() const { return m_dismissed; }
-    const std::optional<QString> &restartID() const { return m_restartID; }
-    qint64 lastSequence() const { return m_lastSequence; }
-    bool hasFilter() const { return m_filter.has_value(); }
-    bool panelShown() const { return m_panel != nullptr; }
-    bool noticeOpen() const { return m_noticeOpen; }
 
 private:
     using AnswerHandler = std::function<void(const std::optional<QJsonObject> &)>;
 
     void continueTick();
+    void stop();
+    void allow();
+    void capture();
+    void consume(const std::optional<QJsonObject> &answer);
     void reset();
     void windowShouldClose();
     // Sends one "/support" action; false when the request cannot start.

@@ -11,6 +11,7 @@
 #include <functional>
 #include <memory>
 #include <optional>
+#include <utility>
 #include <vector>
 
 namespace pelk::fakes {
@@ -31,7 +32,6 @@ public:
     std::optional<QRect> bounds = QRect(0, 0, 1440, 900);
     std::vector<std::function<void(std::optional<platform::MainDisplay>)>> lookups;
     struct Capture {
-        platform::MainDisplay display;
         QSize size;
         int quality = 0;
         std::function<void(std::optional<QByteArray>)> done;
@@ -45,21 +45,17 @@ public:
     {
         lookups.push_back(std::move(done));
     }
-    void captureJpeg(const platform::MainDisplay &display, QSize size, int quality,
+    void captureJpeg(const platform::MainDisplay &, QSize size, int quality,
         std::function<void(std::optional<QByteArray>)> done) override
     {
-        captures.push_back(Capture { display, size, quality, std::move(done) });
+        captures.push_back(Capture { size, quality, std::move(done) });
     }
+    // Each answer once: a second answer to the same request is a test bug, and throws.
     void answerLookup(size_t i, std::optional<platform::MainDisplay> display)
     {
-        auto done = std::move(lookups.at(i));
-        done(display);
+        std::exchange(lookups.at(i), {})(display);
     }
-    void answerCapture(size_t i, std::optional<QByteArray> jpeg)
-    {
-        auto done = std::move(captures.at(i).done);
-        done(std::move(jpeg));
-    }
+    void answerCapture(size_t i, std::optional<QByteArray> jpeg) { std::exchange(captures.at(i).done, {})(jpeg); }
 };
 
 // Records every posted event as one line of text, e.g. "LeftDown 10,20 1 Left".
@@ -95,45 +91,35 @@ public:
     }
 };
 
-// Counts panels and notices; the test closes them as the user would.
+// Counts panels and keeps notices; the test closes them as the user would.
 class FakeSupportWindows : public support::PanelPresenter, public support::NoticePresenter {
 public:
     struct Panel : support::SupportPanel {
-        explicit Panel(int &shown) : m_shown(shown) { ++m_shown; }
+        explicit Panel(int &shown) : m_shown(++shown) { }
         ~Panel() override { --m_shown; }
         int &m_shown;
     };
-    int panelsShown = 0; // panels alive now
+    int panelsShown = 0; // alive now
     int panelsCreated = 0;
-    int activations = 0;
     std::function<void()> closePanel;
     struct Notice {
-        QString message;
         QString informative;
-        QString button;
         std::function<void()> closed;
     };
     std::vector<Notice> notices;
 
-    std::unique_ptr<support::SupportPanel> showPanel(
-        support::SupportModel &, std::function<void()> closeRequested) override
+    std::unique_ptr<support::SupportPanel> showPanel(support::SupportModel &, std::function<void()> close) override
     {
         ++panelsCreated;
-        closePanel = std::move(closeRequested);
+        closePanel = std::move(close);
         return std::make_unique<Panel>(panelsShown);
     }
-    void activate() override { ++activations; }
-    void showNotice(const QString &message, const QString &informative, const QString &button,
-        std::function<void()> closed) override
+    void activate() override { }
+    void showNotice(const QString &, const QString &informative, const QString &, std::function<void()> closed) override
     {
-        notices.push_back(Notice { message, informative, button, std::move(closed) });
+        notices.push_back(Notice { informative, std::move(closed) });
     }
-    void closeNotice(size_t i)
-    {
-        auto closed = std::move(notices.at(i).closed);
-        if (closed)
-            closed();
-    }
+    void closeNotice(size_t i) { std::exchange(notices.at(i).closed, {})(); }
 };
 
 } // namespace pelk::fakes

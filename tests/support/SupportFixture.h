@@ -5,17 +5,18 @@
 #include "fakes/FakeSupportServices.h"
 #include "support/RemoteSupportController.h"
 
-#include <QFile>
 #include <QJsonArray>
 #include <QJsonDocument>
 #include <QSaveFile>
 #include <QTemporaryDir>
-
-#include <memory>
+#include <QTest>
 
 namespace pelk::testing {
 
-// A controller wired to fakes, with its desktop state file in a temporary directory.
+using namespace Qt::StringLiterals;
+
+// A started controller wired to fakes, its desktop state file in a temporary directory; a test
+// may bring its own requester and file instead.
 struct SupportFixture {
     QTemporaryDir dir;
     fakes::FakeConsoleSession session;
@@ -24,77 +25,73 @@ struct SupportFixture {
     fakes::FakeSupportWindows windows;
     fakes::FakeApiRequester requester;
     fakes::FakeClock clock;
-    std::unique_ptr<support::RemoteSupportController> controller;
+    support::RemoteSupportController controller;
 
-    SupportFixture()
+    explicit SupportFixture(boundary::ApiRequester *api = nullptr, const QString &file = {})
+        : controller({ session, capture, input, windows, windows, api ? *api : requester, clock },
+            file.isEmpty() ? dir.filePath(u"desktop.json"_s) : file)
     {
-        controller = std::make_unique<support::RemoteSupportController>(
-            support::RemoteSupportController::Services { session, capture, input, windows, windows, requester, clock },
-            dir.filePath(QStringLiteral("agent-desktop.json")));
-        controller->start();
+        controller.start();
     }
 
-    qint64 now() const { return clock.now().toSecsSinceEpoch(); }
-
-    static QJsonObject offer(
-        const QString &id = QStringLiteral("s1"), const QString &mode = QStringLiteral("control"), qint64 expiresAt = 0)
+    // JSON written with single quotes, for short tables.
+    static QJsonObject json(const char *text)
     {
-        return QJsonObject { { QStringLiteral("session_id"), id },
-            { QStringLiteral("technician"), QStringLiteral("Dana") }, { QStringLiteral("mode"), mode },
-            { QStringLiteral("expires_at"), expiresAt } };
+        return QJsonDocument::fromJson(QByteArray(text).replace('\'', '"')).object();
     }
-
-    void writeRaw(const QByteArray &bytes)
+    static QJsonObject offer(const QString &id = u"s1"_s, const QString &mode = u"control"_s)
     {
-        QSaveFile file(dir.filePath(QStringLiteral("agent-desktop.json")));
-        file.open(QIODevice::WriteOnly);
-        file.write(bytes);
-        file.commit();
+        return { { "session_id"_L1, id }, { "technician"_L1, u"Dana"_s }, { "mode"_L1, mode } };
     }
-
-    // The desktop file with an offer expiring in ten minutes unless told otherwise.
-    void write(std::optional<QJsonObject> support, std::optional<QJsonObject> restart = std::nullopt,
-        const QString &url = QStringLiteral("http://127.0.0.1:7777"))
+    // The desktop file; an offer expires in ten minutes.
+    void write(std::optional<QJsonObject> support, const QJsonObject &restart = {},
+        const QString &url = u"http://127.0.0.1:7777"_s)
     {
-        QJsonObject root { { QStringLiteral("url"), url }, { QStringLiteral("session"), QStringLiteral("tok") } };
+        QJsonObject root { { "url"_L1, url }, { "session"_L1, u"tok"_s } };
         if (support) {
-            if (support->value(QStringLiteral("expires_at")).toInteger() == 0)
-                support->insert(QStringLiteral("expires_at"), now() + 600);
-            root.insert(QStringLiteral("support"), *support);
+            support->insert("expires_at"_L1, clock.now().toSecsSinceEpoch() + 600);
+            root.insert("support"_L1, *support);
         }
-        if (restart)
-            root.insert(QStringLiteral("restart"), *restart);
+        if (!restart.isEmpty())
+            root.insert("restart"_L1, restart);
         writeRaw(QJsonDocument(root).toJson());
     }
+    void writeRaw(const QByteArray &bytes)
+    {
+        QSaveFile file(dir.filePath(u"desktop.json"_s));
+        QVERIFY(file.open(QIODevice::WriteOnly) && file.write(bytes) == bytes.size() && file.commit());
+    }
 
-    void removeFile() { QFile::remove(dir.filePath(QStringLiteral("agent-desktop.json"))); }
-
-    QString action(size_t i) const { return requester.sent.at(i).body.value(QStringLiteral("action")).toString(); }
     QStringList actions() const
     {
         QStringList all;
-        for (size_t i = 0; i < requester.sent.size(); ++i)
-            all << action(i);
+        for (const auto &sent : requester.sent)
+            all << sent.body.value("action"_L1).toString();
         return all;
     }
-    void answer(size_t i, const QJsonObject &body) { requester.answerBody(i, QJsonDocument(body).toJson()); }
-    static QJsonObject status(const QString &word, const QJsonArray &events = {})
+    // Answers the latest request with a status word and events.
+    void answer(const QString &status, const QJsonArray &events = {})
     {
-        QJsonObject o { { QStringLiteral("status"), word } };
-        if (!events.isEmpty())
-            o.insert(QStringLiteral("events"), events);
-        return o;
+        const QJsonObject body { { "status"_L1, status }, { "events"_L1, events } };
+        requester.answerBody(requester.sent.size() - 1, QJsonDocument(body).toJson());
     }
 
-    // Offer shown, consent given and confirmed: the session is sharing, nothing in flight.
-    void startSharing(const QString &mode = QStringLiteral("control"))
+    // Offer shown, consent given and confirmed: sharing, nothing in flight.
+    void startSharing(const QString &mode = u"control"_s)
     {
-        write(offer(QStringLiteral("s1"), mode));
-        controller->tick(); // presents and polls
-        answer(requester.sent.size() - 1, status(QStringLiteral("requested")));
-        controller->model().allow();
+        write(offer(u"s1"_s, mode));
+        controller.tick();
+        answer(u"requested"_s);
+        controller.model().allow();
         capture.answerLookup(capture.lookups.size() - 1, platform::MainDisplay { 7, QRect(0, 0, 1440, 900) });
-        answer(requester.sent.size() - 1, status(QStringLiteral("active")));
+        answer(u"active"_s);
+    }
+    // One frame goes out and the agent's answer carries these events.
+    void frame(const QJsonArray &events)
+    {
+        controller.tick();
+        capture.answerCapture(capture.captures.size() - 1, QByteArray("jpeg"));
+        answer(u"active"_s, events);
     }
 };
 

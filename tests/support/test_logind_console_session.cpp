@@ -15,24 +15,19 @@ class TestLogindConsoleSession : public QObject {
     Q_OBJECT
 private:
     MockLogind m_logind;
-    int m_sessions = 0;
 
-    // A fresh session in the mock, so that each test starts from its own state.
-    QString addSession()
+    void callSession(const QString &id, const QString &method, const QVariantList &args = {})
     {
-        const QString id = u"c"_s + QString::number(++m_sessions);
-        return m_logind.addSession(id) ? id : QString();
+        m_logind.call(MockLogind::sessionPath(id), u"org.freedesktop.login1.Session"_s, method, args);
     }
 
-    // Asks until the cached answer matches (each question refreshes it from logind).
+    // Asks until the answer matches (each question refreshes it from logind).
     static bool settlesTo(LogindConsoleSession &session, bool locked, bool onConsole)
     {
-        return QTest::qWaitFor(
-            [&] {
-                const auto p = session.properties();
-                return p.screenIsLocked == locked && p.onConsole == onConsole;
-            },
-            10000);
+        return QTest::qWaitFor([&] {
+            const auto p = session.properties();
+            return p.screenIsLocked == locked && p.onConsole == onConsole;
+        });
     }
 
 private Q_SLOTS:
@@ -40,52 +35,47 @@ private Q_SLOTS:
     {
         if (!pelk::fakes::MockSystemBus::available())
             QSKIP("dbus-daemon and python3-dbusmock are needed (scripts/install-deps.sh)");
-        QVERIFY2(m_logind.start(), "mock logind did not appear");
+        QVERIFY2(m_logind.start() && m_logind.addSession(u"c1"_s) && m_logind.addSession(u"c2"_s), "no mock logind");
     }
 
     void followsLockedHintAndActive()
     {
-        const QString id = addSession();
-        QVERIFY(!id.isEmpty());
-        LogindConsoleSession session(m_logind.bus(), id);
+        LogindConsoleSession session(m_logind.bus(), u"c1"_s);
         QVERIFY(settlesTo(session, false, true));
         QSignalSpy ended(&session, &LogindConsoleSession::sessionEnded);
-        m_logind.call(MockLogind::sessionPath(id), u"org.freedesktop.login1.Session"_s, u"SetLockedHint"_s, { true });
+        callSession(u"c1"_s, u"SetLockedHint"_s, { true });
         QVERIFY(settlesTo(session, true, true));
-        m_logind.call(MockLogind::sessionPath(id), u"org.freedesktop.DBus.Properties"_s, u"Set"_s,
+        m_logind.call(MockLogind::sessionPath(u"c1"_s), u"org.freedesktop.DBus.Properties"_s, u"Set"_s,
             { u"org.freedesktop.login1.Session"_s, u"Active"_s, QVariant::fromValue(QDBusVariant(false)) });
         QVERIFY(settlesTo(session, true, false));
-        QVERIFY(QTest::qWaitFor([&] { return ended.count() == 1; }, 10000)); // Active turning false ends it
+        QTRY_COMPARE(ended.count(), 1); // Active turning false ends it
     }
 
     void lockSignalAndSleepEndTheSession()
     {
-        const QString id = addSession();
-        LogindConsoleSession session(m_logind.bus(), id);
+        LogindConsoleSession session(m_logind.bus(), u"c2"_s);
         // A locked hint seen means the session was found and its signals are connected.
-        m_logind.call(MockLogind::sessionPath(id), u"org.freedesktop.login1.Session"_s, u"SetLockedHint"_s, { true });
+        callSession(u"c2"_s, u"SetLockedHint"_s, { true });
         QVERIFY(settlesTo(session, true, true));
         QSignalSpy ended(&session, &LogindConsoleSession::sessionEnded);
-        m_logind.call(MockLogind::sessionPath(id), u"org.freedesktop.login1.Session"_s, u"Lock"_s, {});
-        QVERIFY(QTest::qWaitFor([&] { return ended.count() == 1; }, 10000));
+        callSession(u"c2"_s, u"Lock"_s);
+        QTRY_COMPARE(ended.count(), 1);
         m_logind.call(u"/org/freedesktop/login1"_s, u"org.freedesktop.DBus.Mock"_s, u"EmitSignal"_s,
             { u"org.freedesktop.login1.Manager"_s, u"PrepareForSleep"_s, u"b"_s, QVariantList { true } });
-        QVERIFY(QTest::qWaitFor([&] { return ended.count() == 2; }, 10000));
+        QTRY_COMPARE(ended.count(), 2);
     }
 
     void noLogindCountsAsUnlockedOnConsole()
     {
-        // An unknown session, and no bus at all.
         LogindConsoleSession unknown(m_logind.bus(), u"nosuch"_s);
         LogindConsoleSession absent(QDBusConnection::connectToBus(u"unix:path=/nonexistent"_s, u"none"_s), u"c1"_s);
-        for (int i = 0; i < 5; ++i) {
-            for (LogindConsoleSession *s : { &unknown, &absent }) {
-                const auto p = s->properties();
-                QVERIFY(!p.screenIsLocked);
-                QVERIFY(p.onConsole);
-            }
-            QTest::qWait(50);
-        }
+        // Still so once the unknown session's lookup has had its answer.
+        const auto unlockedOnConsole = [&] {
+            return !unknown.properties().screenIsLocked && unknown.properties().onConsole
+                && !absent.properties().screenIsLocked && absent.properties().onConsole;
+        };
+        QVERIFY(unlockedOnConsole());
+        QVERIFY(!QTest::qWaitFor([&] { return !unlockedOnConsole(); }, 300));
     }
 };
 

@@ -1,9 +1,9 @@
 // The X server's display sleep against a private Xvfb: the screen saver turning on is reported,
 // turning off is not; without a usable display nothing is watched.
 
+#include "fakes/PrivateXvfb.h"
 #include "platform/linux/X11DisplaySleepWatcher.h"
 
-#include <QFile>
 #include <QProcess>
 #include <QSignalSpy>
 #include <QStandardPaths>
@@ -15,90 +15,63 @@ using pelk::platform::X11DisplaySleepWatcher;
 class TestX11DisplaySleep : public QObject {
     Q_OBJECT
 private:
-    QProcess m_server;
-    QByteArray m_display;
+    pelk::fakes::PrivateXvfb m_server;
 
-    static bool xset(const QStringList &arguments)
+    // "on" or "off"; xset exits once the server has handled its request.
+    static bool saver(const QString &state)
     {
-        // xset waits for the server to have handled its request before it exits.
         QProcess xset;
-        xset.start(u"xset"_s, arguments);
+        xset.start(u"xset"_s, { u"s"_s, state == u"on" ? u"activate"_s : u"reset"_s });
         return xset.waitForFinished(10000) && xset.exitStatus() == QProcess::NormalExit && xset.exitCode() == 0;
-    }
-
-    // A count the watcher must reach, and must not pass in the moments after.
-    static bool settlesAt(QSignalSpy &spy, qsizetype expected)
-    {
-        return QTest::qWaitFor([&] { return spy.count() >= expected; }, 5000)
-            && !QTest::qWaitFor([&] { return spy.count() > expected; }, 500);
     }
 
 private Q_SLOTS:
     void initTestCase()
     {
-        if (!QFile::exists(u"/usr/bin/Xvfb"_s) || QStandardPaths::findExecutable(u"xset"_s).isEmpty())
+        if (!pelk::fakes::PrivateXvfb::available() || QStandardPaths::findExecutable(u"xset"_s).isEmpty())
             QSKIP("Xvfb and xset are needed (scripts/install-deps.sh)");
-        // Without -noreset the server starts over, refusing connections, whenever its last client leaves.
-        m_server.start(u"/usr/bin/Xvfb"_s,
-            { u"-displayfd"_s, u"1"_s, u"-noreset"_s, u"-screen"_s, u"0"_s, u"640x480x24"_s, u"-nolisten"_s,
-                u"tcp"_s });
-        QVERIFY(m_server.waitForStarted());
-        QVERIFY(QTest::qWaitFor([&] { return m_server.canReadLine(); }, 20000));
-        m_display = ':' + m_server.readLine().trimmed();
+        QVERIFY(m_server.start(u"640x480x24"_s));
     }
 
     void init()
     {
-        qputenv("DISPLAY", m_display);
-        qunsetenv("WAYLAND_DISPLAY");
-        qputenv("XDG_SESSION_TYPE", "x11");
-        QVERIFY(xset({ u"s"_s, u"reset"_s }));
+        m_server.useAsSession();
+        QVERIFY(saver(u"off"_s));
     }
 
     void reportsTheSaverTurningOnOnly_data()
     {
-        QTest::addColumn<QList<QStringList>>("commands");
+        QTest::addColumn<QString>("states");
         QTest::addColumn<int>("reports");
-        const QStringList on { u"s"_s, u"activate"_s };
-        const QStringList off { u"s"_s, u"reset"_s };
-        QTest::newRow("saver activates") << QList<QStringList> { on } << 1;
-        QTest::newRow("saver deactivates") << QList<QStringList> { on, off } << 1;
-        QTest::newRow("saver activates again") << QList<QStringList> { on, off, on } << 2;
-        QTest::newRow("reset while off") << QList<QStringList> { off, off } << 0;
+        QTest::newRow("on") << u"on"_s << 1;
+        QTest::newRow("on, off") << u"on off"_s << 1;
+        QTest::newRow("on, off, on") << u"on off on"_s << 2;
+        QTest::newRow("off, off") << u"off off"_s << 0;
     }
-
     void reportsTheSaverTurningOnOnly()
     {
-        QFETCH(QList<QStringList>, commands);
+        QFETCH(QString, states);
         QFETCH(int, reports);
         X11DisplaySleepWatcher watcher;
         QVERIFY(watcher.isWatching());
         QSignalSpy slept(&watcher, &X11DisplaySleepWatcher::displaysSlept);
-        for (const QStringList &command : commands)
-            QVERIFY(xset(command));
-        QVERIFY(settlesAt(slept, reports));
-    }
-
-    void watchesNothingWithoutAnX11Display_data()
-    {
-        QTest::addColumn<QByteArray>("variable");
-        QTest::addColumn<QByteArray>("value"); // none: unset
-        QTest::newRow("no display") << QByteArrayLiteral("DISPLAY") << QByteArray();
-        QTest::newRow("nobody serves it") << QByteArrayLiteral("DISPLAY") << QByteArrayLiteral(":4711");
-        // Xwayland's saver says nothing about the real screen.
-        QTest::newRow("Wayland session") << QByteArrayLiteral("WAYLAND_DISPLAY") << QByteArrayLiteral("wayland-0");
+        for (const QString &state : states.split(u' '))
+            QVERIFY(saver(state));
+        // The count must be reached, and not passed in the moments after.
+        QTRY_VERIFY(slept.count() >= reports);
+        QVERIFY(!QTest::qWaitFor([&] { return slept.count() > reports; }, 500));
     }
 
     void watchesNothingWithoutAnX11Display()
     {
-        QFETCH(QByteArray, variable);
-        QFETCH(QByteArray, value);
-        if (value.isNull())
-            qunsetenv(variable.constData());
-        else
-            qputenv(variable.constData(), value);
-        X11DisplaySleepWatcher watcher;
-        QVERIFY(!watcher.isWatching());
+        // No display, one nobody serves, and a Wayland session (Xwayland's saver says nothing of the screen).
+        const std::pair<const char *, QByteArray> settings[]
+            = { { "DISPLAY", QByteArray() }, { "DISPLAY", ":4711" }, { "WAYLAND_DISPLAY", "wayland-0" } };
+        for (const auto &[variable, value] : settings) {
+            m_server.useAsSession();
+            value.isNull() ? qunsetenv(variable) : qputenv(variable, value);
+            QVERIFY2(!X11DisplaySleepWatcher().isWatching(), variable);
+        }
     }
 
     // Last: it takes the server down for good.
@@ -106,8 +79,7 @@ private Q_SLOTS:
     {
         X11DisplaySleepWatcher watcher;
         QVERIFY(watcher.isWatching());
-        m_server.kill();
-        QVERIFY(m_server.waitForFinished(5000));
+        QVERIFY(m_server.stop());
         QTRY_VERIFY(!watcher.isWatching());
     }
 };

@@ -6,17 +6,10 @@
 
 namespace pelk::platform {
 
-FrameEncoder::FrameEncoder() : m_compressor(tjInitCompress())
-{
-}
+namespace {
 
-FrameEncoder::~FrameEncoder()
-{
-    if (m_compressor)
-        tjDestroy(m_compressor);
-}
-
-void FrameEncoder::scaleBilinear(const uchar *pixels, int width, int height, int stride, uchar *target, QSize out)
+// Writes out.width() x out.height() BGRX pixels.
+void scaleBilinear(const uchar *pixels, int width, int height, int stride, uchar *target, QSize out)
 {
     const int outWidth = out.width();
     const int outHeight = out.height();
@@ -50,6 +43,18 @@ void FrameEncoder::scaleBilinear(const uchar *pixels, int width, int height, int
             dst += 4;
         }
     }
+}
+
+} // namespace
+
+FrameEncoder::FrameEncoder() : m_compressor(tjInitCompress())
+{
+}
+
+FrameEncoder::~FrameEncoder()
+{
+    if (m_compressor)
+        tjDestroy(m_compressor);
 }
 
 std::optional<QByteArray> FrameEncoder::encode(

@@ -21,9 +21,6 @@ public:
     // the encoder fails.
     std::optional<QByteArray> encode(const uchar *pixels, int width, int height, int stride, QSize out, int quality);
 
-    // The scale on its own, exposed for measurement: writes out.width() x out.height() BGRX pixels.
-    static void scaleBilinear(const uchar *pixels, int width, int height, int stride, uchar *target, QSize out);
-
 private:
     void *m_compressor = nullptr;
     std::vector<uchar> m_scaled;

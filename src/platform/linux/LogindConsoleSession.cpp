@@ -32,10 +32,7 @@ LogindConsoleSession::LogindConsoleSession(QDBusConnection bus, QString sessionI
 
 LogindConsoleSession *LogindConsoleSession::forCurrentSession(QObject *parent)
 {
-    QString id = qEnvironmentVariable("XDG_SESSION_ID");
-    if (id.isEmpty())
-        id = u"auto"_s;
-    return new LogindConsoleSession(QDBusConnection::systemBus(), id, parent);
+    return new LogindConsoleSession(QDBusConnection::systemBus(), currentSessionId(), parent);
 }
 
 void LogindConsoleSession::resolve()

@@ -20,7 +20,7 @@ class LogindConsoleSession : public ConsoleSession {
     Q_OBJECT
 public:
     LogindConsoleSession(QDBusConnection bus, QString sessionId, QObject *parent = nullptr);
-    // The session named by XDG_SESSION_ID ("auto", logind's own guess, without one).
+    // The session logind::currentSessionId() names.
     static LogindConsoleSession *forCurrentSession(QObject *parent = nullptr);
 
     Properties properties() override;

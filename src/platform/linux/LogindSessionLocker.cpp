@@ -24,10 +24,7 @@ LogindSessionLocker::LogindSessionLocker(QDBusConnection bus, QString sessionId)
 
 LogindSessionLocker LogindSessionLocker::forCurrentSession()
 {
-    QString id = qEnvironmentVariable("XDG_SESSION_ID");
-    if (id.isEmpty())
-        id = u"auto"_s;
-    return LogindSessionLocker(QDBusConnection::systemBus(), id);
+    return LogindSessionLocker(QDBusConnection::systemBus(), currentSessionId());
 }
 
 bool LogindSessionLocker::lockSession()

@@ -7,8 +7,7 @@
 
 namespace pelk::platform {
 
-// Asks systemd-logind to lock this process's login session: the session named by
-// XDG_SESSION_ID, else logind's "auto" (the caller's session or the user's display session).
+// Asks systemd-logind to lock this process's login session (logind::currentSessionId()).
 class LogindSessionLocker final : public SessionLocker {
 public:
     explicit LogindSessionLocker(QDBusConnection bus, QString sessionId);
