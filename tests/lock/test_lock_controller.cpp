@@ -1,28 +1,27 @@
+#include "AgentSimulator.h"
 #include "fakes/FakeApiRequester.h"
 #include "fakes/FakeDesktopLockdown.h"
 #include "fakes/FakeLockScreens.h"
 #include "lock/ManagedLockController.h"
 
 #include <QFile>
-#include <QJsonDocument>
 #include <QTemporaryDir>
 #include <QTest>
 
 using namespace pelk;
 using namespace Qt::StringLiterals;
 using Lockdown = fakes::FakeDesktopLockdown;
+using agentsim::Endpoint;
 
 namespace {
 
-QByteArray record(bool locked, const QString &command = u"cmd-1"_s, const QJsonValue &message = QJsonValue(),
-    const QString &session = u"s3cret"_s)
+// A valid lock file with these members first.
+QByteArray record(const char *members)
 {
-    QJsonObject o { { u"locked"_s, locked }, { u"command_uuid"_s, command },
-        { u"url"_s, u"http://127.0.0.1:8123/api/v1"_s }, { u"session"_s, session } };
-    if (!message.isUndefined())
-        o.insert(u"message"_s, message);
-    return QJsonDocument(o).toJson();
+    return "{" + QByteArray(members) + R"(,"url":"http://127.0.0.1:8123/api/v1","session":"s3cret"})";
 }
+
+const QByteArray kLocked = record(R"("locked":true,"command_uuid":"cmd-1","message":"m")");
 
 } // namespace
 
@@ -34,21 +33,17 @@ class TestLockController : public QObject {
     std::unique_ptr<Lockdown> m_lockdown;
     std::unique_ptr<fakes::FakeApiRequester> m_api;
     std::unique_ptr<lock::ManagedLockController> m_lock;
-
     std::optional<bool> m_answer;
 
-    // Writes the lock file; empty bytes remove it.
-    void write(const QByteArray &bytes)
+    // Writes the lock file (empty bytes remove it) and lets the controller read it.
+    void tick(const QByteArray &bytes)
     {
         QFile f(m_dir.filePath(u"agent-lock.json"_s));
         if (bytes.isEmpty())
             f.remove();
         else
             QVERIFY(f.open(QIODevice::WriteOnly | QIODevice::Truncate) && f.write(bytes) == bytes.size());
-    }
-    void tick(const QByteArray &bytes)
-    {
-        write(bytes);
+        f.close();
         m_lock->refresh();
     }
     size_t openCount() const { return m_screens->openWindows().size(); }
@@ -69,38 +64,71 @@ private Q_SLOTS:
         tick({});
     }
 
-    // Only a whole valid record counts: anything else neither locks nor unlocks.
-    void invalidFileChangesNothing_data()
+    // Locked with message "m", then the next file: only a whole valid record with locked false
+    // unlocks (and gives the desktop back); a new command or message rebuilds the windows.
+    void nextFile_data()
     {
-        QTest::addColumn<QByteArray>("bad"); // empty: no file
-        QTest::newRow("missing") << QByteArray();
-        QTest::newRow("garbage") << QByteArray("\xff\xfe{{{");
-        QTest::newRow("truncated") << QByteArray("{\"locked\":false,\"command_uu");
-        QTest::newRow("no command") << QByteArray("{\"locked\":false,\"url\":\"x\"}");
-        QTest::newRow("no locked") << QByteArray("{\"command_uuid\":\"c\"}");
-        QTest::newRow("locked as text") << QByteArray("{\"locked\":\"false\",\"command_uuid\":\"c\"}");
-        QTest::newRow("command as number") << QByteArray("{\"locked\":false,\"command_uuid\":7}");
-        QTest::newRow("message as number") << QByteArray("{\"locked\":false,\"command_uuid\":\"c\",\"message\":1}");
-        QTest::newRow("session as object") << QByteArray("{\"locked\":false,\"command_uuid\":\"c\",\"session\":{}}");
+        QTest::addColumn<int>("screens"); // before; the "screen added" row adds one
+        QTest::addColumn<QByteArray>("next");
+        QTest::addColumn<int>("open");
+        QTest::addColumn<QString>("shown"); // the message rebuilt windows show; null: the first stay
+        const QString kept;
+        QTest::newRow("missing") << 1 << QByteArray() << 1 << kept;
+        QTest::newRow("garbage") << 1 << QByteArray("\xff\xfe{{{") << 1 << kept;
+        QTest::newRow("truncated") << 1 << QByteArray("{\"locked\":false,\"command_uu") << 1 << kept;
+        QTest::newRow("no command") << 1 << QByteArray(R"({"locked":false,"url":"x"})") << 1 << kept;
+        QTest::newRow("no locked") << 1 << QByteArray(R"({"command_uuid":"c"})") << 1 << kept;
+        QTest::newRow("locked as text") << 1 << QByteArray(R"({"locked":"false","command_uuid":"c"})") << 1 << kept;
+        QTest::newRow("command as number") << 1 << QByteArray(R"({"locked":false,"command_uuid":7})") << 1 << kept;
+        QTest::newRow("message as number")
+            << 1 << QByteArray(R"({"locked":false,"command_uuid":"c","message":1})") << 1 << kept;
+        QTest::newRow("session as object")
+            << 1 << QByteArray(R"({"locked":false,"command_uuid":"c","session":{}})") << 1 << kept;
+        QTest::newRow("same record") << 1 << kLocked << 1 << kept;
+        QTest::newRow("new session only")
+            << 1 << QByteArray(R"({"locked":true,"command_uuid":"cmd-1","message":"m","session":"other"})") << 1
+            << kept;
+        QTest::newRow("new message") << 1 << record(R"("locked":true,"command_uuid":"cmd-1","message":"m2")") << 1
+                                     << u"m2"_s;
+        QTest::newRow("message emptied") << 1 << record(R"("locked":true,"command_uuid":"cmd-1","message":"")") << 1
+                                         << u""_s;
+        QTest::newRow("message dropped") << 1 << record(R"("locked":true,"command_uuid":"cmd-1")") << 1 << u""_s;
+        QTest::newRow("new command") << 1 << record(R"("locked":true,"command_uuid":"cmd-2","message":"m")") << 1
+                                     << u"m"_s;
+        QTest::newRow("screen added") << 1 << kLocked << 2 << u"m"_s;
+        QTest::newRow("unlocked, nulls absent")
+            << 1 << QByteArray(R"({"locked":false,"command_uuid":"c","message":null,"url":null})") << 0 << kept;
+        QTest::newRow("unlocked, no screen") << 0 << record(R"("locked":false,"command_uuid":"cmd-1")") << 0 << kept;
     }
-    void invalidFileChangesNothing()
+    void nextFile()
     {
-        QFETCH(QByteArray, bad);
-        tick(bad);
-        QCOMPARE(openCount(), size_t(0));
-        QCOMPARE(m_lockdown->current, Lockdown::Custom);
-        tick(record(true));
-        tick(bad);
-        tick(bad);
-        QCOMPARE(openCount(), size_t(1));
+        QFETCH(int, screens);
+        QFETCH(QByteArray, next);
+        QFETCH(int, open);
+        QFETCH(QString, shown);
+        m_screens->screenList.resize(screens, QRect(1024, 0, 640, 480));
+        tick(kLocked);
         QCOMPARE(m_lockdown->current, Lockdown::Locked);
+        QCOMPARE(m_api->sent.size(), size_t(1)); // presence, also with nothing to show
+        const auto first = m_screens->openWindows();
+        m_screens->screenList.resize(std::max(screens, open), QRect(1024, 0, 640, 480));
+        tick(next);
+        tick(next);
+        QCOMPARE(openCount(), size_t(open));
+        QCOMPARE(m_lockdown->current, open ? Lockdown::Locked : Lockdown::Custom);
+        if (open && shown.isNull()) {
+            QVERIFY(first[0]->open);
+        } else if (open) {
+            QVERIFY(!first[0]->open);
+            QCOMPARE(m_screens->openWindows()[0]->message, shown);
+        }
     }
 
     void lockCoversEveryScreenAndReportsPresence()
     {
         m_screens->screenList = { QRect(0, 0, 800, 600), QRect(800, 0, 1920, 1080) };
         m_lock->setAboveLoginWindow(true);
-        tick(record(true, u"cmd-42"_s, u"Call IT\nExt. 42"_s));
+        tick(record(R"("locked":true,"command_uuid":"cmd-42","message":"Call IT\nExt. 42")"));
         const auto open = m_screens->openWindows();
         QCOMPARE(open.size(), size_t(2));
         QCOMPARE(open[1]->frame, QRect(800, 0, 1920, 1080));
@@ -111,64 +139,14 @@ private Q_SLOTS:
 
         // Every tick refits the windows and reports presence again, without rebuilding.
         m_screens->screenList[1] = QRect(800, 0, 1280, 1024);
-        tick(record(true, u"cmd-42"_s, u"Call IT\nExt. 42"_s));
+        tick(record(R"("locked":true,"command_uuid":"cmd-42","message":"Call IT\nExt. 42")"));
         QCOMPARE(m_screens->created.size(), size_t(2));
         QCOMPARE(open[1]->frame, QRect(800, 0, 1280, 1024));
         QCOMPARE(m_api->sent.size(), size_t(2));
-        for (const auto &sent : m_api->sent) {
-            QCOMPARE(sent.request.url(), QUrl(u"http://127.0.0.1:8123/presence"_s));
-            QCOMPARE(sent.request.rawHeader("X-Pelk-Session"), QByteArray("s3cret"));
+        for (const auto &sent : m_api->sent)
             QCOMPARE(sent.body, (QJsonObject { { u"command_uuid"_s, u"cmd-42"_s } }));
-        }
-    }
-
-    void rebuildRules_data()
-    {
-        QTest::addColumn<QByteArray>("next");
-        QTest::addColumn<int>("screens");
-        QTest::addColumn<QString>("message"); // shown after; null: the first windows stay
-        QTest::newRow("same record") << record(true, u"cmd-1"_s, u"m"_s) << 1 << QString();
-        QTest::newRow("new session only") << record(true, u"cmd-1"_s, u"m"_s, u"other"_s) << 1 << QString();
-        QTest::newRow("new message") << record(true, u"cmd-1"_s, u"m2"_s) << 1 << u"m2"_s;
-        QTest::newRow("message emptied") << record(true, u"cmd-1"_s, u""_s) << 1 << u""_s;
-        QTest::newRow("message dropped") << record(true, u"cmd-1"_s) << 1 << u""_s;
-        QTest::newRow("new command") << record(true, u"cmd-2"_s, u"m"_s) << 1 << u"m"_s;
-        QTest::newRow("screen added") << record(true, u"cmd-1"_s, u"m"_s) << 2 << u"m"_s;
-    }
-    void rebuildRules()
-    {
-        QFETCH(QByteArray, next);
-        QFETCH(int, screens);
-        QFETCH(QString, message);
-        tick(record(true, u"cmd-1"_s, u"m"_s));
-        const auto first = m_screens->openWindows();
-        m_screens->screenList.resize(screens, QRect(1024, 0, 640, 480));
-        tick(next);
-        QCOMPARE(first[0]->open, message.isNull());
-        QCOMPARE(openCount(), size_t(screens));
-        QCOMPARE(m_screens->openWindows()[0]->message, message.isNull() ? u"m"_s : message);
-    }
-
-    // The saved desktop comes back on unlock, also when there was no screen to cover.
-    void unlockRestoresTheDesktop_data()
-    {
-        QTest::addColumn<int>("screens");
-        QTest::newRow("one screen") << 1;
-        QTest::newRow("no screen") << 0;
-    }
-    void unlockRestoresTheDesktop()
-    {
-        QFETCH(int, screens);
-        m_screens->screenList.resize(screens);
-        tick(record(true));
-        tick(record(true));
-        QCOMPARE(openCount(), size_t(screens));
-        QCOMPARE(m_lockdown->current, Lockdown::Locked);
-        QCOMPARE(m_api->sent.size(), size_t(2)); // presence even with nothing to show
-        tick("{\"locked\":false,\"command_uuid\":\"c\",\"message\":null,\"url\":null}"); // null is absent
-        QCOMPARE(openCount(), size_t(0));
-        QCOMPARE(m_lockdown->current, Lockdown::Custom);
-        tick(record(false));
+        tick(record(R"("locked":false,"command_uuid":"cmd-42")"));
+        tick(record(R"("locked":false,"command_uuid":"cmd-42")"));
         QCOMPARE(m_api->sent.size(), size_t(2)); // no presence while unlocked
     }
 
@@ -179,7 +157,7 @@ private Q_SLOTS:
         m_lockdown->refusals = 3;
         QTest::ignoreMessage(QtWarningMsg, QRegularExpression(u"another client holds"_s)); // once
         QTest::failOnWarning(QRegularExpression(u"another client holds"_s));
-        tick(record(true));
+        tick(kLocked);
         QCOMPARE(m_lockdown->current, Lockdown::Custom);
         QCOMPARE(openCount(), size_t(1));
         QTRY_COMPARE(m_lockdown->current, Lockdown::Locked);
@@ -187,44 +165,92 @@ private Q_SLOTS:
         QCOMPARE(openCount(), size_t(1));
     }
 
-    void pinGoesToUnlockAndSuccessRefreshesAtOnce()
+    // Where presence and PINs go: only http on 127.0.0.1 with a port, no user, under the root,
+    // with a session that can travel in a header. Otherwise nothing is sent, the pad hears
+    // "no" at once and the lock stays.
+    void addressRule_data()
     {
-        tick(record(true));
-        submit(u"123456"_s);
-        QCOMPARE(m_api->path(1), u"/unlock"_s);
-        QCOMPARE(m_api->sent[1].body, (QJsonObject { { u"pin"_s, u"123456"_s } }));
-        m_api->answer(1, false);
-        QCOMPARE(m_answer, std::optional(false));
-        QCOMPARE(openCount(), size_t(1));
-
-        submit(u"654321"_s);
-        write(record(false)); // the agent rewrites the file before it answers
-        m_api->answer(2, true);
-        QCOMPARE(m_answer, std::optional(true));
-        QCOMPARE(openCount(), size_t(0));
+        QTest::addColumn<QString>("members");
+        QTest::addColumn<QString>("sentTo"); // empty: nothing is sent
+        const QString s = u",\"session\":\"s3cret\""_s;
+        QTest::newRow("plain") << u"\"url\":\"http://127.0.0.1:8123\""_s + s << u"http://127.0.0.1:8123/presence"_s;
+        QTest::newRow("own path dropped")
+            << u"\"url\":\"http://127.0.0.1:8123/api/v1?x=1#f\""_s + s << u"http://127.0.0.1:8123/presence"_s;
+        QTest::newRow("leading zeros") << u"\"url\":\"http://127.0.0.1:08123/\""_s + s
+                                       << u"http://127.0.0.1:8123/presence"_s;
+        for (const char *bad : { "https://127.0.0.1:8123", "HTTP://127.0.0.1:8123", "http://localhost:8123",
+                 "http://127.0.0.2:8123", "http://[::1]:8123", "http://127.0.0.1/", "http://127.0.0.1:0",
+                 "http://127.0.0.1:65536", "http://agent@127.0.0.1:8123", "http://127.0.0.1:80@evil.example:8123" })
+            QTest::newRow(bad) << u"\"url\":\""_s + QLatin1StringView(bad) + u'"' + s << QString();
+        QTest::newRow("no session") << u"\"url\":\"http://127.0.0.1:1\""_s << QString();
+        QTest::newRow("session with newline")
+            << u"\"url\":\"http://127.0.0.1:1\",\"session\":\"s\\r\\nX: y\""_s << QString();
+        QTest::newRow("session with NUL") << u"\"url\":\"http://127.0.0.1:1\",\"session\":\"a\\u0000b\""_s << QString();
     }
-
-    void requestPreconditionsFailAtOnce_data()
+    void addressRule()
     {
-        QTest::addColumn<QString>("extra");
-        QTest::newRow("no session") << u"\"url\":\"http://127.0.0.1:1/\""_s;
-        QTest::newRow("https") << u"\"url\":\"https://127.0.0.1:1/\",\"session\":\"s\""_s;
-        QTest::newRow("session with newline") << u"\"url\":\"http://127.0.0.1:1/\",\"session\":\"s\\r\\nX: y\""_s;
-    }
-    void requestPreconditionsFailAtOnce()
-    {
-        QFETCH(QString, extra);
-        tick("{\"locked\":true,\"command_uuid\":\"c\"," + extra.toUtf8() + '}');
+        QFETCH(QString, members);
+        QFETCH(QString, sentTo);
+        tick("{\"locked\":true,\"command_uuid\":\"c\"," + members.toUtf8() + '}');
         QCOMPARE(openCount(), size_t(1));
         QCOMPARE(m_lockdown->current, Lockdown::Locked);
         submit(u"123456"_s);
-        QCOMPARE(m_answer, std::optional(false)); // at once, nothing sent
-        QCOMPARE(m_api->sent.size(), size_t(0));
+        if (sentTo.isEmpty()) {
+            QCOMPARE(m_answer, std::optional(false));
+            QCOMPARE(m_api->sent.size(), size_t(0));
+            return;
+        }
+        QCOMPARE(m_api->sent.size(), size_t(2));
+        const QNetworkRequest &presence = m_api->sent[0].request;
+        QCOMPARE(presence.url(), QUrl(sentTo));
+        QCOMPARE(presence.rawHeader("X-Pelk-Session"), QByteArray("s3cret"));
+        QCOMPARE(presence.rawHeader("Content-Type"), QByteArray("application/json"));
+        QCOMPARE(m_api->path(1), u"/unlock"_s);
+        QCOMPARE(m_api->sent[1].body, (QJsonObject { { u"pin"_s, u"123456"_s } }));
+    }
+
+    // The pad's answer over real HTTP: only a 200 from the agent is a yes, and a yes shows
+    // the unlock the agent wrote at once (no tick runs here).
+    void pinAnswer_data()
+    {
+        QTest::addColumn<QString>("pin");
+        QTest::addColumn<int>("status"); // forced; 0: the agent's own answer
+        QTest::addColumn<bool>("drop");
+        QTest::addColumn<int>("delayMs");
+        QTest::addColumn<bool>("accepted");
+        QTest::newRow("right PIN") << u"246810"_s << 0 << false << 0 << true;
+        QTest::newRow("wrong PIN") << u"135790"_s << 0 << false << 0 << false;
+        QTest::newRow("204") << u"246810"_s << 204 << false << 0 << false;
+        QTest::newRow("dropped") << u"246810"_s << 0 << true << 0 << false;
+        QTest::newRow("silent past the timeout") << u"246810"_s << 0 << false << 6000 << false;
+    }
+    void pinAnswer()
+    {
+        QFETCH(QString, pin);
+        QFETCH(int, status);
+        QFETCH(bool, drop);
+        QFETCH(int, delayMs);
+        QFETCH(bool, accepted);
+        QTemporaryDir dir;
+        agentsim::AgentSimulator sim(dir.path());
+        boundary::NetworkApiRequester requester;
+        lock::ManagedLockController controller(
+            *m_screens, *m_lockdown, requester, sim.filePath(agentsim::AgentFileKind::Lock));
+        sim.setPin(u"246810"_s);
+        sim.setOverride(Endpoint::Unlock, { status ? std::optional(status) : std::nullopt, {}, delayMs, drop });
+        QVERIFY(sim.listen() && sim.lock(u"cmd-1"_s));
+        controller.refresh();
+        QTRY_COMPARE(sim.requestsTo(Endpoint::Presence).size(), 1);
+        QCOMPARE(sim.requestsTo(Endpoint::Presence)[0].status, 200);
+        submit(pin);
+        QTRY_VERIFY_WITH_TIMEOUT(m_answer.has_value(), 15000);
+        QCOMPARE(*m_answer, accepted);
+        QCOMPARE(openCount(), size_t(accepted ? 0 : 1));
     }
 
     void completionAfterControllerIsGoneIsHarmless()
     {
-        tick(record(true));
+        tick(kLocked);
         submit(u"123456"_s);
         m_lock.reset();
         m_api->answer(1, true);
