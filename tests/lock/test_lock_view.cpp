@@ -71,31 +71,36 @@ private Q_SLOTS:
         QCoreApplication::sendPostedEvents(nullptr, QEvent::DeferredDelete);
     }
 
-    // What is typed or pasted keeps only Unicode numbers, whole code points, at most twelve;
-    // Unlock sends it from six on.
-    void typedPin_data()
+    // What is pasted, then the keys clicked: only Unicode numbers count, whole code points, at
+    // most twelve; "del" takes the last one; Unlock sends from six on.
+    void entry_data()
     {
-        QTest::addColumn<QString>("typed");
-        QTest::addColumn<QString>("sent"); // empty: Unlock stays disabled
+        QTest::addColumn<QString>("pasted");
+        QTest::addColumn<QString>("keys"); // "0!" clicks the corner of the 0 key's square
+        QTest::addColumn<QString>("sent"); // empty: nothing is sent
         QTest::addColumn<int>("filled");
-        QTest::newRow("first twelve") << u"12345678901234567890"_s << u"123456789012"_s << 12;
-        QTest::newRow("six") << u"123456"_s << u"123456"_s << 6;
-        QTest::newRow("five") << u"12345"_s << QString() << 5;
-        QTest::newRow("other scripts") << u"\u0661\u0662\u0969x½98"_s << u"\u0661\u0662\u0969½98"_s << 6;
-        QTest::newRow("astral digit whole") << u"1\U0001D7D82345"_s << u"1\U0001D7D82345"_s << 6;
-        QTest::newRow("lone surrogate") << (u"1"_s + QChar(0xD835) + u"23456"_s) << u"123456"_s << 6;
-        QTest::newRow("no numbers") << u" +-*#abc"_s << QString() << 0;
+        QTest::newRow("first twelve") << u"12345678901234567890"_s << u"go"_s << u"123456789012"_s << 12;
+        QTest::newRow("five") << u"12345"_s << u"go"_s << QString() << 5;
+        QTest::newRow("keypad") << QString() << u"1 2 3 4 5 6 7 go"_s << u"1234567"_s << 7;
+        QTest::newRow("keypad stops at twelve") << u"12345678901"_s << u"2 3 4 go"_s << u"123456789012"_s << 12;
+        QTest::newRow("delete") << u"1234567"_s << u"del del del del go"_s << QString() << 3;
+        QTest::newRow("only the circle is a key") << u"12345"_s << u"0! go"_s << QString() << 5;
+        QTest::newRow("other scripts") << u"\u0661\u0662\u0969x½98"_s << u"go"_s << u"\u0661\u0662\u0969½98"_s << 6;
+        QTest::newRow("astral digit whole") << u"1\U0001D7D82345"_s << u"go"_s << u"1\U0001D7D82345"_s << 6;
+        QTest::newRow("astral digit deleted whole") << u"9\U0001D7D8"_s << u"del 1 2 3 4 5 go"_s << u"912345"_s << 6;
+        QTest::newRow("lone surrogate") << (u"1"_s + QChar(0xD835) + u"23456"_s) << u"go"_s << u"123456"_s << 6;
+        QTest::newRow("no numbers") << u" +-*#abc"_s << u"go"_s << QString() << 0;
     }
-    void typedPin()
+    void entry()
     {
-        QFETCH(QString, typed);
+        QFETCH(QString, pasted);
+        QFETCH(QString, keys);
         QFETCH(QString, sent);
         QFETCH(int, filled);
-        type(typed);
-        QCOMPARE(dots().first, filled);
-        QCOMPARE(dots().second, std::max(6, filled));
-        QCOMPARE(goEnabled(), !sent.isEmpty());
-        click(u"go"_s);
+        type(pasted);
+        for (const QString &key : keys.split(u' '))
+            key.endsWith(u'!') ? click(key.chopped(1), QPointF(2, 2)) : click(key);
+        QCOMPARE(dots(), std::pair(filled, std::max(6, filled)));
         QTest::keyClick(m_window, Qt::Key_Return);
         QCOMPARE(m_submitted, sent.isEmpty() ? QStringList() : QStringList { sent });
     }
@@ -105,8 +110,9 @@ private Q_SLOTS:
         for (const char c : QByteArray("12ab345"))
             QTest::keyClick(m_window, c);
         QTest::keyClick(m_window, Qt::Key_Return);
-        QVERIFY(m_submitted.isEmpty());
+        QVERIFY(m_submitted.isEmpty() && !goEnabled());
         QTest::keyClick(m_window, Qt::Key_6);
+        QVERIFY(goEnabled());
         QTest::keyClick(m_window, Qt::Key_Enter);
         QCOMPARE(m_submitted, QStringList { u"123456"_s });
         QCOMPARE(status(), u"Checking\u2026"_s);
@@ -127,31 +133,6 @@ private Q_SLOTS:
         click(u"3"_s);
         QCOMPARE(status(), u" "_s);
         QCOMPARE(dots().first, 1);
-    }
-
-    void keypadAndDelete()
-    {
-        for (const QString &d : { u"1"_s, u"2"_s, u"3"_s, u"4"_s, u"5"_s, u"6"_s, u"7"_s })
-            click(d);
-        QCOMPARE(dots(), std::pair(7, 7));
-        for (int i = 0; i < 4; ++i)
-            click(u"del"_s);
-        QCOMPARE(dots(), std::pair(3, 6));
-        click(u"0"_s, QPointF(2, 2)); // only the circle is a key, not its square's corner
-        QCOMPARE(dots().first, 3);
-        type(u"9\U0001D7D8"_s);
-        click(u"del"_s); // a digit outside the BMP goes whole
-        click(u"1"_s);
-        type(item(u"pinField"_s)->property("text").toString() + u"2345"_s);
-        click(u"go"_s);
-        QCOMPARE(m_submitted, QStringList { u"912345"_s });
-    }
-
-    void escapeAndCloseDoNothing()
-    {
-        QTest::keyClick(m_window, Qt::Key_Escape);
-        QVERIFY(!m_window->close());
-        QVERIFY(m_window->isVisible());
     }
 
     void answerAfterWindowIsGoneIsHarmless()
