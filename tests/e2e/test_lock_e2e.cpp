@@ -13,7 +13,6 @@
 #include <cstdlib>
 
 using namespace Qt::StringLiterals;
-using pelk::agentsim::AgentFileKind;
 using pelk::agentsim::AgentSimulator;
 using pelk::agentsim::Endpoint;
 
@@ -33,24 +32,6 @@ QStringList lockWindows()
     return out.isEmpty() ? QStringList() : out.split(u'\n');
 }
 
-bool isMagenta(QRgb p) // other clients' windows
-{
-    return (p & 0xffffff) == 0xff00ff;
-}
-bool isOrange(QRgb p) // the rejection line
-{
-    return qRed(p) > 200 && qGreen(p) > 110 && qGreen(p) < 170 && qBlue(p) < 60;
-}
-int countPixels(const QImage &image, bool (*matches)(QRgb))
-{
-    int n = 0;
-    for (int y = 0; y < image.height(); ++y) {
-        for (int x = 0; x < image.width(); ++x)
-            n += matches(image.pixel(x, y));
-    }
-    return n;
-}
-
 } // namespace
 
 class TestLockE2E : public QObject {
@@ -63,10 +44,6 @@ class TestLockE2E : public QObject {
     std::unique_ptr<QProcess> m_agent;
     uint32_t m_victim = 0;
 
-    QJsonObject lastBody(Endpoint endpoint) const
-    {
-        return m_sim->requestsTo(endpoint).constLast().body.value_or(QJsonObject());
-    }
     // The normal mode starts in the background: its setup window has the lock windows' title.
     void startAgent(const QStringList &args = { u"--background"_s })
     {
@@ -76,7 +53,7 @@ class TestLockE2E : public QObject {
         m_agent->start(qEnvironmentVariable("PELK_AGENT_BINARY"), args);
         QVERIFY(m_agent->waitForStarted());
         QTRY_VERIFY_WITH_TIMEOUT(!lockWindows().isEmpty(), 20000);
-        QTRY_COMPARE_WITH_TIMEOUT(countPixels(shot(u"locked"_s), isMagenta), 0, 20000);
+        QTRY_COMPARE_WITH_TIMEOUT(magenta(shot(u"locked"_s)), 0, 20000);
         QCOMPARE(shot(u"locked"_s).pixel(2, 2) & 0xffffff, qRgb(18, 23, 33) & 0xffffff); // the lock's own colour
     }
     // A screenshot of the whole display, kept for people to look at.
@@ -85,6 +62,16 @@ class TestLockE2E : public QObject {
         const QString path = m_shots + u'/' + name + u".png"_s;
         run(u"import"_s, { u"-window"_s, u"root"_s, path });
         return QImage(path);
+    }
+    // Pixels of other clients' windows, which are magenta.
+    static int magenta(const QImage &image)
+    {
+        int n = 0;
+        for (int y = 0; y < image.height(); ++y) {
+            for (int x = 0; x < image.width(); ++x)
+                n += (image.pixel(x, y) & 0xffffff) == 0xff00ff;
+        }
+        return n;
     }
     // A magenta window of another client, listening for input.
     uint32_t makeWindow(bool overrideRedirect, int x, int y, int w, int h)
@@ -226,12 +213,13 @@ private Q_SLOTS:
         startAgent();
         // A popup that maps itself above everything afterwards is covered again within a tick.
         const uint32_t popup = makeWindow(true, 20, 20, 300, 80);
-        QTRY_COMPARE_WITH_TIMEOUT(countPixels(shot(u"after-popup"_s), isMagenta), 0, 20000);
+        QTRY_COMPARE_WITH_TIMEOUT(magenta(shot(u"after-popup"_s)), 0, 20000);
 
         // Presence about once a second, with the command and the right session.
         waitForPresence(3);
-        QCOMPARE(lastBody(Endpoint::Presence), (QJsonObject { { u"command_uuid"_s, u"cmd-e2e"_s } }));
-        QCOMPARE(m_sim->requestsTo(Endpoint::Presence).constLast().status, 200);
+        const auto presence = m_sim->requestsTo(Endpoint::Presence).constLast();
+        QCOMPARE(presence.body, (QJsonObject { { u"command_uuid"_s, u"cmd-e2e"_s } }));
+        QCOMPARE(presence.status, 200);
 
         // Escape attempts: none may reach another window or close the lock.
         const QStringList windows = lockWindows();
@@ -242,29 +230,12 @@ private Q_SLOTS:
         xdotool({ u"mousemove"_s, u"30"_s, u"30"_s, u"click"_s, u"3"_s });
         waitForPresence(2);
         QCOMPARE(lockWindows(), windows);
-        QCOMPARE(countPixels(shot(u"after-escape-attempts"_s), isMagenta), 0);
-
-        // Fail-closed: missing, garbled or incomplete files leave the lock as it is for
-        // more than a tick.
-        for (const QByteArray &bad : { QByteArray(), QByteArray("{\"locked\": fal"), QByteArray("{\"locked\": false}"),
-                 QByteArray("{\"locked\": false, \"command_uuid\": 5}") }) {
-            QVERIFY(bad.isEmpty() ? m_sim->removeFile(AgentFileKind::Lock) : m_sim->writeRaw(AgentFileKind::Lock, bad));
-            QVERIFY(!QTest::qWaitFor([&] { return lockWindows() != windows || !inputIsHeld(); }, 1500));
-        }
+        QCOMPARE(magenta(shot(u"after-escape-attempts"_s)), 0);
 
         // A new message rebuilds the windows, which take the input again.
         QVERIFY(m_sim->lock(u"cmd-e2e"_s, u"Bring the laptop to room 4.12\nThe IT desk"_s));
         QTRY_VERIFY_WITH_TIMEOUT(lockWindows() != windows && !lockWindows().isEmpty(), 20000);
         QTRY_VERIFY_WITH_TIMEOUT(inputIsHeld(), 20000);
-
-        // A wrong PIN (7 digits) goes to the agent, which refuses it: the orange line shows.
-        xdotool({ u"type"_s, u"--delay"_s, u"50"_s, u"1234567"_s });
-        xdotool({ u"key"_s, u"Return"_s });
-        QTRY_VERIFY_WITH_TIMEOUT(!m_sim->requestsTo(Endpoint::Unlock).isEmpty(), 20000);
-        QCOMPARE(lastBody(Endpoint::Unlock), (QJsonObject { { u"pin"_s, u"1234567"_s } }));
-        QCOMPARE(m_sim->requestsTo(Endpoint::Unlock).constLast().status, 401); // the session was right
-        QTRY_VERIFY_WITH_TIMEOUT(countPixels(shot(u"rejected"_s), isOrange) > 20, 20000);
-        QVERIFY(!lockWindows().isEmpty());
         QVERIFY(!victimGotInput());
         xcb_destroy_window(m_x, popup);
     }
@@ -288,7 +259,7 @@ private Q_SLOTS:
         xrandr({ u"--setmonitor"_s, u"bottom-right"_s, u"640/169x400/106+640+400"_s, u"none"_s });
         QCOMPARE(monitors(), 4);
         QTRY_COMPARE_WITH_TIMEOUT(lockWindows().size(), 4, 20000);
-        QTRY_COMPARE_WITH_TIMEOUT(countPixels(shot(u"three-monitors"_s), isMagenta), 0, 20000);
+        QTRY_COMPARE_WITH_TIMEOUT(magenta(shot(u"three-monitors"_s)), 0, 20000);
         QTRY_VERIFY_WITH_TIMEOUT(inputIsHeld(), 20000);
     }
 };
