@@ -109,11 +109,11 @@ private Q_SLOTS:
     {
         for (const char c : QByteArray("12ab345"))
             QTest::keyClick(m_window, c);
-        QTest::keyClick(m_window, Qt::Key_Return);
+        QTest::keyClick(m_window, Qt::Key_Enter);
         QVERIFY(m_submitted.isEmpty() && !goEnabled());
         QTest::keyClick(m_window, Qt::Key_6);
         QVERIFY(goEnabled());
-        QTest::keyClick(m_window, Qt::Key_Enter);
+        QTest::keyClick(m_window, Qt::Key_Return);
         QCOMPARE(m_submitted, QStringList { u"123456"_s });
         QCOMPARE(status(), u"Checking\u2026"_s);
 
