@@ -61,7 +61,6 @@ private Q_SLOTS:
         m_api = std::make_unique<fakes::FakeApiRequester>();
         m_lock = std::make_unique<lock::ManagedLockController>(
             *m_screens, *m_lockdown, *m_api, m_dir.filePath(u"agent-lock.json"_s));
-        tick({});
     }
 
     // Locked with message "m", then the next file: only a whole valid record with locked false
