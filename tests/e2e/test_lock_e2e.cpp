@@ -196,6 +196,8 @@ private Q_SLOTS:
         if (byPin) {
             xdotool({ u"type"_s, u"--delay"_s, u"50"_s, u"246810"_s });
             xdotool({ u"key"_s, u"Return"_s });
+            QTRY_VERIFY_WITH_TIMEOUT(!m_sim->requestsTo(Endpoint::Unlock).isEmpty(), 20000);
+            QCOMPARE(m_sim->requestsTo(Endpoint::Unlock).constLast().body, (QJsonObject { { u"pin"_s, u"246810"_s } }));
         } else {
             QVERIFY(m_sim->unlock());
         }
