@@ -145,11 +145,7 @@ private Q_SLOTS:
     }
     void cleanup()
     {
-        if (m_agent && m_agent->state() != QProcess::NotRunning) {
-            m_agent->kill();
-            m_agent->waitForFinished();
-        }
-        m_agent.reset();
+        m_agent.reset(); // killed if still running
         m_sim.reset();
         xcb_destroy_window(m_x, m_victim);
         xcb_flush(m_x);
