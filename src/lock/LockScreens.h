@@ -34,8 +34,6 @@ public:
     virtual std::unique_ptr<LockSurface> createWindow(
         const QRect &frame, const QString &message, bool aboveLoginWindow, PinSubmit submit)
         = 0;
-    // Bring the application to the front, ahead of every other application.
-    virtual void activate() = 0;
 };
 
 } // namespace pelk::lock

@@ -18,8 +18,6 @@ struct LockState {
 
     // Strict: a missing or null locked/command_uuid or any wrong type fails the whole record.
     static std::optional<LockState> decode(const QByteArray &bytes);
-
-    friend bool operator==(const LockState &, const LockState &) = default;
 };
 
 } // namespace pelk::lock

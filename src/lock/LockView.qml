@@ -10,9 +10,6 @@ Rectangle {
     required property QtObject pad
     property string pin: ""
     property bool failed: false
-    property bool busy: false
-    property bool shake: false
-    readonly property bool typing: field.activeFocus
     readonly property int digits: pad.length(pin)
 
     color: Qt.rgba(0.07, 0.09, 0.13, 1)
@@ -20,38 +17,28 @@ Rectangle {
     function focusField() {
         field.forceActiveFocus()
     }
+    // The field filters what it is given: the pad's limit, and a surrogate left alone by
+    // "del" goes with its character.
     function setPin(text) {
         field.text = text
-        pin = pad.filter(field.text)
-    }
-    function unlock() {
-        if (busy || digits < pad.minLength)
-            return
-        busy = true
-        pad.submit(pin)
     }
     function press(k) {
         focusField()
-        if (k === "del") {
-            if (pin.length > 0)
-                setPin(pad.dropLast(pin))
-        } else if (k === "go") {
-            unlock()
-        } else if (digits < pad.maxLength) {
+        if (k === "del")
+            setPin(pin.slice(0, -1))
+        else if (k === "go")
+            pad.submit(pin)
+        else
             setPin(pin + k)
-            failed = false
-        }
     }
 
     Connections {
         target: view.pad
         function onAnswered(accepted) {
-            view.busy = false
             view.setPin("")
             view.failed = !accepted
             view.focusField()
             if (!accepted) {
-                view.shake = true
                 shakeAnimation.restart()
                 shakeReset.restart()
             }
@@ -168,7 +155,7 @@ Rectangle {
             width: 1
             height: 1
             opacity: 0.01
-            enabled: !view.busy
+            enabled: !view.pad.busy
             color: "transparent"
             selectionColor: "transparent"
             selectedTextColor: "transparent"
@@ -184,8 +171,8 @@ Rectangle {
                 if (filtered !== "")
                     view.failed = false
             }
-            Keys.onReturnPressed: view.unlock()
-            Keys.onEnterPressed: view.unlock()
+            Keys.onReturnPressed: view.pad.submit(view.pin)
+            Keys.onEnterPressed: view.pad.submit(view.pin)
             Keys.onEscapePressed: event => event.accepted = true
         }
 
@@ -204,8 +191,8 @@ Rectangle {
                             required property string modelData
                             objectName: "key-" + modelData
                             key: modelData
-                            enabled: !view.busy && (modelData !== "go" || view.digits >= view.pad.minLength)
-                            opacity: modelData === "go" && view.digits < view.pad.minLength ? 0.4 : 1
+                            enabled: !view.pad.busy && (modelData !== "go" || view.pad.complete(view.pin))
+                            opacity: modelData === "go" && !view.pad.complete(view.pin) ? 0.4 : 1
                             onClicked: view.press(modelData)
                         }
                     }
@@ -218,9 +205,9 @@ Rectangle {
             objectName: "status"
             anchors.horizontalCenter: parent.horizontalCenter
             font: Brand.font(13)
-            text: view.busy ? "Checking\u2026"
+            text: view.pad.busy ? "Checking\u2026"
                 : view.failed ? "PIN not accepted. Wait a moment and try again, or contact IT." : " "
-            color: view.busy ? Qt.rgba(1, 1, 1, 0.7) : view.failed ? "#ff9500" : "white"
+            color: view.pad.busy ? Qt.rgba(1, 1, 1, 0.7) : view.failed ? "#ff9500" : "white"
         }
 
         Text {
@@ -240,7 +227,6 @@ Rectangle {
         onTriggered: {
             shakeAnimation.stop()
             shift.x = 0
-            view.shake = false
         }
     }
 }

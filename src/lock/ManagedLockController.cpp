@@ -13,6 +13,8 @@ using namespace Qt::StringLiterals;
 namespace {
 
 constexpr int kRefreshIntervalMs = 1000;
+// Another client's grab (an open menu, a drag) usually ends within a few frames.
+constexpr int kInputRetryMs = 75;
 
 // A new lock command or a new administrator's message starts the lock screens afresh;
 // locked, url and session changes alone do not.
@@ -30,6 +32,9 @@ ManagedLockController::ManagedLockController(LockScreens &screens, platform::Des
 {
     m_timer.setInterval(kRefreshIntervalMs);
     connect(&m_timer, &QTimer::timeout, this, &ManagedLockController::refresh);
+    m_inputRetry.setInterval(kInputRetryMs);
+    m_inputRetry.setSingleShot(true);
+    connect(&m_inputRetry, &QTimer::timeout, this, &ManagedLockController::holdInput);
 }
 
 ManagedLockController::~ManagedLockController() = default;
@@ -43,48 +48,55 @@ void ManagedLockController::start()
 void ManagedLockController::refresh()
 {
     const std::optional<QByteArray> bytes = boundary::readAgentFile(m_lockFilePath);
-    if (!bytes || bytes->isEmpty())
-        return;
-    std::optional<LockState> read = LockState::decode(*bytes);
+    std::optional<LockState> read = bytes ? LockState::decode(*bytes) : std::nullopt;
+    // Missing, unreadable or not a whole valid record: the lock stays exactly as it is.
     if (!read)
         return;
 
     const bool isNew = isNewRecord(m_state, *read);
     const bool wasLocked = isLocked();
     m_state = std::move(read);
-    if (wasLocked != isLocked())
-        Q_EMIT lockedChanged();
 
     if (!m_state->locked) {
-        if (!m_windows.empty()) {
+        if (wasLocked) {
             closeWindows();
             m_lockdown.restore();
         }
         return;
     }
 
-    if (m_windows.empty())
+    if (!wasLocked)
         m_lockdown.saveState();
     const QList<QRect> screens = m_screens.screens();
     if (isNew || m_windows.size() != static_cast<size_t>(screens.size())) {
         closeWindows();
-        showWindows();
+        showWindows(screens);
     }
-    if (m_windows.empty())
-        showWindows();
-
-    const QList<QRect> fresh = m_screens.screens();
-    for (size_t i = 0; i < m_windows.size() && i < static_cast<size_t>(fresh.size()); ++i) {
-        m_windows[i]->setFrame(fresh[static_cast<qsizetype>(i)]);
+    // Refit and raise every tick: screens change and other windows map themselves on top.
+    for (size_t i = 0; i < m_windows.size(); ++i) {
+        m_windows[i]->setFrame(screens[static_cast<qsizetype>(i)]);
         m_windows[i]->orderFront();
     }
     if (!m_windows.empty())
         m_windows.front()->makeKeyAndOrderFront();
     // The grabs go to the key window, so they are taken once the windows are in place.
-    m_lockdown.force(m_windows.empty() ? 0 : m_windows.front()->nativeHandle());
-    m_screens.activate();
+    holdInput();
 
     request(boundary::kPresenceEndpoint, QJsonObject { { u"command_uuid"_s, m_state->commandUuid } }, [](bool) {});
+}
+
+void ManagedLockController::holdInput()
+{
+    if (!isLocked())
+        return;
+    if (m_lockdown.force(m_windows.empty() ? 0 : m_windows.front()->nativeHandle())) {
+        m_inputRefused = false;
+        return;
+    }
+    if (!m_inputRefused)
+        qWarning("lock: another client holds the keyboard or pointer; trying again until it lets go");
+    m_inputRefused = true;
+    m_inputRetry.start();
 }
 
 void ManagedLockController::submit(const QString &pin, std::function<void(bool)> done)
@@ -98,15 +110,15 @@ void ManagedLockController::submit(const QString &pin, std::function<void(bool)>
     });
 }
 
-void ManagedLockController::showWindows()
+void ManagedLockController::showWindows(const QList<QRect> &screens)
 {
-    const QString message = m_state ? m_state->message.value_or(QString()) : QString();
+    const QString message = m_state->message.value_or(QString());
     QPointer<ManagedLockController> self(this);
     const PinSubmit submitAction = [self](const QString &pin, std::function<void(bool)> done) {
         if (self)
             self->submit(pin, std::move(done));
     };
-    for (const QRect &frame : m_screens.screens()) {
+    for (const QRect &frame : screens) {
         if (auto window = m_screens.createWindow(frame, message, m_aboveLoginWindow, submitAction))
             m_windows.push_back(std::move(window));
     }

@@ -27,14 +27,12 @@ namespace pelk::lock {
 // Fail-closed: only a well-formed record with locked false takes a shown lock away.
 class ManagedLockController : public QObject {
     Q_OBJECT
-    Q_PROPERTY(bool isLocked READ isLocked NOTIFY lockedChanged)
 
 public:
     ManagedLockController(LockScreens &screens, platform::DesktopLockdown &lockdown, boundary::ApiRequester &requester,
         QString lockFilePath = boundary::lockFilePath(), QObject *parent = nullptr);
     ~ManagedLockController() override;
 
-    bool aboveLoginWindow() const { return m_aboveLoginWindow; }
     void setAboveLoginWindow(bool above) { m_aboveLoginWindow = above; }
 
     // Refreshes at once, then every second for the life of the controller. Call once.
@@ -42,18 +40,17 @@ public:
     // Reads the lock state file and brings the screens into line with it.
     void refresh();
     bool isLocked() const { return m_state && m_state->locked; }
-    const std::optional<LockState> &state() const { return m_state; }
 
     // The PIN pads' way out: sends {"pin": pin} to "unlock"; done gets the result, then a
     // success refreshes at once so an unlock the agent already wrote shows without delay.
     void submit(const QString &pin, std::function<void(bool)> done);
 
-Q_SIGNALS:
-    void lockedChanged();
-
 private:
-    void showWindows();
+    void showWindows(const QList<QRect> &screens);
     void closeWindows();
+    // Takes the keyboard and pointer for the key window; while another client keeps them,
+    // tries again every few frames instead of once a second.
+    void holdInput();
     void request(QLatin1StringView endpoint, const QJsonObject &body, std::function<void(bool)> done);
 
     LockScreens &m_screens;
@@ -63,6 +60,8 @@ private:
     std::optional<LockState> m_state;
     std::vector<std::unique_ptr<LockSurface>> m_windows;
     QTimer m_timer;
+    QTimer m_inputRetry;
+    bool m_inputRefused = false;
     bool m_aboveLoginWindow = false;
 };
 

@@ -108,9 +108,4 @@ std::unique_ptr<LockSurface> QuickLockScreens::createWindow(
     return std::make_unique<QuickLockSurface>(window, pad);
 }
 
-void QuickLockScreens::activate()
-{
-    // Activation on X11 is the key window's focus request, made with makeKeyAndOrderFront.
-}
-
 } // namespace pelk::lock

@@ -14,7 +14,6 @@ public:
     QList<QRect> screens() const override;
     std::unique_ptr<LockSurface> createWindow(
         const QRect &frame, const QString &message, bool aboveLoginWindow, PinSubmit submit) override;
-    void activate() override;
 
 private:
     QQmlEngine &m_engine;

@@ -12,9 +12,9 @@ public:
     virtual ~DesktopLockdown() = default;
     // Remember the desktop's current state (called when the first lock window appears).
     virtual void saveState() = 0;
-    // Take (or re-take) everything the lock needs; called every second while locked, so a
-    // grab that another client held last time is tried again. keyWindow receives the input.
-    virtual void force(quintptr keyWindow) = 0;
+    // Take (or re-take) everything the lock needs; keyWindow receives the input. False while
+    // another client still holds part of it: the caller tries again soon.
+    virtual bool force(quintptr keyWindow) = 0;
     // Give everything back as saved.
     virtual void restore() = 0;
 };

@@ -3,7 +3,6 @@
 #include "AgentSimulator.h"
 
 #include <QDir>
-#include <QFile>
 #include <QImage>
 #include <QProcess>
 #include <QTest>
@@ -14,14 +13,10 @@
 #include <cstdlib>
 
 using namespace Qt::StringLiterals;
-using pelk::agentsim::AgentFileKind;
 using pelk::agentsim::AgentSimulator;
 using pelk::agentsim::Endpoint;
 
 namespace {
-
-const QRgb kLockBackground = qRgb(18, 23, 33);
-const uint32_t kMagenta = 0xff00ff;
 
 QString run(const QString &program, const QStringList &args)
 {
@@ -47,49 +42,43 @@ class TestLockE2E : public QObject {
     xcb_screen_t *m_screen = nullptr;
     std::unique_ptr<AgentSimulator> m_sim;
     std::unique_ptr<QProcess> m_agent;
-    QList<uint32_t> m_victimEvents;
+    uint32_t m_victim = 0;
 
-    void writeLocked(const QString &message = u"Call the IT desk on ext. 4242"_s)
-    {
-        QVERIFY(m_sim->lock(u"cmd-e2e"_s, message));
-    }
-    QJsonObject lastBody(Endpoint endpoint) const
-    {
-        return m_sim->requestsTo(endpoint).constLast().body.value_or(QJsonObject());
-    }
     // The normal mode starts in the background: its setup window has the lock windows' title.
     void startAgent(const QStringList &args = { u"--background"_s })
     {
+        QVERIFY(m_sim->lock(u"cmd-e2e"_s, u"Call the IT desk on ext. 4242"_s));
         m_agent = std::make_unique<QProcess>();
         m_agent->setProcessChannelMode(QProcess::ForwardedChannels);
         m_agent->start(qEnvironmentVariable("PELK_AGENT_BINARY"), args);
         QVERIFY(m_agent->waitForStarted());
+        QTRY_VERIFY_WITH_TIMEOUT(!lockWindows().isEmpty(), 20000);
+        QTRY_COMPARE_WITH_TIMEOUT(magenta(shot(u"locked"_s)), 0, 20000);
+        QCOMPARE(shot(u"locked"_s).pixel(2, 2) & 0xffffff, qRgb(18, 23, 33) & 0xffffff); // the lock's own colour
     }
+    // A screenshot of the whole display, kept for people to look at.
     QImage shot(const QString &name)
     {
         const QString path = m_shots + u'/' + name + u".png"_s;
         run(u"import"_s, { u"-window"_s, u"root"_s, path });
         return QImage(path);
     }
-    static int countPixels(const QImage &image, const std::function<bool(QRgb)> &matches)
+    // Pixels of other clients' windows, which are magenta.
+    static int magenta(const QImage &image)
     {
         int n = 0;
         for (int y = 0; y < image.height(); ++y) {
             for (int x = 0; x < image.width(); ++x)
-                n += matches(image.pixel(x, y));
+                n += (image.pixel(x, y) & 0xffffff) == 0xff00ff;
         }
         return n;
     }
-    static int countColour(const QImage &image, QRgb colour)
-    {
-        return countPixels(image, [colour](QRgb p) { return (p & 0xffffff) == (colour & 0xffffff); });
-    }
-    // A window of another client: magenta, covering the screen, listening for input.
+    // A magenta window of another client, listening for input.
     uint32_t makeWindow(bool overrideRedirect, int x, int y, int w, int h)
     {
         const uint32_t id = xcb_generate_id(m_x);
         const uint32_t values[]
-            = { kMagenta, overrideRedirect ? 1u : 0u, XCB_EVENT_MASK_KEY_PRESS | XCB_EVENT_MASK_BUTTON_PRESS };
+            = { 0xff00ff, overrideRedirect ? 1u : 0u, XCB_EVENT_MASK_KEY_PRESS | XCB_EVENT_MASK_BUTTON_PRESS };
         xcb_create_window(m_x, XCB_COPY_FROM_PARENT, id, m_screen->root, int16_t(x), int16_t(y), uint16_t(w),
             uint16_t(h), 0, XCB_WINDOW_CLASS_INPUT_OUTPUT, m_screen->root_visual,
             XCB_CW_BACK_PIXEL | XCB_CW_OVERRIDE_REDIRECT | XCB_CW_EVENT_MASK, values);
@@ -97,43 +86,37 @@ class TestLockE2E : public QObject {
         xcb_flush(m_x);
         return id;
     }
-    void drainVictimEvents()
+    bool victimGotInput()
     {
+        bool got = false;
         while (xcb_generic_event_t *e = xcb_poll_for_event(m_x)) {
             const uint8_t type = e->response_type & 0x7f;
-            if (type == XCB_KEY_PRESS || type == XCB_BUTTON_PRESS)
-                m_victimEvents.append(type);
+            got |= type == XCB_KEY_PRESS || type == XCB_BUTTON_PRESS;
             std::free(e);
         }
+        return got;
     }
-    // Whether this test client could take the keyboard or the pointer (and gives it back at once).
-    bool keyboardIsFree() { return grabbable(true); }
-    bool pointerIsFree() { return grabbable(false); }
-    bool grabbable(bool keyboard)
+    // Whether this test client could take the keyboard and the pointer (given back at once).
+    std::pair<bool, bool> inputFree()
     {
-        uint8_t status = 0xff;
-        if (keyboard) {
-            auto *reply = xcb_grab_keyboard_reply(m_x,
-                xcb_grab_keyboard(m_x, 0, m_screen->root, XCB_CURRENT_TIME, XCB_GRAB_MODE_ASYNC, XCB_GRAB_MODE_ASYNC),
-                nullptr);
-            status = reply ? reply->status : status;
-            std::free(reply);
-        } else {
-            auto *reply = xcb_grab_pointer_reply(m_x,
-                xcb_grab_pointer(m_x, 0, m_screen->root, XCB_EVENT_MASK_BUTTON_PRESS, XCB_GRAB_MODE_ASYNC,
-                    XCB_GRAB_MODE_ASYNC, XCB_NONE, XCB_NONE, XCB_CURRENT_TIME),
-                nullptr);
-            status = reply ? reply->status : status;
-            std::free(reply);
-        }
-        const bool free = status == XCB_GRAB_STATUS_SUCCESS;
-        if (free && keyboard)
-            xcb_ungrab_keyboard(m_x, XCB_CURRENT_TIME);
-        if (free && !keyboard)
-            xcb_ungrab_pointer(m_x, XCB_CURRENT_TIME);
+        auto *keyboard = xcb_grab_keyboard_reply(m_x,
+            xcb_grab_keyboard(m_x, 0, m_screen->root, XCB_CURRENT_TIME, XCB_GRAB_MODE_ASYNC, XCB_GRAB_MODE_ASYNC),
+            nullptr);
+        auto *pointer = xcb_grab_pointer_reply(m_x,
+            xcb_grab_pointer(m_x, 0, m_screen->root, XCB_EVENT_MASK_BUTTON_PRESS, XCB_GRAB_MODE_ASYNC,
+                XCB_GRAB_MODE_ASYNC, XCB_NONE, XCB_NONE, XCB_CURRENT_TIME),
+            nullptr);
+        const std::pair free { keyboard && keyboard->status == XCB_GRAB_STATUS_SUCCESS,
+            pointer && pointer->status == XCB_GRAB_STATUS_SUCCESS };
+        std::free(keyboard);
+        std::free(pointer);
+        xcb_ungrab_keyboard(m_x, XCB_CURRENT_TIME);
+        xcb_ungrab_pointer(m_x, XCB_CURRENT_TIME);
         xcb_flush(m_x);
         return free;
     }
+    bool inputIsFree() { return inputFree() == std::pair(true, true); }
+    bool inputIsHeld() { return inputFree() == std::pair(false, false); }
     void waitForPresence(int more)
     {
         const qsizetype target = m_sim->requestsTo(Endpoint::Presence).size() + more;
@@ -154,158 +137,105 @@ private Q_SLOTS:
     void init()
     {
         m_sim = std::make_unique<AgentSimulator>(qEnvironmentVariable("PELK_E2E_AGENT_DIR"));
-        m_sim->removeFile(AgentFileKind::Lock);
         m_sim->setSession(u"sess-e2e"_s);
         m_sim->setPin(u"246810"_s);
         QVERIFY(m_sim->listen());
-        m_victimEvents.clear();
+        m_victim = makeWindow(false, 0, 0, m_screen->width_in_pixels, m_screen->height_in_pixels);
+        victimGotInput();
     }
     void cleanup()
     {
-        if (m_agent && m_agent->state() != QProcess::NotRunning) {
-            m_agent->kill();
-            m_agent->waitForFinished();
-        }
-        m_agent.reset();
+        m_agent.reset(); // killed if still running
         m_sim.reset();
+        xcb_destroy_window(m_x, m_victim);
+        xcb_flush(m_x);
     }
     void cleanupTestCase() { xcb_disconnect(m_x); }
 
-    void lockHoldsUntilTheAgentUnlocks()
+    // Lock, hold through termination signals, unlock, exit cleanly; in each mode, and when
+    // another client (an open menu, say) holds the keyboard as the lock comes.
+    void lockAndUnlock_data()
     {
-        const uint32_t victim = makeWindow(false, 0, 0, m_screen->width_in_pixels, m_screen->height_in_pixels);
+        QTest::addColumn<QString>("mode");
+        QTest::addColumn<bool>("grabbedElsewhere");
+        QTest::addColumn<bool>("byPin"); // else the agent unlocks remotely
+        QTest::newRow("tray, PIN") << u"--background"_s << false << true;
+        QTest::newRow("login window, remote") << u"--login-window"_s << false << false;
+        QTest::newRow("grab held elsewhere") << u"--background"_s << true << false;
+    }
+    void lockAndUnlock()
+    {
+        QFETCH(QString, mode);
+        QFETCH(bool, grabbedElsewhere);
+        QFETCH(bool, byPin);
+        QVERIFY(inputIsFree());
+        if (grabbedElsewhere)
+            std::free(xcb_grab_keyboard_reply(m_x,
+                xcb_grab_keyboard(m_x, 0, m_screen->root, XCB_CURRENT_TIME, XCB_GRAB_MODE_ASYNC, XCB_GRAB_MODE_ASYNC),
+                nullptr));
+        startAgent({ mode });
+        if (grabbedElsewhere) {
+            waitForPresence(2);
+            QVERIFY(!lockWindows().isEmpty()); // the lock stays up while it waits for the grab
+            xcb_ungrab_keyboard(m_x, XCB_CURRENT_TIME);
+            xcb_flush(m_x);
+        }
+        QTRY_VERIFY_WITH_TIMEOUT(inputIsHeld(), 20000);
+
+        const QStringList windows = lockWindows();
+        for (const int sig : { SIGTERM, SIGINT, SIGHUP })
+            ::kill(pid_t(m_agent->processId()), sig);
+        waitForPresence(2);
+        QCOMPARE(m_agent->state(), QProcess::Running);
+        QCOMPARE(lockWindows(), windows);
+
+        if (byPin) {
+            xdotool({ u"type"_s, u"--delay"_s, u"50"_s, u"246810"_s });
+            xdotool({ u"key"_s, u"Return"_s });
+            QTRY_VERIFY_WITH_TIMEOUT(!m_sim->requestsTo(Endpoint::Unlock).isEmpty(), 20000);
+            QCOMPARE(m_sim->requestsTo(Endpoint::Unlock).constLast().body, (QJsonObject { { u"pin"_s, u"246810"_s } }));
+        } else {
+            QVERIFY(m_sim->unlock());
+        }
+        QTRY_VERIFY_WITH_TIMEOUT(lockWindows().isEmpty(), 20000);
+        QTRY_VERIFY_WITH_TIMEOUT(inputIsFree(), 20000);
+        QVERIFY2(!victimGotInput(), "input typed while locked reached another window");
+        m_agent->terminate();
+        QVERIFY(m_agent->waitForFinished(10000));
+        QCOMPARE(m_agent->exitStatus(), QProcess::NormalExit);
+        QCOMPARE(m_agent->exitCode(), 0);
+    }
+
+    void nothingGetsPastTheLock()
+    {
         startAgent();
-        QTest::qWait(1500); // idle and unlocked: nothing is shown
-        QVERIFY(lockWindows().isEmpty());
-        QVERIFY(keyboardIsFree());
-
-        writeLocked();
-        QTRY_VERIFY_WITH_TIMEOUT(!lockWindows().isEmpty(), 20000);
-        QTRY_VERIFY_WITH_TIMEOUT(!keyboardIsFree() && !pointerIsFree(), 20000);
-        QTRY_COMPARE_WITH_TIMEOUT(countColour(shot(u"empty"_s), kMagenta), 0, 20000);
-        QCOMPARE(shot(u"empty"_s).pixel(2, 2) & 0xffffff, kLockBackground & 0xffffff);
-
         // A popup that maps itself above everything afterwards is covered again within a tick.
         const uint32_t popup = makeWindow(true, 20, 20, 300, 80);
-        QTRY_COMPARE_WITH_TIMEOUT(countColour(shot(u"after-popup"_s), kMagenta), 0, 20000);
+        QTRY_COMPARE_WITH_TIMEOUT(magenta(shot(u"after-popup"_s)), 0, 20000);
 
-        // Presence about once a second, with the command and the session.
+        // Presence about once a second, with the command and the right session.
         waitForPresence(3);
-        QCOMPARE(lastBody(Endpoint::Presence), (QJsonObject { { u"command_uuid"_s, u"cmd-e2e"_s } }));
-        QCOMPARE(m_sim->requestsTo(Endpoint::Presence).constLast().status, 200); // the session was right
+        const auto presence = m_sim->requestsTo(Endpoint::Presence).constLast();
+        QCOMPARE(presence.body, (QJsonObject { { u"command_uuid"_s, u"cmd-e2e"_s } }));
+        QCOMPARE(presence.status, 200);
 
         // Escape attempts: none may reach another window or close the lock.
-        const QStringList windowsBefore = lockWindows();
+        const QStringList windows = lockWindows();
         for (const QString &keys : { u"Escape"_s, u"alt+Tab"_s, u"alt+F4"_s, u"ctrl+alt+BackSpace"_s, u"super"_s,
                  u"ctrl+Escape"_s, u"alt+F2"_s, u"ctrl+w"_s, u"ctrl+q"_s })
             xdotool({ u"key"_s, keys });
         xdotool({ u"mousemove"_s, u"5"_s, u"5"_s, u"click"_s, u"1"_s });
         xdotool({ u"mousemove"_s, u"30"_s, u"30"_s, u"click"_s, u"3"_s });
         waitForPresence(2);
-        QCOMPARE(lockWindows(), windowsBefore);
-        QCOMPARE(countColour(shot(u"after-escape-attempts"_s), kMagenta), 0);
+        QCOMPARE(lockWindows(), windows);
+        QCOMPARE(magenta(shot(u"after-escape-attempts"_s)), 0);
 
-        // Termination is refused while locked.
-        for (const int sig : { SIGTERM, SIGINT, SIGHUP })
-            ::kill(pid_t(m_agent->processId()), sig);
-        waitForPresence(2);
-        QCOMPARE(m_agent->state(), QProcess::Running);
-        QCOMPARE(lockWindows(), windowsBefore);
-
-        // Fail-closed: missing, garbled or incomplete files leave the lock as it is.
-        for (const QByteArray &bad : { QByteArray(), QByteArray("{\"locked\": fal"), QByteArray("{\"locked\": false}"),
-                 QByteArray("{\"locked\": false, \"command_uuid\": 5}") }) {
-            if (bad.isEmpty())
-                m_sim->removeFile(AgentFileKind::Lock);
-            else
-                m_sim->writeRaw(AgentFileKind::Lock, bad);
-            QTest::qWait(2500); // two readings (no presence: nothing decodable was read)
-            QCOMPARE(lockWindows(), windowsBefore);
-            QVERIFY(!keyboardIsFree());
-        }
-
-        // A new message rebuilds the windows.
-        writeLocked(u"Bring the laptop to room 4.12\nThe IT desk"_s);
-        QTRY_VERIFY_WITH_TIMEOUT(lockWindows() != windowsBefore && !lockWindows().isEmpty(), 20000);
-        qInfo() << "windows before" << windowsBefore << "after" << lockWindows();
-        QTRY_VERIFY_WITH_TIMEOUT(!keyboardIsFree(), 20000);
-
-        // Wrong PIN: 7 digits, busy while the agent thinks, then the rejection.
-        xdotool({ u"type"_s, u"--delay"_s, u"50"_s, u"1234567"_s });
-        QTest::qWait(500);
-        shot(u"seven-digits"_s);
-        pelk::agentsim::AnswerOverride slow;
-        slow.delayMs = 1500;
-        slow.times = 1;
-        m_sim->setOverride(Endpoint::Unlock, slow);
-        xdotool({ u"key"_s, u"Return"_s });
-        QTRY_VERIFY_WITH_TIMEOUT(!m_sim->requestsTo(Endpoint::Unlock).isEmpty(), 20000);
-        QCOMPARE(lastBody(Endpoint::Unlock), (QJsonObject { { u"pin"_s, u"1234567"_s } }));
-        QCOMPARE(m_sim->requestsTo(Endpoint::Unlock).constLast().status, 401); // the session was right, the PIN not
-        QTest::qWait(300);
-        shot(u"busy"_s);
-        QTest::qWait(2000); // the answer came and the shake has settled
-        // The orange rejection line is there.
-        QVERIFY(countPixels(shot(u"rejected"_s), [](QRgb p) {
-            return qRed(p) > 200 && qGreen(p) > 110 && qGreen(p) < 170 && qBlue(p) < 60;
-        }) > 20);
-        QVERIFY(!lockWindows().isEmpty());
-
-        // The right PIN: the agent rewrites the file, the lock goes and gives everything back.
-        xdotool({ u"type"_s, u"--delay"_s, u"50"_s, u"246810"_s });
-        xdotool({ u"key"_s, u"Return"_s });
-        QTRY_VERIFY_WITH_TIMEOUT(lockWindows().isEmpty(), 20000);
-        QCOMPARE(lastBody(Endpoint::Unlock), (QJsonObject { { u"pin"_s, u"246810"_s } }));
-        QTRY_VERIFY_WITH_TIMEOUT(keyboardIsFree() && pointerIsFree(), 20000);
-        QTest::qWait(500);
-        drainVictimEvents();
-        QVERIFY2(m_victimEvents.isEmpty(), "input typed while locked reached another window");
-
-        // Unlocked: termination goes through at once.
-        m_agent->terminate();
-        QVERIFY(m_agent->waitForFinished(10000));
-        QCOMPARE(m_agent->exitStatus(), QProcess::NormalExit);
-        QCOMPARE(m_agent->exitCode(), 0);
+        // A new message rebuilds the windows, which take the input again.
+        QVERIFY(m_sim->lock(u"cmd-e2e"_s, u"Bring the laptop to room 4.12\nThe IT desk"_s));
+        QTRY_VERIFY_WITH_TIMEOUT(lockWindows() != windows && !lockWindows().isEmpty(), 20000);
+        QTRY_VERIFY_WITH_TIMEOUT(inputIsHeld(), 20000);
+        QVERIFY(!victimGotInput());
         xcb_destroy_window(m_x, popup);
-        xcb_destroy_window(m_x, victim);
-        xcb_flush(m_x);
-    }
-
-    void grabHeldElsewhereIsTakenOnceFree()
-    {
-        // Another client (an open menu, say) holds the keyboard when the lock comes.
-        auto *reply = xcb_grab_keyboard_reply(m_x,
-            xcb_grab_keyboard(m_x, 0, m_screen->root, XCB_CURRENT_TIME, XCB_GRAB_MODE_ASYNC, XCB_GRAB_MODE_ASYNC),
-            nullptr);
-        QVERIFY(reply && reply->status == XCB_GRAB_STATUS_SUCCESS);
-        std::free(reply);
-        writeLocked();
-        startAgent();
-        QTRY_VERIFY_WITH_TIMEOUT(!lockWindows().isEmpty(), 20000);
-        waitForPresence(2);
-        QVERIFY(!lockWindows().isEmpty()); // the lock stays up while it waits for the grab
-        xcb_ungrab_keyboard(m_x, XCB_CURRENT_TIME);
-        xcb_flush(m_x);
-        QTRY_VERIFY_WITH_TIMEOUT(!keyboardIsFree(), 20000);
-    }
-
-    void loginWindowModeRunsOnlyTheLock()
-    {
-        QVERIFY(m_sim->setLock(false, u"c0"_s));
-        startAgent({ u"--login-window"_s });
-        QTest::qWait(1500);
-        QVERIFY(lockWindows().isEmpty());
-        writeLocked();
-        QTRY_VERIFY_WITH_TIMEOUT(!lockWindows().isEmpty(), 20000);
-        ::kill(pid_t(m_agent->processId()), SIGTERM);
-        waitForPresence(2);
-        QCOMPARE(m_agent->state(), QProcess::Running);
-        QVERIFY(m_sim->unlock());
-        QTRY_VERIFY_WITH_TIMEOUT(lockWindows().isEmpty(), 20000);
-        QTRY_VERIFY_WITH_TIMEOUT(keyboardIsFree(), 20000);
-        m_agent->terminate();
-        QVERIFY(m_agent->waitForFinished(10000));
-        QCOMPARE(m_agent->exitCode(), 0);
     }
 
     // Last: it changes the display's monitors. RandR monitors stand in for real displays.
@@ -318,11 +248,8 @@ private Q_SLOTS:
         auto monitors
             = [] { return run(u"xrandr"_s, { u"--listmonitors"_s }).section(u'\n', 0, 0).section(u' ', 1).toInt(); };
         QCOMPARE(monitors(), 3);
-        const uint32_t victim = makeWindow(false, 0, 0, m_screen->width_in_pixels, m_screen->height_in_pixels);
-        writeLocked();
         startAgent();
         QTRY_COMPARE_WITH_TIMEOUT(lockWindows().size(), 3, 20000);
-        QTRY_COMPARE_WITH_TIMEOUT(countColour(shot(u"two-monitors"_s), kMagenta), 0, 20000);
 
         // A third display appears: it gets its own lock window within about a tick.
         xrandr({ u"--delmonitor"_s, u"right"_s });
@@ -330,10 +257,8 @@ private Q_SLOTS:
         xrandr({ u"--setmonitor"_s, u"bottom-right"_s, u"640/169x400/106+640+400"_s, u"none"_s });
         QCOMPARE(monitors(), 4);
         QTRY_COMPARE_WITH_TIMEOUT(lockWindows().size(), 4, 20000);
-        QTRY_COMPARE_WITH_TIMEOUT(countColour(shot(u"three-monitors"_s), kMagenta), 0, 20000);
-        QTRY_VERIFY_WITH_TIMEOUT(!keyboardIsFree(), 20000);
-        xcb_destroy_window(m_x, victim);
-        xcb_flush(m_x);
+        QTRY_COMPARE_WITH_TIMEOUT(magenta(shot(u"three-monitors"_s)), 0, 20000);
+        QTRY_VERIFY_WITH_TIMEOUT(inputIsHeld(), 20000);
     }
 };
 

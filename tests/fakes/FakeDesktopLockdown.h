@@ -4,27 +4,26 @@
 
 namespace pelk::fakes {
 
-// Records the lockdown the way the presentation options behave: a current value that is
-// saved, forced and put back.
+// The desktop as the user finds it: its own state, or shut out behind the lock with input
+// going to keyWindow. refusals plays another client holding the grab for that many forces.
 class FakeDesktopLockdown : public platform::DesktopLockdown {
 public:
     enum State { Normal, Custom, Locked };
     State current = Custom;
     State saved = Normal;
-    int saves = 0;
-    int forces = 0;
-    quintptr lastKeyWindow = 0;
+    quintptr keyWindow = 0;
+    int refusals = 0;
 
-    void saveState() override
+    void saveState() override { saved = current; }
+    bool force(quintptr window) override
     {
-        saved = current;
-        ++saves;
-    }
-    void force(quintptr keyWindow) override
-    {
+        if (refusals > 0) {
+            --refusals;
+            return false;
+        }
         current = Locked;
-        lastKeyWindow = keyWindow;
-        ++forces;
+        keyWindow = window;
+        return true;
     }
     void restore() override { current = saved; }
 };

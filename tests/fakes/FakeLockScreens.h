@@ -11,7 +11,8 @@
 
 namespace pelk::fakes {
 
-// Screens set by the test; windows recorded so tests can count them and drive their PIN pads.
+// Screens set by the test; every window made is kept, so tests see what is open, where,
+// with which message, which one has the focus, and can drive its PIN pad.
 class FakeLockScreens : public lock::LockScreens {
 public:
     struct Window {
@@ -19,8 +20,7 @@ public:
         QString message;
         bool aboveLoginWindow = false;
         lock::PinSubmit submit;
-        int orderFronts = 0;
-        int makeKeys = 0;
+        bool key = false;
         bool open = true;
     };
 
@@ -29,8 +29,8 @@ public:
         Surface(std::shared_ptr<Window> w, quintptr id) : m_window(std::move(w)), m_id(id) { }
         ~Surface() override { m_window->open = false; }
         void setFrame(const QRect &frame) override { m_window->frame = frame; }
-        void orderFront() override { ++m_window->orderFronts; }
-        void makeKeyAndOrderFront() override { ++m_window->makeKeys; }
+        void orderFront() override { }
+        void makeKeyAndOrderFront() override { m_window->key = true; }
         quintptr nativeHandle() const override { return m_id; }
 
     private:
@@ -49,7 +49,6 @@ public:
         created.push_back(w);
         return std::make_unique<Surface>(w, static_cast<quintptr>(created.size()) + 100);
     }
-    void activate() override { }
 
     std::vector<std::shared_ptr<Window>> openWindows() const
     {

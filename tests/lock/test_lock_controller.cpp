@@ -1,30 +1,27 @@
+#include "AgentSimulator.h"
 #include "fakes/FakeApiRequester.h"
 #include "fakes/FakeDesktopLockdown.h"
 #include "fakes/FakeLockScreens.h"
 #include "lock/ManagedLockController.h"
 
 #include <QFile>
-#include <QJsonDocument>
-#include <QSignalSpy>
 #include <QTemporaryDir>
 #include <QTest>
 
 using namespace pelk;
 using namespace Qt::StringLiterals;
+using Lockdown = fakes::FakeDesktopLockdown;
+using agentsim::Endpoint;
 
 namespace {
 
-const QString kUrl = u"http://127.0.0.1:8123/api/v1"_s;
-
-QByteArray record(bool locked, const QString &command = u"cmd-1"_s, const QJsonValue &message = QJsonValue(),
-    const QString &session = u"s3cret"_s)
+// A valid lock file with these members first.
+QByteArray record(const char *members)
 {
-    QJsonObject o { { u"locked"_s, locked }, { u"command_uuid"_s, command }, { u"url"_s, kUrl },
-        { u"session"_s, session } };
-    if (!message.isUndefined())
-        o.insert(u"message"_s, message);
-    return QJsonDocument(o).toJson();
+    return "{" + QByteArray(members) + R"(,"url":"http://127.0.0.1:8123/api/v1","session":"s3cret"})";
 }
+
+const QByteArray kLocked = record(R"("locked":true,"command_uuid":"cmd-1","message":"m")");
 
 } // namespace
 
@@ -32,232 +29,221 @@ class TestLockController : public QObject {
     Q_OBJECT
 
     QTemporaryDir m_dir;
-    QString m_path;
     std::unique_ptr<fakes::FakeLockScreens> m_screens;
-    std::unique_ptr<fakes::FakeDesktopLockdown> m_lockdown;
+    std::unique_ptr<Lockdown> m_lockdown;
     std::unique_ptr<fakes::FakeApiRequester> m_api;
     std::unique_ptr<lock::ManagedLockController> m_lock;
+    std::optional<bool> m_answer;
 
-    void write(const QByteArray &bytes)
+    // Writes the lock file (empty bytes remove it) and lets the controller read it.
+    void tick(const QByteArray &bytes)
     {
-        QFile f(m_path);
-        QVERIFY(f.open(QIODevice::WriteOnly | QIODevice::Truncate));
-        f.write(bytes);
+        QFile f(m_dir.filePath(u"agent-lock.json"_s));
+        if (bytes.isEmpty())
+            f.remove();
+        else
+            QVERIFY(f.open(QIODevice::WriteOnly | QIODevice::Truncate) && f.write(bytes) == bytes.size());
+        f.close();
+        m_lock->refresh();
     }
     size_t openCount() const { return m_screens->openWindows().size(); }
+    void submit(const QString &pin)
+    {
+        m_answer.reset();
+        m_screens->openWindows().at(0)->submit(pin, [this](bool ok) { m_answer = ok; });
+    }
 
 private Q_SLOTS:
     void init()
     {
-        m_path = m_dir.filePath(u"agent-lock.json"_s);
-        QFile::remove(m_path);
         m_screens = std::make_unique<fakes::FakeLockScreens>();
-        m_lockdown = std::make_unique<fakes::FakeDesktopLockdown>();
+        m_lockdown = std::make_unique<Lockdown>();
         m_api = std::make_unique<fakes::FakeApiRequester>();
-        m_lock = std::make_unique<lock::ManagedLockController>(*m_screens, *m_lockdown, *m_api, m_path);
+        m_lock = std::make_unique<lock::ManagedLockController>(
+            *m_screens, *m_lockdown, *m_api, m_dir.filePath(u"agent-lock.json"_s));
     }
 
-    // Whatever cannot be decoded leaves the lock as it is: never locks, never unlocks.
-    void unreadableFileNeverLocksOrUnlocks_data()
+    // Locked with message "m", then the next file: only a whole valid record with locked false
+    // unlocks (and gives the desktop back); a new command or message rebuilds the windows.
+    void nextFile_data()
     {
-        QTest::addColumn<QByteArray>("bad"); // empty: no file
-        QTest::newRow("missing") << QByteArray();
-        QTest::newRow("garbage") << QByteArray("\xff\xfe{{{");
-        QTest::newRow("locked without command") << QByteArray("{\"locked\":true,\"url\":\"x\"}");
-        QTest::newRow("unlocked with wrong type") << QByteArray("{\"locked\":false,\"command_uuid\":7}");
-        QTest::newRow("no locked") << QByteArray("{\"command_uuid\":\"c\"}");
-        QTest::newRow("locked as text") << QByteArray("{\"locked\":\"false\",\"command_uuid\":\"c\"}");
-        QTest::newRow("session as object") << QByteArray("{\"locked\":false,\"command_uuid\":\"c\",\"session\":{}}");
-        QTest::newRow("truncated") << QByteArray("{\"locked\":false,\"command_uu");
+        QTest::addColumn<int>("screens"); // before; the "screen added" row adds one
+        QTest::addColumn<QByteArray>("next");
+        QTest::addColumn<int>("open");
+        QTest::addColumn<QString>("shown"); // the message rebuilt windows show; null: the first stay
+        const QString kept;
+        QTest::newRow("missing") << 1 << QByteArray() << 1 << kept;
+        QTest::newRow("truncated") << 1 << QByteArray("{\"locked\":false,\"command_uu") << 1 << kept;
+        QTest::newRow("no command") << 1 << QByteArray(R"({"locked":false,"url":"x"})") << 1 << kept;
+        QTest::newRow("locked as text") << 1 << QByteArray(R"({"locked":"false","command_uuid":"c"})") << 1 << kept;
+        QTest::newRow("session as object")
+            << 1 << QByteArray(R"({"locked":false,"command_uuid":"c","session":{}})") << 1 << kept;
+        QTest::newRow("same record") << 1 << kLocked << 1 << kept;
+        QTest::newRow("new session only")
+            << 1 << QByteArray(R"({"locked":true,"command_uuid":"cmd-1","message":"m","session":"other"})") << 1
+            << kept;
+        QTest::newRow("new message") << 1 << record(R"("locked":true,"command_uuid":"cmd-1","message":"m2")") << 1
+                                     << u"m2"_s;
+        QTest::newRow("message emptied") << 1 << record(R"("locked":true,"command_uuid":"cmd-1","message":"")") << 1
+                                         << u""_s;
+        QTest::newRow("message dropped") << 1 << record(R"("locked":true,"command_uuid":"cmd-1")") << 1 << u""_s;
+        QTest::newRow("new command") << 1 << record(R"("locked":true,"command_uuid":"cmd-2","message":"m")") << 1
+                                     << u"m"_s;
+        QTest::newRow("screen added") << 1 << kLocked << 2 << u"m"_s;
+        QTest::newRow("unlocked, nulls absent")
+            << 1 << QByteArray(R"({"locked":false,"command_uuid":"c","message":null,"url":null})") << 0 << kept;
+        QTest::newRow("unlocked, no screen") << 0 << record(R"("locked":false,"command_uuid":"cmd-1")") << 0 << kept;
     }
-    void unreadableFileNeverLocksOrUnlocks()
+    void nextFile()
     {
-        QFETCH(QByteArray, bad);
-        auto writeBad = [&] {
-            if (bad.isEmpty())
-                QFile::remove(m_path);
-            else
-                write(bad);
-        };
-        writeBad();
-        m_lock->refresh();
-        QVERIFY(!m_lock->isLocked());
-        QCOMPARE(openCount(), size_t(0));
-
-        write(record(true));
-        m_lock->refresh();
-        QVERIFY(m_lock->isLocked());
-        writeBad();
-        for (int i = 0; i < 3; ++i)
-            m_lock->refresh();
-        QVERIFY(m_lock->isLocked());
-        QCOMPARE(openCount(), size_t(1));
-        QCOMPARE(m_lockdown->current, fakes::FakeDesktopLockdown::Locked);
+        QFETCH(int, screens);
+        QFETCH(QByteArray, next);
+        QFETCH(int, open);
+        QFETCH(QString, shown);
+        m_screens->screenList.resize(screens, QRect(1024, 0, 640, 480));
+        tick(kLocked);
+        QCOMPARE(m_lockdown->current, Lockdown::Locked);
+        QCOMPARE(m_api->sent.size(), size_t(1)); // presence, also with nothing to show
+        const auto first = m_screens->openWindows();
+        m_screens->screenList.resize(std::max(screens, open), QRect(1024, 0, 640, 480));
+        tick(next);
+        tick(next);
+        QCOMPARE(openCount(), size_t(open));
+        QCOMPARE(m_lockdown->current, open ? Lockdown::Locked : Lockdown::Custom);
+        if (open) {
+            QCOMPARE(first[0]->open, shown.isNull());
+            QCOMPARE(m_screens->openWindows()[0]->message, shown.isNull() ? u"m"_s : shown);
+        }
     }
 
     void lockCoversEveryScreenAndReportsPresence()
     {
         m_screens->screenList = { QRect(0, 0, 800, 600), QRect(800, 0, 1920, 1080) };
         m_lock->setAboveLoginWindow(true);
-        QSignalSpy lockedChanged(m_lock.get(), &lock::ManagedLockController::lockedChanged);
-        write(record(true, u"cmd-42"_s, u"Call IT\nExt. 42"_s));
-        m_lock->refresh();
-
+        const QByteArray locked = record(R"("locked":true,"command_uuid":"cmd-42","message":"Call IT\nExt. 42")");
+        tick(locked);
         const auto open = m_screens->openWindows();
         QCOMPARE(open.size(), size_t(2));
         QCOMPARE(open[1]->frame, QRect(800, 0, 1920, 1080));
-        QCOMPARE(open[0]->message, u"Call IT\nExt. 42"_s);
-        QVERIFY(open[0]->aboveLoginWindow);
-        QCOMPARE(open[0]->makeKeys, 1);
-        QCOMPARE(open[1]->makeKeys, 0);
-        QCOMPARE(m_lockdown->lastKeyWindow, quintptr(101));
-        QCOMPARE(lockedChanged.size(), 1);
+        QCOMPARE(open[1]->message, u"Call IT\nExt. 42"_s);
+        QVERIFY(open[0]->aboveLoginWindow && open[1]->aboveLoginWindow);
+        QVERIFY(open[0]->key && !open[1]->key);
+        QCOMPARE(m_lockdown->keyWindow, quintptr(101));
 
-        QCOMPARE(m_api->sent.size(), size_t(1));
-        const QNetworkRequest &r = m_api->sent[0].request;
-        QCOMPARE(r.url(), QUrl(u"http://127.0.0.1:8123/presence"_s));
-        QCOMPARE(r.rawHeader("X-Pelk-Session"), QByteArray("s3cret"));
-        QCOMPARE(r.rawHeader("Content-Type"), QByteArray("application/json"));
-        QCOMPARE(m_api->sent[0].body, (QJsonObject { { u"command_uuid"_s, u"cmd-42"_s } }));
-
-        // Every tick refits, re-forces and reports presence again without rebuilding.
+        // Every tick refits the windows and reports presence again, without rebuilding.
         m_screens->screenList[1] = QRect(800, 0, 1280, 1024);
-        m_lock->refresh();
+        tick(locked);
         QCOMPARE(m_screens->created.size(), size_t(2));
         QCOMPARE(open[1]->frame, QRect(800, 0, 1280, 1024));
-        QCOMPARE(open[1]->orderFronts, 2);
-        QCOMPARE(m_lockdown->forces, 2);
-        QCOMPARE(m_lockdown->saves, 1);
         QCOMPARE(m_api->sent.size(), size_t(2));
-        QCOMPARE(lockedChanged.size(), 1);
+        for (const auto &sent : m_api->sent)
+            QCOMPARE(sent.body, (QJsonObject { { u"command_uuid"_s, u"cmd-42"_s } }));
+        for (int i = 0; i < 2; ++i)
+            tick(record(R"("locked":false,"command_uuid":"cmd-42")"));
+        QCOMPARE(m_api->sent.size(), size_t(2)); // no presence while unlocked
     }
 
-    void rebuildRules_data()
+    // Another client holding the keyboard is asked again well before the next tick (none runs
+    // here), while the lock windows stay up.
+    void refusedGrabIsRetriedSoon()
     {
-        QTest::addColumn<QByteArray>("next");
-        QTest::addColumn<int>("screens");
-        QTest::addColumn<bool>("rebuilt");
-        QTest::newRow("same record") << record(true, u"cmd-1"_s, u"m"_s) << 1 << false;
-        QTest::newRow("new session only") << record(true, u"cmd-1"_s, u"m"_s, u"other"_s) << 1 << false;
-        QTest::newRow("new message") << record(true, u"cmd-1"_s, u"m2"_s) << 1 << true;
-        QTest::newRow("empty message is not absent") << record(true, u"cmd-1"_s, u""_s) << 1 << true;
-        QTest::newRow("new command") << record(true, u"cmd-2"_s, u"m"_s) << 1 << true;
-        QTest::newRow("screen added") << record(true, u"cmd-1"_s, u"m"_s) << 2 << true;
-    }
-    void rebuildRules()
-    {
-        QFETCH(QByteArray, next);
-        QFETCH(int, screens);
-        QFETCH(bool, rebuilt);
-        write(record(true, u"cmd-1"_s, u"m"_s));
-        m_lock->refresh();
-        const auto first = m_screens->openWindows();
-        QCOMPARE(first.size(), size_t(1));
-
-        write(next);
-        while (m_screens->screenList.size() < screens)
-            m_screens->screenList.append(QRect(1024, 0, 640, 480));
-        m_lock->refresh();
-        QCOMPARE(first[0]->open, !rebuilt);
-        QCOMPARE(openCount(), size_t(screens));
-        QCOMPARE(m_lockdown->saves, 1);
-        if (rebuilt)
-            QCOMPARE(m_screens->openWindows()[0]->message, m_lock->state()->message.value_or(QString()));
-    }
-
-    void unlockRestoresWhatWasSaved()
-    {
-        m_lockdown->current = fakes::FakeDesktopLockdown::Custom;
-        write(record(true));
-        m_lock->start(); // polls at once
+        m_lockdown->refusals = 3;
+        QTest::ignoreMessage(QtWarningMsg, QRegularExpression(u"another client holds"_s)); // once
+        QTest::failOnWarning(QRegularExpression(u"another client holds"_s));
+        tick(kLocked);
+        QCOMPARE(m_lockdown->current, Lockdown::Custom);
         QCOMPARE(openCount(), size_t(1));
-        m_lock->refresh();
-        QCOMPARE(m_lockdown->current, fakes::FakeDesktopLockdown::Locked);
-        write("{\"locked\":false,\"command_uuid\":\"c\",\"message\":null,\"url\":null}"); // null is absent
-        m_lock->refresh();
-        QVERIFY(!m_lock->isLocked());
-        QCOMPARE(openCount(), size_t(0));
-        QCOMPARE(m_lockdown->current, fakes::FakeDesktopLockdown::Custom);
-        const size_t sent = m_api->sent.size();
-        m_lock->refresh();
-        QCOMPARE(m_api->sent.size(), sent); // no presence while unlocked
-    }
-
-    void noScreensStillLocksDown()
-    {
-        m_screens->screenList.clear();
-        write(record(true));
-        m_lock->refresh();
-        QVERIFY(m_lock->isLocked());
-        QCOMPARE(m_screens->created.size(), size_t(0));
-        QCOMPARE(m_lockdown->current, fakes::FakeDesktopLockdown::Locked);
-        QCOMPARE(m_lockdown->lastKeyWindow, quintptr(0));
-        QCOMPARE(m_api->sent.size(), size_t(1));
-        m_screens->screenList = { QRect(0, 0, 100, 100) };
-        m_lock->refresh();
+        QTRY_COMPARE(m_lockdown->current, Lockdown::Locked);
+        QCOMPARE(m_lockdown->keyWindow, quintptr(101));
         QCOMPARE(openCount(), size_t(1));
     }
 
-    void pinGoesToUnlockAndSuccessRefreshesAtOnce()
+    // Where presence and PINs go: only http on 127.0.0.1 with a port, no user, under the root,
+    // with a session that can travel in a header. Otherwise nothing is sent, the pad hears
+    // "no" at once and the lock stays.
+    void addressRule_data()
     {
-        write(record(true));
-        m_lock->refresh();
-        auto pad = m_screens->openWindows()[0];
-        std::optional<bool> answer;
-        pad->submit(u"123456"_s, [&](bool ok) {
-            answer = ok;
-            QVERIFY(m_lock->isLocked()); // the pad hears first, then the refresh runs
-        });
-        QCOMPARE(m_api->sent.size(), size_t(2));
-        QCOMPARE(m_api->path(1), u"/unlock"_s);
-        QCOMPARE(m_api->sent[1].body, (QJsonObject { { u"pin"_s, u"123456"_s } }));
-
-        m_api->answer(1, false);
-        QCOMPARE(answer, std::optional(false));
-        QVERIFY(m_lock->isLocked());
-
-        pad->submit(u"654321"_s, [&](bool ok) { answer = ok; });
-        write(record(false)); // the agent rewrote the file before answering
-        m_api->answer(m_api->sent.size() - 1, true);
-        QCOMPARE(answer, std::optional(true));
-        QVERIFY(!m_lock->isLocked());
-        QCOMPARE(openCount(), size_t(0));
+        QTest::addColumn<QString>("url");
+        QTest::addColumn<QString>("session");
+        QTest::addColumn<QString>("sentTo"); // empty: nothing is sent
+        using Row = std::array<const char *, 3>;
+        for (const auto &[url, session, to] :
+            std::initializer_list<Row> { { "http://127.0.0.1:8123", "s3cret", "http://127.0.0.1:8123/presence" },
+                { "http://127.0.0.1:8123/api/v1?x=1#f", "s3cret", "http://127.0.0.1:8123/presence" },
+                { "http://127.0.0.1:08123/", "s3cret", "http://127.0.0.1:8123/presence" },
+                { "https://127.0.0.1:8123", "s3cret", "" }, { "HTTP://127.0.0.1:8123", "s3cret", "" },
+                { "http://localhost:8123", "s3cret", "" }, { "http://127.0.0.2:8123", "s3cret", "" },
+                { "http://[::1]:8123", "s3cret", "" }, { "http://127.0.0.1/", "s3cret", "" },
+                { "http://127.0.0.1:0", "s3cret", "" }, { "http://127.0.0.1:65536", "s3cret", "" },
+                { "http://agent@127.0.0.1:8123", "s3cret", "" },
+                { "http://127.0.0.1:80@evil.example:8123", "s3cret", "" }, { "http://127.0.0.1:8123", nullptr, "" },
+                { "http://127.0.0.1:8123", "s\\r\\nX: y", "" }, { "http://127.0.0.1:8123", "a\\u0000b", "" } })
+            QTest::addRow("%s %s", url, session ? session : "(no session)")
+                << QString::fromUtf8(url) << QString::fromUtf8(session) << QString::fromUtf8(to);
+    }
+    // Where presence and PINs go: only http on 127.0.0.1 with a port, no user, under the root,
+    // with a session that can travel in a header. Otherwise nothing is sent and the pad hears
+    // "no" at once.
+    void addressRule()
+    {
+        QFETCH(QString, url);
+        QFETCH(QString, session);
+        QFETCH(QString, sentTo);
+        const QString members = session.isNull() ? QString() : u",\"session\":\""_s + session + u'"';
+        tick(u"{\"locked\":true,\"command_uuid\":\"c\",\"url\":\"%1\"%2}"_s.arg(url, members).toUtf8());
+        submit(u"123456"_s);
+        if (sentTo.isEmpty()) {
+            QCOMPARE(m_answer, std::optional(false));
+            QCOMPARE(m_api->sent.size(), size_t(0));
+            return;
+        }
+        const QNetworkRequest &presence = m_api->sent.at(0).request;
+        QCOMPARE(presence.url(), QUrl(sentTo));
+        QCOMPARE(presence.rawHeader("X-Pelk-Session"), QByteArray("s3cret"));
+        QCOMPARE(presence.rawHeader("Content-Type"), QByteArray("application/json"));
     }
 
-    void requestPreconditionsFailAtOnce_data()
+    // The pad's answer over real HTTP: only a 200 from the agent is a yes, a silent agent is a
+    // no after the timeout, and a yes shows the unlock the agent wrote at once (no tick runs).
+    void pinAnswer_data()
     {
-        QTest::addColumn<QByteArray>("bytes");
-        QTest::newRow("no session") << QByteArray(
-            "{\"locked\":true,\"command_uuid\":\"c\",\"url\":\"http://127.0.0.1:1/\"}");
-        QTest::newRow("https") << QByteArray(
-            "{\"locked\":true,\"command_uuid\":\"c\",\"url\":\"https://127.0.0.1:1/\",\"session\":\"s\"}");
-        QTest::newRow("session with newline") << QByteArray(
-            "{\"locked\":true,\"command_uuid\":\"c\",\"url\":\"http://127.0.0.1:1/\",\"session\":\"s\\r\\nX: y\"}");
+        QTest::addColumn<QString>("pin");
+        QTest::addColumn<int>("delayMs");
+        QTest::addColumn<bool>("accepted");
+        QTest::newRow("right PIN") << u"246810"_s << 0 << true;
+        QTest::newRow("wrong PIN") << u"135790"_s << 0 << false;
+        QTest::newRow("silent past the timeout") << u"246810"_s << 6000 << false;
     }
-    void requestPreconditionsFailAtOnce()
+    void pinAnswer()
     {
-        QFETCH(QByteArray, bytes);
-        write(bytes);
-        m_lock->refresh();
-        QVERIFY(m_lock->isLocked());
-        QCOMPARE(openCount(), size_t(1));
-        QCOMPARE(m_lockdown->current, fakes::FakeDesktopLockdown::Locked);
-        std::optional<bool> answer;
-        m_screens->openWindows()[0]->submit(u"123456"_s, [&](bool ok) { answer = ok; });
-        QCOMPARE(answer, std::optional(false)); // at once, nothing sent
-        QCOMPARE(m_api->sent.size(), size_t(0));
+        QFETCH(QString, pin);
+        QFETCH(int, delayMs);
+        QFETCH(bool, accepted);
+        QTemporaryDir dir;
+        agentsim::AgentSimulator sim(dir.path());
+        boundary::NetworkApiRequester requester;
+        lock::ManagedLockController controller(
+            *m_screens, *m_lockdown, requester, sim.filePath(agentsim::AgentFileKind::Lock));
+        sim.setPin(u"246810"_s);
+        sim.setOverride(Endpoint::Unlock, { {}, {}, delayMs, false });
+        QVERIFY(sim.listen() && sim.lock(u"cmd-1"_s));
+        controller.refresh();
+        QTRY_COMPARE(sim.requestsTo(Endpoint::Presence).size(), 1);
+        QCOMPARE(sim.requestsTo(Endpoint::Presence)[0].status, 200);
+        submit(pin);
+        QTRY_VERIFY_WITH_TIMEOUT(m_answer.has_value(), 15000);
+        QCOMPARE(*m_answer, accepted);
+        QCOMPARE(openCount(), size_t(accepted ? 0 : 1));
     }
 
     void completionAfterControllerIsGoneIsHarmless()
     {
-        write(record(true));
-        m_lock->refresh();
-        bool called = false;
-        m_screens->openWindows()[0]->submit(u"123456"_s, [&](bool) { called = true; });
+        tick(kLocked);
+        submit(u"123456"_s);
         m_lock.reset();
         m_api->answer(1, true);
         m_api->answer(0, true);
-        QVERIFY(!called);
+        QCOMPARE(m_answer, std::nullopt);
     }
 };
 

@@ -68,16 +68,17 @@ bool X11DesktopLockdown::grabPointer(uint32_t window)
     return held;
 }
 
-void X11DesktopLockdown::force(quintptr keyWindow)
+bool X11DesktopLockdown::force(quintptr keyWindow)
 {
     if (!m_root || xcb_connection_has_error(m_connection))
-        return;
+        return true;
     // Asked again every time: grabbing what this client already holds only moves the grab,
     // and a grab dies silently with its window when the lock windows are rebuilt.
     const auto target = static_cast<uint32_t>(keyWindow);
-    m_keyboardHeld = (target && grabKeyboard(target)) || grabKeyboard(m_root);
-    m_pointerHeld = (target && grabPointer(target)) || grabPointer(m_root);
+    const bool keyboard = (target && grabKeyboard(target)) || grabKeyboard(m_root);
+    const bool pointer = (target && grabPointer(target)) || grabPointer(m_root);
     xcb_flush(m_connection);
+    return keyboard && pointer;
 }
 
 void X11DesktopLockdown::restore()
@@ -93,8 +94,6 @@ void X11DesktopLockdown::restore()
         std::free(xcb_request_check(m_connection, cookie));
     }
     xcb_flush(m_connection);
-    m_keyboardHeld = false;
-    m_pointerHeld = false;
 }
 
 } // namespace pelk::platform

@@ -11,7 +11,8 @@ namespace pelk::platform {
 // The lockdown on X11: the keyboard and the pointer actively grabbed by this client, so no
 // other window, window-manager shortcut or switcher sees input; the grabs are requested
 // again on every force (a grab another client held, or one lost with its window, comes
-// back within a tick) and every reply is checked. Off X11 it does nothing.
+// back with the next force) and every reply is checked. Off X11 it does nothing and
+// reports held: there is nothing to wait for.
 class X11DesktopLockdown : public DesktopLockdown {
 public:
     // Uses the application's own X connection (the grabs must belong to the client whose
@@ -20,11 +21,8 @@ public:
     explicit X11DesktopLockdown(xcb_connection_t *connection);
 
     void saveState() override;
-    void force(quintptr keyWindow) override;
+    bool force(quintptr keyWindow) override;
     void restore() override;
-
-    bool keyboardHeld() const { return m_keyboardHeld; }
-    bool pointerHeld() const { return m_pointerHeld; }
 
 private:
     bool grabKeyboard(uint32_t window);
@@ -33,8 +31,6 @@ private:
     xcb_connection_t *m_connection = nullptr;
     uint32_t m_root = 0;
     uint32_t m_savedFocus = 0;
-    bool m_keyboardHeld = false;
-    bool m_pointerHeld = false;
 };
 
 } // namespace pelk::platform
