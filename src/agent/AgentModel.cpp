@@ -7,12 +7,11 @@
 #include "location/LocationReporter.h"
 #include "platform/Clock.h"
 #include "platform/Environment.h"
+#include "platform/Files.h"
 
 #include <QCoreApplication>
-#include <QFile>
 
 #include <limits>
-#include <unistd.h>
 
 namespace pelk::agent {
 
@@ -28,11 +27,6 @@ inline constexpr QLatin1StringView kStopped { "stopped" };
 inline constexpr QLatin1StringView kUpdateRequired { "update_required" };
 inline constexpr QLatin1StringView kNotEnrolled { "not_enrolled" };
 inline constexpr QLatin1StringView kFallbackVersion { "0.4.0" };
-
-bool isExecutableFile(const QString &path)
-{
-    return !path.isEmpty() && ::access(QFile::encodeName(path).constData(), X_OK) == 0;
-}
 
 // Whether a status written at updatedAt, with the given check-in interval, is too old at now.
 // An interval so large that the limit does not fit 64 bits is never stale.
@@ -95,7 +89,7 @@ void AgentModel::refresh()
 
 AgentStatus AgentModel::substituteStatus() const
 {
-    if (isExecutableFile(m_collaborators.helperPath))
+    if (platform::isExecutable(m_collaborators.helperPath))
         return AgentStatus(QString(kUpdateRequired), texts::kUpdateRequiredMessage.toString());
     return AgentStatus(QString(kStopped), texts::kNotInstalledMessage.toString());
 }

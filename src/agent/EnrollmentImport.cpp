@@ -4,14 +4,12 @@
 #include "boundary/AgentBoundary.h"
 #include "boundary/AgentFile.h"
 #include "boundary/StrictJson.h"
+#include "platform/Files.h"
 
 #include <QCryptographicHash>
-#include <QFile>
 #include <QRegularExpression>
 #include <QUrl>
 #include <QUuid>
-
-#include <sys/stat.h>
 
 namespace pelk::agent {
 
@@ -99,10 +97,10 @@ std::optional<SetupError> checkProfile(const Profile &p, const QDateTime &now)
 EnrollmentCheck checkEnrollmentFile(const QString &path, const QDateTime &now)
 {
     // Examine before reading: a symbolic link, a directory or a device is not a regular file.
-    struct stat info { };
-    if (path.isEmpty() || ::lstat(QFile::encodeName(path).constData(), &info) != 0)
+    const std::optional<platform::FileStatus> info = platform::linkStatus(path);
+    if (!info)
         return { std::nullopt, QString(texts::kUnreadableFile) };
-    if (!S_ISREG(info.st_mode) || info.st_size > kMaxEnrollmentBytes)
+    if (!info->regular || info->size > kMaxEnrollmentBytes)
         return { std::nullopt, description(SetupError::Invalid) };
 
     const std::optional<QByteArray> bytes = boundary::readAgentFile(path, kMaxEnrollmentBytes);
