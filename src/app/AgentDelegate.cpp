@@ -64,7 +64,7 @@ AgentParts AgentParts::production()
         .runner = std::make_shared<platform::PkexecRunner>(),
         .location = location,
     });
-    parts.model->setFileChooser(chooseEnrollmentFile);
+    parts.model->enrollment()->setFileChooser(chooseEnrollmentFile);
     parts.remoteSupport = std::make_unique<support::RemoteSupport>(parts.managedLock->engine());
     return parts;
 }
@@ -152,7 +152,7 @@ void AgentDelegate::openFiles(const QList<QUrl> &files)
 {
     if (files.isEmpty())
         return;
-    m_parts.model->load(files.constFirst());
+    m_parts.model->enrollment()->load(files.constFirst());
     openWindow();
 }
 
