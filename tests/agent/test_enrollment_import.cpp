@@ -146,22 +146,30 @@ private Q_SLOTS:
     void unsuccessfulImport_data()
     {
         QTest::addColumn<Outcome>("outcome");
+        QTest::addColumn<bool>("copyDirectory");
         QTest::addColumn<QString>("error");
-        QTest::newRow("cancelled") << Outcome::Cancelled << u"Setup cancelled. Your current connection was kept."_s;
-        QTest::newRow("failed") << Outcome::Failed
+        QTest::newRow("cancelled") << Outcome::Cancelled << true
+                                   << u"Setup cancelled. Your current connection was kept."_s;
+        QTest::newRow("failed") << Outcome::Failed << true
                                 << u"The file could not be imported. Check that the latest Pelk Agent is installed "
                                    u"and choose a fresh enrollment file."_s;
+        QTest::newRow("no copy") << Outcome::Succeeded << false << u"The enrollment file could not be prepared."_s;
     }
     void unsuccessfulImport()
     {
         QFETCH(Outcome, outcome);
+        QFETCH(bool, copyDirectory);
         f->runner->outcome = outcome;
+        f->import().connect(); // nothing selected: nothing happens
+        QVERIFY(!f->import().busy());
         f->import().loadFile(f->enrollment("profile.json"));
+        if (!copyDirectory)
+            QDir(f->copyDirectory).removeRecursively();
         f->import().connect();
         QTRY_VERIFY(!f->import().busy());
         QTEST(f->import().errorText(), "error");
         QVERIFY(f->import().hasSelection());
-        QCOMPARE(f->model->phase(), u"not_enrolled"_s);
+        QCOMPARE(f->runner->commandLines.size(), copyDirectory ? 1 : 0);
         QCOMPARE(f->refreshes, 0);
         QVERIFY(f->copies().isEmpty());
         // A status dated before the attempt is still shown: no import happened.
@@ -187,19 +195,6 @@ private Q_SLOTS:
         release.release();
         QTRY_VERIFY(!f->import().busy());
         QCOMPARE(f->runner->commandLines.size(), 1);
-    }
-
-    void copyThatCannotBeWritten()
-    {
-        f->import().connect(); // nothing selected: nothing happens
-        QVERIFY(!f->import().busy());
-        f->import().loadFile(f->enrollment("profile.json"));
-        QDir(f->copyDirectory).removeRecursively();
-        f->import().connect();
-        QVERIFY(!f->import().busy());
-        QCOMPARE(f->import().errorText(), u"The enrollment file could not be prepared."_s);
-        QVERIFY(f->import().hasSelection());
-        QVERIFY(f->runner->commandLines.isEmpty());
     }
 };
 

@@ -37,12 +37,12 @@ class TestLocationReporter : public QObject {
         return f.open(QIODevice::ReadOnly) ? QJsonDocument::fromJson(f.readAll()).object() : QJsonObject();
     }
     QString written() const { return file().value(u"status"_s).toString(); }
-    void deliver(double accuracy = 65, qint64 secondsAgo = 0)
+    void deliver(double accuracy = 65)
     {
         m_service->deliver({ { .latitude = 48.8566,
             .longitude = 2.3522,
             .horizontalAccuracy = accuracy,
-            .timestamp = m_clock.now().addSecs(-secondsAgo) } });
+            .timestamp = m_clock.now() } });
     }
 
 private Q_SLOTS:
@@ -84,18 +84,24 @@ private Q_SLOTS:
     void fixLifetime_data()
     {
         QTest::addColumn<qint64>("ageMs");
+        QTest::addColumn<double>("accuracy");
         QTest::addColumn<bool>("available");
-        QTest::newRow("fresh") << qint64(0) << true;
-        QTest::newRow("exactly 300 s") << qint64(300000) << true;
-        QTest::newRow("300.001 s") << qint64(300001) << false;
-        QTest::newRow("in the future") << qint64(-60000) << true;
+        QTest::newRow("fresh") << qint64(0) << 65.0 << true;
+        QTest::newRow("exactly 300 s") << qint64(300000) << 65.0 << true;
+        QTest::newRow("300.001 s") << qint64(300001) << 65.0 << false;
+        QTest::newRow("in the future") << qint64(-60000) << 65.0 << true;
+        // An invalid position is not kept.
+        QTest::newRow("negative accuracy") << qint64(0) << -1.0 << false;
+        QTest::newRow("NaN accuracy") << qint64(0) << std::numeric_limits<double>::quiet_NaN() << false;
     }
     void fixLifetime()
     {
         QFETCH(qint64, ageMs);
+        QFETCH(double, accuracy);
         QFETCH(bool, available);
         m_reporter->update(true);
-        deliver();
+        deliver(accuracy);
+        m_service->deliver({});
         m_clock.advanceMs(ageMs);
         m_reporter->foregrounded();
         QJsonObject expected { { u"status"_s, available ? u"available"_s : u"unavailable"_s },
@@ -110,26 +116,6 @@ private Q_SLOTS:
         QCOMPARE(m_messages.last(),
             available ? u"Location reporting is on."_s
                       : u"Waiting for a location from macOS. Battery and device health still report normally."_s);
-    }
-
-    void invalidPositionsAreIgnored_data()
-    {
-        QTest::addColumn<double>("accuracy");
-        QTest::newRow("negative") << -1.0;
-        QTest::newRow("NaN") << std::numeric_limits<double>::quiet_NaN();
-    }
-    void invalidPositionsAreIgnored()
-    {
-        QFETCH(double, accuracy);
-        m_reporter->update(true);
-        deliver(10);
-        const QJsonObject before = file();
-        const qsizetype published = m_messages.size();
-        m_clock.advance(5);
-        deliver(accuracy);
-        m_service->deliver({});
-        QCOMPARE(m_messages.size(), published);
-        QCOMPARE(file(), before);
     }
 
     void unenrollRemovesTheFileAndSilences()
