@@ -7,12 +7,11 @@
 #include "location/LocationReporter.h"
 #include "platform/Clock.h"
 #include "platform/Environment.h"
+#include "platform/Files.h"
 
 #include <QCoreApplication>
-#include <QFile>
 
 #include <limits>
-#include <unistd.h>
 
 namespace pelk::agent {
 
@@ -28,11 +27,6 @@ inline constexpr QLatin1StringView kStopped { "stopped" };
 inline constexpr QLatin1StringView kUpdateRequired { "update_required" };
 inline constexpr QLatin1StringView kNotEnrolled { "not_enrolled" };
 inline constexpr QLatin1StringView kFallbackVersion { "0.4.0" };
-
-bool isExecutableFile(const QString &path)
-{
-    return !path.isEmpty() && ::access(QFile::encodeName(path).constData(), X_OK) == 0;
-}
 
 // Whether a status written at updatedAt, with the given check-in interval, is too old at now.
 // An interval so large that the limit does not fit 64 bits is never stale.
@@ -53,10 +47,14 @@ bool isStale(const QDateTime &updatedAt, std::optional<qint64> checkinSeconds, c
 AgentModel::AgentModel(Collaborators collaborators, QObject *parent)
     : QObject(parent), m_collaborators(std::move(collaborators)), m_location(m_collaborators.location),
       m_status(QString(kNotEnrolled), texts::kInitialMessage.toString()),
+      m_enrollment(new EnrollmentImporter({ m_collaborators.helperPath, m_collaborators.temporaryDirectory,
+                                              m_collaborators.clock, m_collaborators.runner },
+          this)),
       m_locationMessage(texts::kWaitingForLocation.toString())
 {
-    Q_ASSERT(m_collaborators.clock && m_collaborators.environment && m_collaborators.runner && m_location);
+    Q_ASSERT(m_collaborators.clock && m_collaborators.environment && m_location);
     m_location->setParent(this);
+    QObject::connect(m_enrollment, &EnrollmentImporter::imported, this, &AgentModel::imported);
 }
 
 AgentModel::~AgentModel() = default;
@@ -95,9 +93,17 @@ void AgentModel::refresh()
 
 AgentStatus AgentModel::substituteStatus() const
 {
-    if (isExecutableFile(m_collaborators.helperPath))
+    if (platform::isExecutable(m_collaborators.helperPath))
         return AgentStatus(QString(kUpdateRequired), texts::kUpdateRequiredMessage.toString());
     return AgentStatus(QString(kStopped), texts::kNotInstalledMessage.toString());
+}
+
+void AgentModel::imported(const QString &baseUrl)
+{
+    m_lastImport = m_collaborators.clock->now();
+    setStatus(AgentStatus(QString(kConnecting), u"Enrollment imported. Connecting to "_s + baseUrl + u'\u2026'));
+    if (m_onRefresh)
+        m_onRefresh();
 }
 
 std::optional<AgentStatus> AgentModel::acceptedStatus(AgentStatus record) const
@@ -197,25 +203,6 @@ void AgentModel::setStatus(AgentStatus status)
 {
     m_status = std::move(status);
     Q_EMIT statusChanged();
-}
-
-void AgentModel::setSelection(std::optional<Profile> profile, std::optional<QByteArray> data)
-{
-    m_profile = std::move(profile);
-    m_selectedData = std::move(data);
-    Q_EMIT profileChanged();
-}
-
-void AgentModel::setError(std::optional<QString> error)
-{
-    m_error = std::move(error);
-    Q_EMIT errorChanged();
-}
-
-void AgentModel::setBusy(bool busy)
-{
-    m_busy = busy;
-    Q_EMIT busyChanged();
 }
 
 void AgentModel::setLocationMessage(const QString &message)

@@ -1,7 +1,7 @@
 #pragma once
 
 #include "agent/AgentStatus.h"
-#include "agent/Profile.h"
+#include "agent/EnrollmentImporter.h"
 #include "boundary/AgentBoundary.h"
 #include "location/LocationReporter.h"
 #include "platform/PrivilegedRunner.h"
@@ -43,7 +43,7 @@ inline constexpr QStringView kNoCheckinYet { u"No check-in yet" };
 } // namespace texts
 
 // The one observable model behind the status menu and the setup window: polls the agent's
-// status file, presents it, drives location reporting and runs the enrollment import.
+// status file, presents it and drives location reporting; its enrollment importer runs the import.
 class AgentModel : public QObject {
     Q_OBJECT
     // The agent status, member by member; absent text reads as empty.
@@ -65,13 +65,7 @@ class AgentModel : public QObject {
     // Phase "connected" with a last check-in that parses: the privacy and location lines show.
     Q_PROPERTY(bool connectedDetailsShown READ connectedDetailsShown NOTIFY statusChanged)
     Q_PROPERTY(QString nextCheckin READ nextCheckinLine NOTIFY statusChanged)
-    // The enrollment import.
-    Q_PROPERTY(bool hasSelection READ hasSelection NOTIFY profileChanged)
-    Q_PROPERTY(QString selectedDeviceName READ selectedDeviceName NOTIFY profileChanged)
-    Q_PROPERTY(QString selectedBaseUrl READ selectedBaseUrl NOTIFY profileChanged)
-    Q_PROPERTY(QString error READ errorText NOTIFY errorChanged)
-    Q_PROPERTY(bool hasError READ hasError NOTIFY errorChanged)
-    Q_PROPERTY(bool busy READ busy NOTIFY busyChanged)
+    Q_PROPERTY(pelk::agent::EnrollmentImporter *enrollment READ enrollment CONSTANT)
     // Location reporting.
     Q_PROPERTY(QString locationMessage READ locationMessage NOTIFY locationMessageChanged)
     Q_PROPERTY(pelk::location::LocationReporter *location READ location CONSTANT)
@@ -107,27 +101,10 @@ public:
     // One poll of the status file.
     void refresh();
 
-    // Asks the person for one JSON file and loads it; nothing happens when they decline.
-    Q_INVOKABLE void choose();
-    // How choose() asks: the desktop's file dialog in the application, a stand-in in tests.
-    void setFileChooser(std::function<std::optional<QUrl>()> chooser) { m_chooser = std::move(chooser); }
-    // Checks the file and selects it, or says why not in error.
-    Q_INVOKABLE void load(const QUrl &url);
-    void loadFile(const QString &path);
-    // Hands the selection to the device helper with administrator rights; returns at once.
-    Q_INVOKABLE void connect();
-    // Forgets the selection (the setup window's "Cancel"); error stays.
-    Q_INVOKABLE void clearSelection();
-
     // Called after each accepted poll and after a successful import.
     void setOnRefresh(std::function<void()> onRefresh) { m_onRefresh = std::move(onRefresh); }
 
-    const AgentStatus &status() const { return m_status; }
-    const std::optional<Profile> &profile() const { return m_profile; }
-    const std::optional<QByteArray> &selectedData() const { return m_selectedData; }
-    const std::optional<QString> &error() const { return m_error; }
-    const std::optional<QDateTime> &lastImport() const { return m_lastImport; }
-    bool busy() const { return m_busy; }
+    EnrollmentImporter *enrollment() const { return m_enrollment; }
     QString locationMessage() const { return m_locationMessage; }
     location::LocationReporter *location() const { return m_location; }
 
@@ -150,17 +127,8 @@ public:
     // "Next check-in in 42s" or "Checking in…", counted from the last check-in to now.
     Q_INVOKABLE QString nextCheckinLine() const;
 
-    bool hasSelection() const { return m_profile.has_value(); }
-    QString selectedDeviceName() const { return m_profile ? m_profile->deviceName : QString(); }
-    QString selectedBaseUrl() const { return m_profile ? m_profile->baseURL : QString(); }
-    QString errorText() const { return m_error.value_or(QString()); }
-    bool hasError() const { return m_error.has_value(); }
-
 Q_SIGNALS:
     void statusChanged();
-    void profileChanged();
-    void errorChanged();
-    void busyChanged();
     void locationMessageChanged();
 
 private:
@@ -168,24 +136,18 @@ private:
     AgentStatus substituteStatus() const;
     // The record as read, or nothing when it is older than the last import.
     std::optional<AgentStatus> acceptedStatus(AgentStatus record) const;
-    void finishImport(platform::PrivilegedRunner::Outcome outcome, const Profile &profile);
+    // The helper took an enrollment: show "connecting" until the agent writes a newer status.
+    void imported(const QString &baseUrl);
 
     void setStatus(AgentStatus status);
-    void setSelection(std::optional<Profile> profile, std::optional<QByteArray> data);
-    void setError(std::optional<QString> error);
-    void setBusy(bool busy);
     void setLocationMessage(const QString &message);
 
     Collaborators m_collaborators;
     location::LocationReporter *m_location;
     AgentStatus m_status;
-    std::optional<Profile> m_profile;
-    std::optional<QByteArray> m_selectedData;
-    std::optional<QString> m_error;
-    bool m_busy = false;
+    EnrollmentImporter *m_enrollment;
     QString m_locationMessage;
     std::function<void()> m_onRefresh;
-    std::function<std::optional<QUrl>()> m_chooser;
     QTimer *m_timer = nullptr;
     std::optional<QDateTime> m_lastImport;
 };

@@ -1,28 +1,29 @@
 #include "agent/AgentStatus.h"
 
+#include "boundary/AgentBoundary.h"
 #include "boundary/StrictJson.h"
 
 namespace pelk::agent {
 
-using namespace Qt::StringLiterals;
+namespace key = boundary::key;
 
 std::optional<AgentStatus> AgentStatus::decode(const QByteArray &bytes)
 {
     return json::decodeRecord(bytes, [](json::StrictReader &r) {
         AgentStatus s;
-        s.phase = r.requiredString("phase"_L1);
-        s.message = r.requiredString("message"_L1);
-        s.version = r.optionalString("version"_L1);
-        s.workspace = r.optionalString("workspace"_L1);
-        s.baseURL = r.optionalString("base_url"_L1);
-        s.deviceName = r.optionalString("device_name"_L1);
-        s.deviceID = r.optionalInteger("device_id"_L1);
-        s.updatedAt = r.optionalString("updated_at"_L1);
-        s.lastCheckin = r.optionalString("last_checkin"_L1);
-        s.nextCheckinSeconds = r.optionalInteger("next_checkin_seconds"_L1);
-        s.signingReady = r.optionalBool("signing_ready"_L1);
-        s.browserHistoryEnabled = r.optionalBool("browser_history_enabled"_L1);
-        s.enrolled = r.optionalBool("enrolled"_L1);
+        s.phase = r.requiredString(key::kPhase);
+        s.message = r.requiredString(key::kMessage);
+        s.version = r.optionalString(key::kVersion);
+        s.workspace = r.optionalString(key::kWorkspace);
+        s.baseURL = r.optionalString(key::kBaseUrl);
+        s.deviceName = r.optionalString(key::kDeviceName);
+        s.deviceID = r.optionalInteger(key::kDeviceId);
+        s.updatedAt = r.optionalString(key::kUpdatedAt);
+        s.lastCheckin = r.optionalString(key::kLastCheckin);
+        s.nextCheckinSeconds = r.optionalInteger(key::kNextCheckinSeconds);
+        s.signingReady = r.optionalBool(key::kSigningReady);
+        s.browserHistoryEnabled = r.optionalBool(key::kBrowserHistoryEnabled);
+        s.enrolled = r.optionalBool(key::kEnrolled);
         return s;
     });
 }

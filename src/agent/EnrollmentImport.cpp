@@ -4,58 +4,16 @@
 #include "boundary/AgentBoundary.h"
 #include "boundary/AgentFile.h"
 #include "boundary/StrictJson.h"
+#include "boundary/UriParts.h"
+#include "platform/Files.h"
 
 #include <QCryptographicHash>
-#include <QFile>
-#include <QRegularExpression>
 #include <QUrl>
 #include <QUuid>
-
-#include <sys/stat.h>
 
 namespace pelk::agent {
 
 using namespace Qt::StringLiterals;
-
-namespace {
-
-// The split of RFC 3986, appendix B, which tells an absent component from an empty one.
-struct UriParts {
-    std::optional<QString> scheme;
-    std::optional<QString> authority;
-    QString path;
-    bool hasQuery = false;
-    bool hasFragment = false;
-};
-
-UriParts splitUri(const QString &text)
-{
-    static const QRegularExpression pattern(u"^(([^:/?#]+):)?(//([^/?#]*))?([^?#]*)(\\?([^#]*))?(#(.*))?$"_s,
-        QRegularExpression::DotMatchesEverythingOption);
-    const QRegularExpressionMatch m = pattern.match(text);
-    UriParts parts;
-    if (m.capturedStart(1) >= 0)
-        parts.scheme = m.captured(2);
-    if (m.capturedStart(3) >= 0)
-        parts.authority = m.captured(4);
-    parts.path = m.captured(5);
-    parts.hasQuery = m.capturedStart(6) >= 0;
-    parts.hasFragment = m.capturedStart(8) >= 0;
-    return parts;
-}
-
-// The host of an authority without user information: up to the port, brackets kept.
-QString hostOf(const QString &authority)
-{
-    if (authority.startsWith(u'[')) {
-        const qsizetype close = authority.indexOf(u']');
-        return close < 0 ? QString() : authority.left(close + 1);
-    }
-    const qsizetype colon = authority.lastIndexOf(u':');
-    return colon < 0 ? authority : authority.left(colon);
-}
-
-} // namespace
 
 QString description(SetupError error)
 {
@@ -74,12 +32,11 @@ bool isServerAddress(const QString &text)
     // exactly as written, since QUrl does not tell an empty user or port from an absent one.
     if (!QUrl(text, QUrl::StrictMode).isValid())
         return false;
-    const UriParts parts = splitUri(text);
+    const boundary::UriParts parts = boundary::splitUri(text);
     if (parts.scheme != u"https"_s || !parts.authority)
         return false;
-    if (hostOf(*parts.authority).isEmpty())
-        return false;
-    if (parts.authority->contains(u'@') || parts.hasQuery || parts.hasFragment)
+    const boundary::AuthorityParts authority = boundary::splitAuthority(*parts.authority);
+    if (authority.host.isEmpty() || authority.userInfo || parts.hasQuery || parts.hasFragment)
         return false;
     return parts.path.isEmpty() || parts.path == u"/"_s;
 }
@@ -99,10 +56,10 @@ std::optional<SetupError> checkProfile(const Profile &p, const QDateTime &now)
 EnrollmentCheck checkEnrollmentFile(const QString &path, const QDateTime &now)
 {
     // Examine before reading: a symbolic link, a directory or a device is not a regular file.
-    struct stat info { };
-    if (path.isEmpty() || ::lstat(QFile::encodeName(path).constData(), &info) != 0)
+    const std::optional<platform::FileStatus> info = platform::linkStatus(path);
+    if (!info)
         return { std::nullopt, QString(texts::kUnreadableFile) };
-    if (!S_ISREG(info.st_mode) || info.st_size > kMaxEnrollmentBytes)
+    if (!info->regular || info->size > kMaxEnrollmentBytes)
         return { std::nullopt, description(SetupError::Invalid) };
 
     const std::optional<QByteArray> bytes = boundary::readAgentFile(path, kMaxEnrollmentBytes);

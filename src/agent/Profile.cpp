@@ -1,25 +1,26 @@
 #include "agent/Profile.h"
 
+#include "boundary/AgentBoundary.h"
 #include "boundary/StrictJson.h"
 
 namespace pelk::agent {
 
-using namespace Qt::StringLiterals;
+namespace key = boundary::key;
 
 std::optional<Profile> Profile::decode(const QByteArray &bytes)
 {
     return json::decodeRecord(bytes, [](json::StrictReader &r) {
         Profile p;
-        p.format = r.requiredString("format"_L1);
-        p.version = r.requiredInteger("version"_L1);
-        p.baseURL = r.requiredString("base_url"_L1);
-        p.workspace = r.requiredString("workspace"_L1);
-        p.deviceName = r.requiredString("device_name"_L1);
-        p.deviceID = r.requiredInteger("device_id"_L1);
-        p.platform = r.requiredString("platform"_L1);
-        p.role = r.requiredString("role"_L1);
-        p.enrollmentToken = r.requiredString("enrollment_token"_L1);
-        p.expiresAt = r.requiredString("expires_at"_L1);
+        p.format = r.requiredString(key::kFormat);
+        p.version = r.requiredInteger(key::kVersion);
+        p.baseURL = r.requiredString(key::kBaseUrl);
+        p.workspace = r.requiredString(key::kWorkspace);
+        p.deviceName = r.requiredString(key::kDeviceName);
+        p.deviceID = r.requiredInteger(key::kDeviceId);
+        p.platform = r.requiredString(key::kPlatform);
+        p.role = r.requiredString(key::kRole);
+        p.enrollmentToken = r.requiredString(key::kEnrollmentToken);
+        p.expiresAt = r.requiredString(key::kExpiresAt);
         return p;
     });
 }

@@ -66,7 +66,7 @@ AgentParts AgentParts::production(platform::Platform &platform)
         .runner = platform.privilegedRunner(),
         .location = location,
     });
-    parts.model->setFileChooser(chooseEnrollmentFile);
+    parts.model->enrollment()->setFileChooser(chooseEnrollmentFile);
     parts.remoteSupport = std::make_unique<support::RemoteSupport>(parts.managedLock->engine(), platform);
     return parts;
 }
@@ -154,7 +154,7 @@ void AgentDelegate::openFiles(const QList<QUrl> &files)
 {
     if (files.isEmpty())
         return;
-    m_parts.model->load(files.constFirst());
+    m_parts.model->enrollment()->load(files.constFirst());
     openWindow();
 }
 

@@ -51,21 +51,38 @@ inline constexpr QLatin1StringView kSupportActionStop { "stop" };
 inline constexpr QLatin1StringView kSupportStatusRequested { "requested" };
 inline constexpr QLatin1StringView kSupportStatusActive { "active" };
 
-// Members of the agent's JSON documents, spelled once. The lock state file:
-//   {"locked", "command_uuid", "message"?, "url"?, "session"?}
-// the desktop state file:
-//   {"url", "session", "support"?: {"session_id", "technician", "mode", "expires_at"},
-//    "restart"?: {"id", "application"}}
-// and the bodies of the local API ("pin", "command_uuid", "action", "session_id", "jpeg";
-// answers "status" and "events", each event carrying "sequence" and "expires_at").
+// Members of every JSON document exchanged with the agent, spelled once. A key shared by
+// several documents is one constant. Optional members are marked "?".
 namespace key {
+// The status file: {"phase", "message", "version"?, "workspace"?, "base_url"?, "device_name"?,
+//   "device_id"?, "updated_at"?, "last_checkin"?, "next_checkin_seconds"?, "signing_ready"?,
+//   "browser_history_enabled"?, "enrolled"?}
 inline constexpr QLatin1StringView kPhase { "phase" };
 inline constexpr QLatin1StringView kMessage { "message" };
+inline constexpr QLatin1StringView kVersion { "version" };
+inline constexpr QLatin1StringView kWorkspace { "workspace" };
+inline constexpr QLatin1StringView kBaseUrl { "base_url" };
+inline constexpr QLatin1StringView kDeviceName { "device_name" };
+inline constexpr QLatin1StringView kDeviceId { "device_id" };
 inline constexpr QLatin1StringView kUpdatedAt { "updated_at" };
+inline constexpr QLatin1StringView kLastCheckin { "last_checkin" };
+inline constexpr QLatin1StringView kNextCheckinSeconds { "next_checkin_seconds" };
+inline constexpr QLatin1StringView kSigningReady { "signing_ready" };
+inline constexpr QLatin1StringView kBrowserHistoryEnabled { "browser_history_enabled" };
+inline constexpr QLatin1StringView kEnrolled { "enrolled" };
+// The enrollment file handed to the device helper: {"format", "version", "base_url", "workspace",
+//   "device_name", "device_id", "platform", "role", "enrollment_token", "expires_at"}
+inline constexpr QLatin1StringView kFormat { "format" };
+inline constexpr QLatin1StringView kPlatform { "platform" };
+inline constexpr QLatin1StringView kRole { "role" };
+inline constexpr QLatin1StringView kEnrollmentToken { "enrollment_token" };
+// The lock state file: {"locked", "command_uuid", "message"?, "url"?, "session"?}
 inline constexpr QLatin1StringView kLocked { "locked" };
 inline constexpr QLatin1StringView kCommandUuid { "command_uuid" };
 inline constexpr QLatin1StringView kUrl { "url" };
 inline constexpr QLatin1StringView kSession { "session" };
+// The desktop state file: {"url", "session", "support"?: {"session_id", "technician", "mode",
+//   "expires_at"}, "restart"?: {"id", "application"}}
 inline constexpr QLatin1StringView kSupport { "support" };
 inline constexpr QLatin1StringView kRestart { "restart" };
 inline constexpr QLatin1StringView kSessionId { "session_id" };
@@ -74,12 +91,24 @@ inline constexpr QLatin1StringView kMode { "mode" };
 inline constexpr QLatin1StringView kExpiresAt { "expires_at" };
 inline constexpr QLatin1StringView kId { "id" };
 inline constexpr QLatin1StringView kApplication { "application" };
+// Local API bodies: {"command_uuid"}, {"pin"}, {"action", "session_id", "jpeg"?}; the support
+// answer {"status", "events"}, each event carrying "sequence" and "expires_at".
 inline constexpr QLatin1StringView kPin { "pin" };
 inline constexpr QLatin1StringView kAction { "action" };
 inline constexpr QLatin1StringView kJpeg { "jpeg" };
 inline constexpr QLatin1StringView kStatus { "status" };
 inline constexpr QLatin1StringView kEvents { "events" };
 inline constexpr QLatin1StringView kSequence { "sequence" };
+// The location file this application writes: {"status", "updated_at", "latitude"?,
+//   "longitude"?, "accuracy_m"?, "recorded_at"?}
+inline constexpr QLatin1StringView kLatitude { "latitude" };
+inline constexpr QLatin1StringView kLongitude { "longitude" };
+inline constexpr QLatin1StringView kAccuracyMeters { "accuracy_m" };
+inline constexpr QLatin1StringView kRecordedAt { "recorded_at" };
+// The recovery request on standard input: {"username", "password", "uid"}
+inline constexpr QLatin1StringView kUsername { "username" };
+inline constexpr QLatin1StringView kPassword { "password" };
+inline constexpr QLatin1StringView kUid { "uid" };
 } // namespace key
 
 // One-shot mode the agent runs as root with a JSON request on standard input.

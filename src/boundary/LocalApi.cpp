@@ -1,6 +1,7 @@
 #include "boundary/LocalApi.h"
 
 #include "boundary/AgentBoundary.h"
+#include "boundary/UriParts.h"
 
 #include <QJsonDocument>
 #include <QNetworkCookie>
@@ -39,20 +40,13 @@ std::optional<QUrl> lockEndpointUrl(const QString &storedUrl, QStringView endpoi
         return std::nullopt;
     // QUrl lower-cases schemes and rewrites IPv4 shorthands ("127.1"), so the exact
     // comparisons are made on the text as the agent wrote it.
-    const QString schemePrefix = QString(kApiScheme) + u"://"_s;
-    if (!storedUrl.startsWith(schemePrefix, Qt::CaseSensitive))
+    const UriParts parts = splitUri(storedUrl);
+    if (parts.scheme != kApiScheme || !parts.authority)
         return std::nullopt;
-    const QStringView rest = QStringView(storedUrl).mid(schemePrefix.size());
-    qsizetype end = 0;
-    while (end < rest.size() && rest[end] != u'/' && rest[end] != u'?' && rest[end] != u'#')
-        ++end;
-    const QStringView authority = rest.left(end);
-    if (authority.contains(u'@'))
+    const AuthorityParts authority = splitAuthority(*parts.authority);
+    if (authority.userInfo || authority.host != kApiHost || !authority.port)
         return std::nullopt;
-    const qsizetype colon = authority.lastIndexOf(u':');
-    if (colon < 0 || authority.left(colon) != QString(kApiHost))
-        return std::nullopt;
-    const QStringView portText = authority.mid(colon + 1);
+    const QString &portText = *authority.port;
     if (!allAsciiDigits(portText) || portText.size() > 5)
         return std::nullopt;
     const int port = portText.toInt();
@@ -70,24 +64,12 @@ std::optional<QUrl> supportEndpointUrl(const QString &storedUrl)
 {
     const QString address = storedUrl + kSupportPath;
     const QUrl url(address, QUrl::StrictMode);
-    if (!url.isValid() || url.host(QUrl::FullyEncoded) != kApiHost)
+    if (!url.isValid() || url.host(QUrl::FullyEncoded) != kApiHost || url.scheme() != kApiScheme)
         return std::nullopt;
     // QUrl lower-cases the scheme and rewrites short IPv4 forms, so both are checked on the
     // text as the agent wrote it too.
-    const QString prefix = QString(kApiScheme) + u"://"_s;
-    if (!address.startsWith(prefix, Qt::CaseSensitive) || url.scheme() != kApiScheme)
-        return std::nullopt;
-    const QStringView rest = QStringView(address).mid(prefix.size());
-    qsizetype end = 0;
-    while (end < rest.size() && rest[end] != u'/' && rest[end] != u'?' && rest[end] != u'#')
-        ++end;
-    QStringView hostPart = rest.left(end);
-    if (hostPart.contains(u'@'))
-        hostPart = hostPart.mid(hostPart.lastIndexOf(u'@') + 1);
-    const qsizetype colon = hostPart.lastIndexOf(u':');
-    if (colon >= 0)
-        hostPart = hostPart.left(colon);
-    if (hostPart != kApiHost)
+    const UriParts parts = splitUri(address);
+    if (parts.scheme != kApiScheme || !parts.authority || splitAuthority(*parts.authority).host != kApiHost)
         return std::nullopt;
     return url;
 }

@@ -114,11 +114,6 @@ std::optional<bool> StrictReader::optionalBool(QLatin1StringView key)
     return take(key, false, asBool);
 }
 
-QJsonObject StrictReader::requiredObject(QLatin1StringView key)
-{
-    return take(key, true, asObject).value_or(QJsonObject());
-}
-
 std::optional<QJsonObject> StrictReader::optionalObject(QLatin1StringView key)
 {
     return take(key, false, asObject);

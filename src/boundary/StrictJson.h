@@ -39,7 +39,6 @@ public:
     std::optional<qint64> optionalInteger(QLatin1StringView key);
     bool requiredBool(QLatin1StringView key);
     std::optional<bool> optionalBool(QLatin1StringView key);
-    QJsonObject requiredObject(QLatin1StringView key);
     std::optional<QJsonObject> optionalObject(QLatin1StringView key);
     // A nested record read by read(StrictReader&) under the same rules; a failure inside it
     // fails this reader too, so a record is never kept with a broken part.

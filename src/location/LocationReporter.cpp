@@ -14,7 +14,7 @@
 
 namespace pelk::location {
 
-using namespace Qt::StringLiterals;
+namespace key = boundary::key;
 using platform::LocationService;
 
 namespace {
@@ -124,12 +124,13 @@ void LocationReporter::publish(
     if (m_onStatus)
         m_onStatus(message.toString());
 
-    QJsonObject object { { u"status"_s, QString(status) }, { u"updated_at"_s, internetTime(m_clock.now()) } };
+    QJsonObject object { { QString(key::kStatus), QString(status) },
+        { QString(key::kUpdatedAt), internetTime(m_clock.now()) } };
     if (fix) {
-        object.insert(u"latitude"_s, fix->latitude);
-        object.insert(u"longitude"_s, fix->longitude);
-        object.insert(u"accuracy_m"_s, fix->horizontalAccuracy);
-        object.insert(u"recorded_at"_s, internetTime(fix->timestamp));
+        object.insert(key::kLatitude, fix->latitude);
+        object.insert(key::kLongitude, fix->longitude);
+        object.insert(key::kAccuracyMeters, fix->horizontalAccuracy);
+        object.insert(key::kRecordedAt, internetTime(fix->timestamp));
     }
     // A failed write leaves the previous file; the next publication tries again.
     boundary::writePrivateFile(m_filePath, QJsonDocument(object).toJson(QJsonDocument::Compact));

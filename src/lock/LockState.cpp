@@ -1,20 +1,21 @@
 #include "lock/LockState.h"
 
+#include "boundary/AgentBoundary.h"
 #include "boundary/StrictJson.h"
 
 namespace pelk::lock {
 
-using namespace Qt::StringLiterals;
+namespace key = boundary::key;
 
 std::optional<LockState> LockState::decode(const QByteArray &bytes)
 {
     return json::decodeRecord(bytes, [](json::StrictReader &r) {
         LockState s;
-        s.locked = r.requiredBool("locked"_L1);
-        s.commandUuid = r.requiredString("command_uuid"_L1);
-        s.message = r.optionalString("message"_L1);
-        s.url = r.optionalString("url"_L1);
-        s.session = r.optionalString("session"_L1);
+        s.locked = r.requiredBool(key::kLocked);
+        s.commandUuid = r.requiredString(key::kCommandUuid);
+        s.message = r.optionalString(key::kMessage);
+        s.url = r.optionalString(key::kUrl);
+        s.session = r.optionalString(key::kSession);
         return s;
     });
 }

@@ -1,5 +1,6 @@
 #include "recovery/RecoveryRequest.h"
 
+#include "boundary/AgentBoundary.h"
 #include "boundary/StrictJson.h"
 
 #include <QRegularExpression>
@@ -7,14 +8,15 @@
 namespace pelk::recovery {
 
 using namespace Qt::StringLiterals;
+namespace key = boundary::key;
 
 std::optional<RecoveryRequest> RecoveryRequest::decode(const QByteArray &bytes)
 {
     return json::decodeRecord(bytes, [](json::StrictReader &r) {
         RecoveryRequest request;
-        request.username = r.requiredString("username"_L1);
-        request.password = r.requiredString("password"_L1);
-        request.uid = r.requiredInteger("uid"_L1);
+        request.username = r.requiredString(key::kUsername);
+        request.password = r.requiredString(key::kPassword);
+        request.uid = r.requiredInteger(key::kUid);
         return request;
     });
 }

@@ -18,7 +18,8 @@
 
 namespace pelk::testing {
 
-// An agent model wired to fakes, its status file, helper and copies in a temporary directory.
+// An agent model over fakes, with its status file, helper and enrollment copies in a temporary
+// directory and a clock standing at 2026-05-01T09:30:00Z.
 struct AgentModelFixture {
     QTemporaryDir dir;
     fakes::FakeClock clock;
@@ -26,19 +27,19 @@ struct AgentModelFixture {
     std::shared_ptr<fakes::FakePrivilegedRunner> runner = std::make_shared<fakes::FakePrivilegedRunner>();
     fakes::FakeLocationService *service = new fakes::FakeLocationService; // owned by the reporter
     // The enrollment copy goes to a directory whose name the shell would gladly misread.
-    QString temporaryDirectory = dir.filePath(QStringLiteral("tmp 'it''s' $(touch CANARY) `x`"));
+    QString copyDirectory = dir.filePath(QStringLiteral("tmp 'it''s' $(touch CANARY) `x`"));
     std::unique_ptr<agent::AgentModel> model;
     int refreshes = 0;
     QThread *refreshThread = nullptr;
 
     AgentModelFixture()
     {
-        QDir().mkpath(temporaryDirectory);
+        QDir().mkpath(copyDirectory);
         auto *reporter = new location::LocationReporter(
-            service, clock, environment, [] { return true; }, dir.filePath(QStringLiteral("location.json")));
+            service, clock, environment, [] { return true; }, path("location.json"));
         model = std::make_unique<agent::AgentModel>(agent::AgentModel::Collaborators { .statusPath = statusPath(),
-            .helperPath = helperPath(),
-            .temporaryDirectory = temporaryDirectory,
+            .helperPath = path("helper"),
+            .temporaryDirectory = copyDirectory,
             .clock = &clock,
             .environment = &environment,
             .runner = runner,
@@ -49,31 +50,29 @@ struct AgentModelFixture {
         });
     }
 
-    QString statusPath() const { return dir.filePath(QStringLiteral("agent-status.json")); }
-    QString helperPath() const { return dir.filePath(QStringLiteral("helper")); }
-
-    QString write(const QString &name, const QByteArray &bytes)
+    agent::EnrollmentImporter &import() const { return *model->enrollment(); }
+    QString path(const char *name) const { return dir.filePath(QLatin1StringView(name)); }
+    QString statusPath() const { return path("agent-status.json"); }
+    QString write(const QString &file, const QByteArray &bytes) const
     {
-        const QString path = dir.filePath(name);
-        QFile f(path);
+        QFile f(file);
         if (f.open(QIODevice::WriteOnly | QIODevice::Truncate))
             f.write(bytes);
-        return path;
+        return file;
     }
-    QString write(const QString &name, const QJsonObject &object)
+    // Writes the status file with these members after {"message":"m", and polls it.
+    void status(const QByteArray &members)
     {
-        return write(name, QJsonDocument(object).toJson());
+        write(statusPath(), R"({"message":"m",)" + members + '}');
+        model->refresh();
     }
-    void writeStatus(const QJsonObject &object) { write(QStringLiteral("agent-status.json"), object); }
+    QString iso(qint64 msAgo = 0) const { return clock.now().addMSecs(-msAgo).toString(Qt::ISODateWithMs); }
+    QStringList copies() const { return QDir(copyDirectory).entryList(QDir::Files | QDir::Hidden); }
 
-    QStringList temporaryFiles() const
+    // A valid enrollment file with some members replaced (null removes one).
+    QString enrollment(const char *name, const QJsonObject &changes = {}) const
     {
-        return QDir(temporaryDirectory).entryList(QDir::AllEntries | QDir::Hidden | QDir::NoDotAndDotDot);
-    }
-
-    static QJsonObject profile()
-    {
-        return { { QStringLiteral("format"), QStringLiteral("co.pelkcore.agent-enrollment") },
+        QJsonObject o { { QStringLiteral("format"), QStringLiteral("co.pelkcore.agent-enrollment") },
             { QStringLiteral("version"), 1 }, { QStringLiteral("base_url"), QStringLiteral("https://m.example") },
             { QStringLiteral("workspace"), QStringLiteral("Acme") },
             { QStringLiteral("device_name"), QStringLiteral("mac-01") }, { QStringLiteral("device_id"), 42 },
@@ -81,6 +80,9 @@ struct AgentModelFixture {
             { QStringLiteral("role"), QStringLiteral("helper") },
             { QStringLiteral("enrollment_token"), QString(32, u't') },
             { QStringLiteral("expires_at"), QStringLiteral("2030-01-01T00:00:00Z") } };
+        for (auto it = changes.begin(); it != changes.end(); ++it)
+            o.insert(it.key(), it.value());
+        return write(path(name), QJsonDocument(o).toJson());
     }
 };
 

@@ -1,23 +1,22 @@
 #include "AgentModelFixture.h"
-#include "agent/EnrollmentImport.h"
 
+#include <QCryptographicHash>
 #include <QSemaphore>
 #include <QTest>
 
+#include <cstdlib>
 #include <sys/stat.h>
 
 using namespace pelk;
-using namespace pelk::agent;
 using namespace Qt::StringLiterals;
 using Outcome = platform::PrivilegedRunner::Outcome;
-using Fixture = testing::AgentModelFixture;
 
 Q_DECLARE_METATYPE(pelk::platform::PrivilegedRunner::Outcome)
 
 namespace {
 
 const QString kInvalid = u"Choose a macOS enrollment JSON downloaded from Pelk."_s;
-const QString kGeneric = u"Choose an enrollment JSON downloaded from Pelk."_s;
+const QString kUnreadable = u"Choose an enrollment JSON downloaded from Pelk."_s;
 const QString kExpired = u"This file has expired. Download a new enrollment file from Pelk."_s;
 
 } // namespace
@@ -25,211 +24,177 @@ const QString kExpired = u"This file has expired. Download a new enrollment file
 class TestEnrollmentImport : public QObject {
     Q_OBJECT
 
-    std::unique_ptr<Fixture> f;
+    std::unique_ptr<testing::AgentModelFixture> f;
 
 private Q_SLOTS:
-    void init() { f = std::make_unique<Fixture>(); }
+    void init() { f = std::make_unique<testing::AgentModelFixture>(); }
 
-    void fieldChecks_data()
+    void memberChecks_data()
     {
-        QTest::addColumn<QString>("key");
-        QTest::addColumn<QJsonValue>("value"); // undefined: remove the key
+        QTest::addColumn<QJsonObject>("changes");
         QTest::addColumn<QString>("error"); // empty: accepted
-        auto row = [](const char *name, const char *key, const QJsonValue &value, const QString &error) {
-            QTest::newRow(name) << QString::fromLatin1(key) << value << error;
+        const auto row = [](const char *name, const char *key, const QJsonValue &value, const QString &error) {
+            QTest::newRow(name) << QJsonObject { { QLatin1StringView(key), value } } << error;
         };
         row("valid", "workspace", u"Acme"_s, QString());
-        row("key missing", "workspace", QJsonValue(QJsonValue::Undefined), kGeneric);
+        row("member null", "workspace", QJsonValue::Null, kUnreadable);
         row("format", "format", u"co.pelkcore.agent-enrollment.v2"_s, kInvalid);
+        row("version 2", "version", 2, kInvalid);
         row("role", "role", u"agent"_s, kInvalid);
+        row("platform", "platform", u"linux"_s, kInvalid);
         row("device_id 0", "device_id", 0, kInvalid);
         row("url with port and slash", "base_url", u"https://m.example:8443/"_s, QString());
         row("url http", "base_url", u"http://m.example"_s, kInvalid);
+        row("url upper-case scheme", "base_url", u"HTTPS://m.example"_s, kInvalid);
         row("url longer path", "base_url", u"https://m.example/api"_s, kInvalid);
         row("url query", "base_url", u"https://m.example/?a=1"_s, kInvalid);
+        row("url empty query", "base_url", u"https://m.example?"_s, kInvalid);
+        row("url empty fragment", "base_url", u"https://m.example/#"_s, kInvalid);
         row("url user", "base_url", u"https://admin@m.example"_s, kInvalid);
+        row("url empty user", "base_url", u"https://@m.example"_s, kInvalid);
         row("url no host", "base_url", u"https:///"_s, kInvalid);
         // 32 user-perceived characters, each an e with a combining accent (64 UTF-16 units).
         row("token 32 graphemes", "enrollment_token", QString(u"e\u0301"_s).repeated(32), QString());
         row("token 31 graphemes", "enrollment_token", QString(u"e\u0301"_s).repeated(31), kInvalid);
         row("expiry exactly now", "expires_at", u"2026-05-01T09:30:00Z"_s, kExpired);
         row("expiry a millisecond later", "expires_at", u"2026-05-01T09:30:00.001Z"_s, QString());
+        row("expiry unreadable", "expires_at", u"soon"_s, kExpired);
+        QTest::newRow("invalid beats expired")
+            << QJsonObject { { u"role"_s, u"agent"_s }, { u"expires_at"_s, u"2020-01-01T00:00:00Z"_s } } << kInvalid;
     }
-    void fieldChecks()
+    void memberChecks()
     {
-        QFETCH(QString, key);
-        QFETCH(QJsonValue, value);
+        QFETCH(QJsonObject, changes);
         QFETCH(QString, error);
-        QJsonObject o = Fixture::profile();
-        if (value.isUndefined())
-            o.remove(key);
-        else
-            o.insert(key, value);
-        const QString path = f->write(u"profile.json"_s, o);
-        f->model->loadFile(path);
-        QCOMPARE(f->model->errorText(), error);
-        QCOMPARE(f->model->hasSelection(), error.isEmpty());
-        if (error.isEmpty()) {
-            QFile file(path);
-            QVERIFY(file.open(QIODevice::ReadOnly));
-            QCOMPARE(f->model->selectedData(), std::optional<QByteArray>(file.readAll()));
-            QCOMPARE(f->model->selectedDeviceName(), u"mac-01"_s);
-        }
-    }
-
-    void invalidBeatsExpired()
-    {
-        QJsonObject o = Fixture::profile();
-        o.insert(u"role"_s, u"agent"_s);
-        o.insert(u"expires_at"_s, u"2020-01-01T00:00:00Z"_s);
-        f->model->loadFile(f->write(u"both.json"_s, o));
-        QCOMPARE(f->model->errorText(), kInvalid);
+        f->import().loadFile(f->enrollment("profile.json", changes));
+        QCOMPARE(f->import().errorText(), error);
+        QCOMPARE(f->import().selectedDeviceName(), error.isEmpty() ? u"mac-01"_s : QString());
     }
 
     void fileChecks()
     {
-        QByteArray exact = QJsonDocument(Fixture::profile()).toJson();
-        exact.append(QByteArray(kMaxEnrollmentBytes - exact.size(), ' '));
-        f->model->loadFile(f->write(u"exact.json"_s, exact));
-        QVERIFY(!f->model->hasError());
-        QCOMPARE(f->model->selectedData()->size(), 65536);
-
-        f->model->loadFile(f->write(u"over.json"_s, exact + ' '));
-        QCOMPARE(f->model->errorText(), kInvalid);
-        f->model->loadFile(f->write(u"empty.json"_s, QByteArray()));
-        QCOMPARE(f->model->errorText(), kGeneric);
-        QVERIFY(QFile::link(f->dir.filePath(u"exact.json"_s), f->dir.filePath(u"link.json"_s)));
-        f->model->loadFile(f->dir.filePath(u"link.json"_s));
-        QCOMPARE(f->model->errorText(), kInvalid);
-        QVERIFY(::mkfifo(QFile::encodeName(f->dir.filePath(u"fifo"_s)).constData(), 0600) == 0);
-        f->model->loadFile(f->dir.filePath(u"fifo"_s));
-        QCOMPARE(f->model->errorText(), kInvalid);
-        f->model->load(QUrl(u"https://m.example/enrollment.json"_s));
-        QCOMPARE(f->model->errorText(), kGeneric);
-        // Through all of that, the first good file stayed selected.
-        QCOMPARE(f->model->selectedData(), std::optional<QByteArray>(exact));
-        // A good load clears the error.
-        f->model->load(QUrl::fromLocalFile(f->dir.filePath(u"exact.json"_s)));
-        QVERIFY(!f->model->hasError());
+        QFile file(f->enrollment("exact.json"));
+        QVERIFY(file.open(QIODevice::ReadOnly));
+        const QByteArray exact = file.readAll().leftJustified(65536, ' ');
+        f->write(file.fileName(), exact);
+        f->import().loadFile(f->path("exact.json"));
+        QVERIFY(!f->import().hasError());
+        f->import().loadFile(f->write(f->path("over.json"), exact + ' '));
+        QCOMPARE(f->import().errorText(), kInvalid);
+        f->import().loadFile(f->write(f->path("empty.json"), {}));
+        QCOMPARE(f->import().errorText(), kUnreadable);
+        QVERIFY(QFile::link(f->path("exact.json"), f->path("link.json")));
+        f->import().loadFile(f->path("link.json"));
+        QCOMPARE(f->import().errorText(), kInvalid);
+        QCOMPARE(::mkfifo(QFile::encodeName(f->path("fifo")).constData(), 0600), 0);
+        f->import().loadFile(f->path("fifo"));
+        QCOMPARE(f->import().errorText(), kInvalid);
+        f->import().load(QUrl(u"https://m.example/enrollment.json"_s));
+        QCOMPARE(f->import().errorText(), kUnreadable);
+        // Through all of that, the first good file stayed selected; a good load clears the error.
+        QVERIFY(f->import().hasSelection());
+        f->import().load(QUrl::fromLocalFile(f->path("exact.json")));
+        QVERIFY(!f->import().hasError());
     }
 
+    // The helper really runs through the shell: it gets the private copy and its digest intact.
     void successfulImport()
     {
-        const QString path = f->write(u"profile.json"_s, Fixture::profile());
-        f->model->loadFile(path);
-        const QByteArray bytes = *f->model->selectedData();
-        QString seenCopy;
-        QByteArray seenBytes;
-        mode_t seenMode = 0;
-        f->runner->inspect = [&](const QString &commandLine) {
-            // The copy's path is the third quoted value; its name carries no quote.
-            const qsizetype start = commandLine.indexOf(u"pelk-enrollment-"_s);
-            seenCopy = f->temporaryDirectory + u'/' + commandLine.mid(start, commandLine.indexOf(u'\'', start) - start);
-            QFile copy(seenCopy);
-            if (copy.open(QIODevice::ReadOnly))
-                seenBytes = copy.readAll();
-            struct stat info { };
-            if (::stat(QFile::encodeName(seenCopy).constData(), &info) == 0)
-                seenMode = info.st_mode & 07777;
+        const QString helper = f->write(f->path("helper"),
+            "#!/bin/sh\nprintf '%s\\n' \"$@\" \"$(stat -c %a \"$2\")\" \"$(sha256sum < \"$2\")\" > \"$0.log\"\n");
+        QVERIFY(QFile::setPermissions(helper, QFile::ReadOwner | QFile::ExeOwner));
+        f->runner->inspect = [](const QString &commandLine) {
+            [[maybe_unused]] const int status = std::system(commandLine.toLocal8Bit().constData());
         };
-        f->model->connect();
-        QVERIFY(f->model->busy());
-        QTRY_VERIFY(!f->model->busy());
+        QFile file(f->enrollment("profile.json"));
+        QVERIFY(file.open(QIODevice::ReadOnly));
+        const QString digest
+            = QString::fromLatin1(QCryptographicHash::hash(file.readAll(), QCryptographicHash::Sha256).toHex());
+        f->import().loadFile(file.fileName());
+        f->import().connect();
+        QVERIFY(f->import().busy());
+        QTRY_VERIFY(!f->import().busy());
 
-        QCOMPARE(
-            f->runner->commandLines, QStringList({ helperCommandLine(f->helperPath(), seenCopy, sha256Hex(bytes)) }));
-        QCOMPARE(seenBytes, bytes);
-        QCOMPARE(seenMode, mode_t(0600));
+        QFile log(helper + u".log"_s);
+        QVERIFY(log.open(QIODevice::ReadOnly));
+        const QStringList args = QString::fromUtf8(log.readAll()).split(u'\n');
+        QCOMPARE(args.size(), 7);
+        QCOMPARE(args[0], u"--import-enrollment"_s);
+        QVERIFY(args[1].startsWith(f->copyDirectory + u"/pelk-enrollment-"_s) && args[1].endsWith(u".json"_s));
+        QCOMPARE(args.mid(2, 4), QStringList({ u"--enrollment-sha256"_s, digest, u"600"_s, digest + u"  -"_s }));
+        QVERIFY(!QFile::exists(f->path("CANARY")));
+        QVERIFY(f->copies().isEmpty());
         QVERIFY(f->runner->thread != QThread::currentThread());
         QCOMPARE(f->refreshThread, QThread::currentThread());
         QCOMPARE(f->refreshes, 1);
-        QVERIFY(f->temporaryFiles().isEmpty());
-
         QCOMPARE(f->model->phase(), u"connecting"_s);
         QCOMPARE(f->model->message(), u"Enrollment imported. Connecting to https://m.example\u2026"_s);
-        QCOMPARE(f->model->status().deviceName, std::nullopt);
-        QVERIFY(!f->model->hasSelection() && !f->model->selectedData() && !f->model->hasError());
-        QCOMPARE(f->model->lastImport(), std::optional<QDateTime>(f->clock.now()));
-        f->model->connect();
+        QVERIFY(!f->import().hasSelection() && !f->import().hasError());
+        f->import().connect();
         QCOMPARE(f->runner->commandLines.size(), 1);
 
         // Until the agent writes a status dated at or after the import, "connecting" holds.
-        const auto status = [&](const QString &phase, qint64 secondsBefore) {
-            QJsonObject o { { u"phase"_s, phase }, { u"message"_s, u""_s } };
-            if (secondsBefore >= 0)
-                o.insert(u"updated_at"_s, f->clock.now().addSecs(-secondsBefore).toString(Qt::ISODate));
-            f->writeStatus(o);
-            f->model->refresh();
-            return f->model->phase();
-        };
-        QCOMPARE(status(u"connected"_s, 1), u"connecting"_s);
+        f->status(R"("phase":"connected","updated_at":")" + f->iso(1).toLatin1() + '"');
+        QCOMPARE(f->model->phase(), u"connecting"_s);
         QCOMPARE(f->refreshes, 1); // ignored, and nobody is told
-        QCOMPARE(status(u"offline"_s, -1), u"offline"_s); // without updated_at the rule cannot apply
-        QCOMPARE(status(u"connected"_s, 0), u"connected"_s); // at the very moment of the import
-        QCOMPARE(f->refreshes, 3);
-        QFile::remove(f->statusPath());
-        f->model->refresh();
-        QCOMPARE(f->model->phase(), u"stopped"_s); // a missing file replaces any status at once
+        f->status(R"("phase":"offline")"); // undated: the rule cannot apply
+        QCOMPARE(f->model->phase(), u"offline"_s);
+        f->status(R"("phase":"connected","updated_at":")" + f->iso(0).toLatin1() + '"');
+        QCOMPARE(f->model->phase(), u"connected"_s);
     }
 
     void unsuccessfulImport_data()
     {
         QTest::addColumn<Outcome>("outcome");
+        QTest::addColumn<bool>("copyDirectory");
         QTest::addColumn<QString>("error");
-        QTest::newRow("cancelled") << Outcome::Cancelled << u"Setup cancelled. Your current connection was kept."_s;
-        QTest::newRow("failed") << Outcome::Failed
+        QTest::newRow("cancelled") << Outcome::Cancelled << true
+                                   << u"Setup cancelled. Your current connection was kept."_s;
+        QTest::newRow("failed") << Outcome::Failed << true
                                 << u"The file could not be imported. Check that the latest Pelk Agent is installed "
                                    u"and choose a fresh enrollment file."_s;
+        QTest::newRow("no copy") << Outcome::Succeeded << false << u"The enrollment file could not be prepared."_s;
     }
     void unsuccessfulImport()
     {
         QFETCH(Outcome, outcome);
+        QFETCH(bool, copyDirectory);
         f->runner->outcome = outcome;
-        f->model->loadFile(f->write(u"profile.json"_s, Fixture::profile()));
-        f->model->connect();
-        QTRY_VERIFY(!f->model->busy());
-        QTEST(f->model->errorText(), "error");
-        QVERIFY(f->model->hasSelection());
-        QCOMPARE(f->model->phase(), u"not_enrolled"_s);
+        f->import().connect(); // nothing selected: nothing happens
+        QVERIFY(!f->import().busy());
+        f->import().loadFile(f->enrollment("profile.json"));
+        if (!copyDirectory)
+            QDir(f->copyDirectory).removeRecursively();
+        f->import().connect();
+        QTRY_VERIFY(!f->import().busy());
+        QTEST(f->import().errorText(), "error");
+        QVERIFY(f->import().hasSelection());
+        QCOMPARE(f->runner->commandLines.size(), copyDirectory ? 1 : 0);
         QCOMPARE(f->refreshes, 0);
-        QVERIFY(!f->model->lastImport());
-        QVERIFY(f->temporaryFiles().isEmpty());
+        QVERIFY(f->copies().isEmpty());
+        // A status dated before the attempt is still shown: no import happened.
+        f->status(R"("phase":"offline","updated_at":")" + f->iso(1000).toLatin1() + '"');
+        QCOMPARE(f->model->phase(), u"offline"_s);
     }
 
     void nothingOverlapsAnImport()
     {
-        QSemaphore entered;
-        QSemaphore release;
+        QSemaphore entered, release;
         f->runner->inspect = [&](const QString &) {
             entered.release();
             release.acquire();
         };
-        f->model->loadFile(f->write(u"first.json"_s, Fixture::profile()));
-        f->model->connect();
+        f->import().loadFile(f->enrollment("first.json"));
+        f->import().connect();
         entered.acquire();
-        QJsonObject other = Fixture::profile();
-        other.insert(u"device_name"_s, u"other"_s);
-        f->model->loadFile(f->write(u"other.json"_s, other));
-        f->model->loadFile(f->dir.filePath(u"missing.json"_s));
-        f->model->connect();
-        QCOMPARE(f->model->selectedDeviceName(), u"mac-01"_s);
-        QVERIFY(!f->model->hasError());
+        f->import().loadFile(f->enrollment("other.json", { { u"device_name"_s, u"other"_s } }));
+        f->import().loadFile(f->path("missing.json"));
+        f->import().connect();
+        QCOMPARE(f->import().selectedDeviceName(), u"mac-01"_s);
+        QVERIFY(!f->import().hasError());
         release.release();
-        QTRY_VERIFY(!f->model->busy());
+        QTRY_VERIFY(!f->import().busy());
         QCOMPARE(f->runner->commandLines.size(), 1);
-    }
-
-    void copyThatCannotBeWritten()
-    {
-        f->model->connect(); // nothing selected: nothing happens
-        QVERIFY(!f->model->busy());
-        f->model->loadFile(f->write(u"profile.json"_s, Fixture::profile()));
-        QDir(f->temporaryDirectory).removeRecursively();
-        f->model->connect();
-        QVERIFY(!f->model->busy());
-        QCOMPARE(f->model->errorText(), u"The enrollment file could not be prepared."_s);
-        QVERIFY(f->model->hasSelection());
-        QVERIFY(f->runner->commandLines.isEmpty());
     }
 };
 

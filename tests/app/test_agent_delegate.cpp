@@ -152,7 +152,7 @@ private Q_SLOTS:
         fakes::FakeAgentParts::write(first, QJsonDocument(validEnrollment(u"First"_s)).toJson());
         fakes::FakeAgentParts::write(second, QJsonDocument(validEnrollment(u"Second"_s)).toJson());
         delegate.openFiles({ QUrl::fromLocalFile(first), QUrl::fromLocalFile(second) });
-        QCOMPARE(delegate.model().selectedDeviceName(), u"First"_s);
+        QCOMPARE(delegate.model().enrollment()->selectedDeviceName(), u"First"_s);
         QVERIFY(delegate.window() && delegate.window()->isVisible());
     }
 };

@@ -20,9 +20,6 @@ namespace pelk::fakes {
 // and a privileged runner that answers at once.
 struct FakeAgentParts {
     QString dir;
-    FakeClock *clock = nullptr;
-    FakeEnvironment *environment = nullptr;
-    std::shared_ptr<FakePrivilegedRunner> runner = std::make_shared<FakePrivilegedRunner>();
 
     QString statusPath() const { return dir + u"/agent-status.json"; }
     QString lockPath() const { return dir + u"/agent-lock.json"; }
@@ -30,12 +27,8 @@ struct FakeAgentParts {
     app::AgentParts make()
     {
         app::AgentParts parts;
-        auto ownedClock = std::make_unique<FakeClock>(QDateTime::currentDateTimeUtc());
-        auto ownedEnvironment = std::make_unique<FakeEnvironment>();
-        clock = ownedClock.get();
-        environment = ownedEnvironment.get();
-        parts.clock = std::move(ownedClock);
-        parts.environment = std::move(ownedEnvironment);
+        parts.clock = std::make_unique<FakeClock>(QDateTime::currentDateTimeUtc());
+        parts.environment = std::make_unique<FakeEnvironment>();
         parts.managedLock = std::make_unique<app::LockRuntime>(std::make_unique<FakeDesktopLockdown>(), lockPath());
         auto *location = new location::LocationReporter(
             new FakeLocationService, *parts.clock, *parts.environment, [] { return true; }, dir + u"/location.json");
@@ -44,7 +37,7 @@ struct FakeAgentParts {
             .temporaryDirectory = dir,
             .clock = parts.clock.get(),
             .environment = parts.environment.get(),
-            .runner = runner,
+            .runner = std::make_shared<FakePrivilegedRunner>(),
             .location = location });
         return parts;
     }

@@ -2,6 +2,7 @@
 
 #include "AgentSimulator.h"
 #include "HttpServer.h"
+#include "boundary/AgentBoundary.h"
 #include "boundary/StrictJson.h"
 
 #include <QDateTime>
@@ -15,6 +16,7 @@
 namespace pelk::agentsim {
 
 using namespace Qt::StringLiterals;
+namespace key = boundary::key;
 
 namespace {
 
@@ -122,34 +124,35 @@ HttpResponse ControlServer::post(const QByteArray &route, const QJsonObject &bod
 {
     AgentSimulator &sim = m_simulator;
     if (route == "status") {
-        const auto phase = optionalString(body, "phase"_L1);
-        const auto message = optionalString(body, "message"_L1);
+        const auto phase = optionalString(body, key::kPhase);
+        const auto message = optionalString(body, key::kMessage);
         if (!phase || !message)
             return bad(u"phase and message (strings) required"_s);
         QJsonObject extra = body;
-        extra.remove(u"phase"_s);
-        extra.remove(u"message"_s);
+        extra.remove(key::kPhase);
+        extra.remove(key::kMessage);
         return sim.setStatus(*phase, *message, extra) ? ok() : bad(u"could not write the status file"_s);
     }
     if (route == "lock") {
-        const QJsonValue locked = body.value("locked"_L1);
+        const QJsonValue locked = body.value(key::kLocked);
         if (!locked.isBool() && !locked.isUndefined())
             return bad(u"locked must be true or false"_s);
         const QString uuid
-            = optionalString(body, "command_uuid"_L1).value_or(QUuid::createUuid().toString(QUuid::WithoutBraces));
-        const bool written = sim.setLock(locked.toBool(true), uuid, optionalString(body, "message"_L1));
-        return written ? ok(QJsonObject { { u"command_uuid"_s, uuid } }) : bad(u"could not write the lock file"_s);
+            = optionalString(body, key::kCommandUuid).value_or(QUuid::createUuid().toString(QUuid::WithoutBraces));
+        const bool written = sim.setLock(locked.toBool(true), uuid, optionalString(body, key::kMessage));
+        return written ? ok(QJsonObject { { QString(key::kCommandUuid), uuid } })
+                       : bad(u"could not write the lock file"_s);
     }
     if (route == "unlock")
         return sim.unlock() ? ok() : bad(u"could not write the lock file"_s);
     if (route == "pin") {
-        if (!body.value("pin"_L1).isString() && !body.value("pin"_L1).isNull())
+        if (!body.value(key::kPin).isString() && !body.value(key::kPin).isNull())
             return bad(u"pin must be a string or null"_s);
-        sim.setPin(optionalString(body, "pin"_L1));
+        sim.setPin(optionalString(body, key::kPin));
         return ok();
     }
     if (route == "session") {
-        const auto session = optionalString(body, "session"_L1);
+        const auto session = optionalString(body, key::kSession);
         if (!session)
             return bad(u"session (string) required"_s);
         sim.setSession(*session);
@@ -160,31 +163,31 @@ HttpResponse ControlServer::post(const QByteArray &route, const QJsonObject &bod
             return sim.withdrawOffer() ? ok() : bad(u"could not write the desktop file"_s);
         SupportOffer offer;
         offer.sessionId
-            = optionalString(body, "session_id"_L1).value_or(QUuid::createUuid().toString(QUuid::WithoutBraces));
-        offer.technician = optionalString(body, "technician"_L1).value_or(u"IT support"_s);
-        offer.mode = optionalString(body, "mode"_L1).value_or(u"view"_s);
-        if (const auto at = json::strictInteger(body.value("expires_at"_L1)))
+            = optionalString(body, key::kSessionId).value_or(QUuid::createUuid().toString(QUuid::WithoutBraces));
+        offer.technician = optionalString(body, key::kTechnician).value_or(u"IT support"_s);
+        offer.mode = optionalString(body, key::kMode).value_or(u"view"_s);
+        if (const auto at = json::strictInteger(body.value(key::kExpiresAt)))
             offer.expiresAt = *at;
         else
             offer.expiresAt
                 = QDateTime::currentSecsSinceEpoch() + json::strictInteger(body.value("expires_in"_L1)).value_or(600);
         if (body.value("withdraw_on_end"_L1).isBool())
             sim.setWithdrawOfferOnEnd(body.value("withdraw_on_end"_L1).toBool());
-        return sim.putOffer(offer) ? ok(QJsonObject { { u"session_id"_s, offer.sessionId } })
+        return sim.putOffer(offer) ? ok(QJsonObject { { QString(key::kSessionId), offer.sessionId } })
                                    : bad(u"could not write the desktop file"_s);
     }
     if (route == "restart") {
         if (body.value("clear"_L1).toBool())
             return sim.clearRestart() ? ok() : bad(u"could not write the desktop file"_s);
-        const auto application = optionalString(body, "application"_L1);
+        const auto application = optionalString(body, key::kApplication);
         if (!application)
             return bad(u"application (string) required"_s);
-        const QString id = optionalString(body, "id"_L1).value_or(QUuid::createUuid().toString(QUuid::WithoutBraces));
-        return sim.putRestart({ id, *application }) ? ok(QJsonObject { { u"id"_s, id } })
+        const QString id = optionalString(body, key::kId).value_or(QUuid::createUuid().toString(QUuid::WithoutBraces));
+        return sim.putRestart({ id, *application }) ? ok(QJsonObject { { QString(key::kId), id } })
                                                     : bad(u"could not write the desktop file"_s);
     }
     if (route == "events") {
-        const QJsonValue events = body.value("events"_L1);
+        const QJsonValue events = body.value(key::kEvents);
         if (!events.isArray())
             return bad(u"events (array) required"_s);
         const bool raw = body.value("raw"_L1).toBool();
@@ -192,7 +195,7 @@ HttpResponse ControlServer::post(const QByteArray &route, const QJsonObject &bod
         for (const QJsonValue &event : events.toArray())
             queued.append(raw || !event.isObject() ? event : QJsonValue(sim.stampEvent(event.toObject())));
         sim.queueEvents(queued);
-        return ok(QJsonObject { { u"events"_s, queued } });
+        return ok(QJsonObject { { QString(key::kEvents), queued } });
     }
     if (route == "override") {
         const auto endpoint = endpointNamed(optionalString(body, "endpoint"_L1).value_or(QString()));

@@ -12,6 +12,7 @@
 namespace pelk::agentsim {
 
 using namespace Qt::StringLiterals;
+namespace key = boundary::key;
 
 DemoScenario::DemoScenario(AgentSimulator &simulator, QString pin, QObject *parent)
     : QObject(parent), m_simulator(simulator), m_pin(std::move(pin))
@@ -21,9 +22,9 @@ DemoScenario::DemoScenario(AgentSimulator &simulator, QString pin, QObject *pare
         if (r.path == u'/' + boundary::kUnlockEndpoint)
             say(r.status == 200 ? u"PIN accepted: the agent unlocked the computer."_s
                                 : u"PIN refused (answer %1)."_s.arg(r.status));
-        else if (r.path == boundary::kSupportPath && r.body && r.body->value(boundary::key::kAction) != u"frame"_s)
+        else if (r.path == boundary::kSupportPath && r.body && r.body->value(key::kAction) != u"frame"_s)
             say(u"support: \"%1\" -> %2"_s.arg(
-                r.body->value(boundary::key::kAction).toString(), supportStateName(m_simulator.supportState())));
+                r.body->value(key::kAction).toString(), supportStateName(m_simulator.supportState())));
     });
     connect(&m_simulator, &AgentSimulator::frameReceived, this, [this](int count) {
         if (count == 1 || count % 20 == 0)
@@ -61,10 +62,11 @@ void DemoScenario::start()
     m_running = true;
     const QString now = QDateTime::currentDateTimeUtc().toString(Qt::ISODate);
     m_simulator.setStatus(u"connected"_s, u"Connected to Acme Corp. Policies are up to date."_s,
-        QJsonObject { { u"version"_s, u"1.0.0-sim"_s }, { u"workspace"_s, u"Acme Corp"_s },
-            { u"base_url"_s, u"https://acme.example.com"_s }, { u"device_name"_s, u"demo-desktop"_s },
-            { u"device_id"_s, 4217 }, { u"last_checkin"_s, now }, { u"next_checkin_seconds"_s, 60 },
-            { u"signing_ready"_s, true }, { u"browser_history_enabled"_s, false }, { u"enrolled"_s, true } });
+        QJsonObject { { QString(key::kVersion), u"1.0.0-sim"_s }, { QString(key::kWorkspace), u"Acme Corp"_s },
+            { QString(key::kBaseUrl), u"https://acme.example.com"_s }, { QString(key::kDeviceName), u"demo-desktop"_s },
+            { QString(key::kDeviceId), 4217 }, { QString(key::kLastCheckin), now },
+            { QString(key::kNextCheckinSeconds), 60 }, { QString(key::kSigningReady), true },
+            { QString(key::kBrowserHistoryEnabled), false }, { QString(key::kEnrolled), true } });
     m_simulator.setStatusHeartbeat(10000);
     m_simulator.setLock(false, QUuid::createUuid().toString(QUuid::WithoutBraces));
     m_simulator.writeDesktopState();

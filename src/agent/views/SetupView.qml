@@ -12,6 +12,7 @@ Item {
     objectName: "setupView"
 
     required property QtObject model
+    readonly property QtObject enrollment: model.enrollment
     // True while an acceptable drag hovers over the drop area.
     property bool targeted: false
 
@@ -24,8 +25,8 @@ Item {
     readonly property font baseFont: Brand.font(15)
 
     // The drop area is only out of the way on a connected device with nothing selected.
-    readonly property bool dropAreaShown: !(model.connected && !model.hasSelection)
-    readonly property string importLabel: model.busy ? "Connecting\u2026"
+    readonly property bool dropAreaShown: !(model.connected && !enrollment.hasSelection)
+    readonly property string importLabel: enrollment.busy ? "Connecting\u2026"
         : model.connected ? "Replace enrollment" : "Connect to workspace"
 
     // The countdown ticks every second while the window is on screen; a hidden window costs nothing.
@@ -229,8 +230,8 @@ Item {
                                     objectName: "chooseButton"
                                     y: 4
                                     text: "Choose enrollment file"
-                                    enabled: !view.model.busy
-                                    onClicked: Qt.callLater(view.model.choose) // the dialog runs its own loop: not inside this click
+                                    enabled: !view.enrollment.busy
+                                    onClicked: Qt.callLater(view.enrollment.choose) // the dialog runs its own loop: not inside this click
                                 }
                             }
                         }
@@ -251,11 +252,11 @@ Item {
                                 view.targeted = false
                                 // Refused while an import runs, or when nothing came; otherwise the
                                 // first file only, checked by the model.
-                                if (view.model.busy || drop.urls.length === 0) {
+                                if (view.enrollment.busy || drop.urls.length === 0) {
                                     drop.accepted = false
                                     return
                                 }
-                                view.model.load(drop.urls[0])
+                                view.enrollment.load(drop.urls[0])
                                 drop.accept(Qt.CopyAction)
                             }
                         }
@@ -264,7 +265,7 @@ Item {
                     // The selected file.
                     Column {
                         objectName: "selectedFile"
-                        visible: view.model.hasSelection
+                        visible: view.enrollment.hasSelection
                         width: card.innerWidth
                         spacing: 10
 
@@ -281,14 +282,14 @@ Item {
                             CardText {
                                 objectName: "selectedDeviceName"
                                 width: Math.min(implicitWidth, card.innerWidth - 25)
-                                text: view.model.selectedDeviceName
+                                text: view.enrollment.selectedDeviceName
                                 font: Brand.font(15, Font.DemiBold)
                             }
                         }
                         SelectableText {
                             objectName: "selectedBaseUrl"
                             width: card.innerWidth
-                            text: view.model.selectedBaseUrl
+                            text: view.enrollment.selectedBaseUrl
                             font: Brand.font(13)
                             color: view.secondaryText
                         }
@@ -306,8 +307,8 @@ Item {
                                 y: 4
                                 prominent: false
                                 text: "Cancel"
-                                enabled: !view.model.busy
-                                onClicked: view.model.clearSelection()
+                                enabled: !view.enrollment.busy
+                                onClicked: view.enrollment.clearSelection()
                             }
                             BrandButtonStyle {
                                 id: importButton
@@ -315,8 +316,8 @@ Item {
                                 y: 4
                                 anchors.right: parent.right
                                 text: view.importLabel
-                                enabled: !view.model.busy
-                                onClicked: view.model.connect()
+                                enabled: !view.enrollment.busy
+                                onClicked: view.enrollment.connect()
                             }
                         }
                     }
@@ -324,7 +325,7 @@ Item {
                     // The error line.
                     Row {
                         objectName: "errorLine"
-                        visible: view.model.hasError
+                        visible: view.enrollment.hasError
                         width: card.innerWidth
                         spacing: 6
                         SymbolIcon {
@@ -338,7 +339,7 @@ Item {
                         CardText {
                             objectName: "errorText"
                             width: card.innerWidth - 21
-                            text: view.model.error
+                            text: view.enrollment.error
                             font: Brand.font(13)
                             color: view.accent
                         }
@@ -460,7 +461,7 @@ Item {
                         }
 
                         Item {
-                            visible: view.model.connected && !view.model.hasSelection
+                            visible: view.model.connected && !view.enrollment.hasSelection
                             width: changeButton.implicitWidth
                             height: changeButton.implicitHeight + 6
                             BrandButtonStyle {
@@ -469,8 +470,8 @@ Item {
                                 y: 6
                                 prominent: false
                                 text: "Change enrollment file\u2026"
-                                enabled: !view.model.busy
-                                onClicked: Qt.callLater(view.model.choose) // the dialog runs its own loop: not inside this click
+                                enabled: !view.enrollment.busy
+                                onClicked: Qt.callLater(view.enrollment.choose) // the dialog runs its own loop: not inside this click
                             }
                         }
                     }

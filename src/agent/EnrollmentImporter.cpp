@@ -1,6 +1,4 @@
-// The enrollment import of AgentModel: choosing a file, then handing it to the device helper.
-
-#include "agent/AgentModel.h"
+#include "agent/EnrollmentImporter.h"
 
 #include "agent/EnrollmentImport.h"
 #include "boundary/PrivateFile.h"
@@ -13,10 +11,15 @@
 
 namespace pelk::agent {
 
-using namespace Qt::StringLiterals;
 using platform::PrivilegedRunner;
 
-void AgentModel::choose()
+EnrollmentImporter::EnrollmentImporter(Collaborators collaborators, QObject *parent)
+    : QObject(parent), m_collaborators(std::move(collaborators))
+{
+    Q_ASSERT(m_collaborators.clock && m_collaborators.runner);
+}
+
+void EnrollmentImporter::choose()
 {
     if (!m_chooser)
         return;
@@ -24,55 +27,55 @@ void AgentModel::choose()
         load(*url);
 }
 
-void AgentModel::load(const QUrl &url)
+void EnrollmentImporter::load(const QUrl &url)
 {
     // Only a local file can be examined; anything else cannot be read.
     loadFile(url.isLocalFile() ? url.toLocalFile() : QString());
 }
 
-void AgentModel::loadFile(const QString &path)
+void EnrollmentImporter::loadFile(const QString &path)
 {
     if (m_busy)
         return;
     setError(std::nullopt);
     EnrollmentCheck check = checkEnrollmentFile(path, m_collaborators.clock->now());
     if (!check.selection) {
-        // An earlier valid selection stays selected.
         setError(check.error);
         return;
     }
-    setSelection(std::move(check.selection->profile), std::move(check.selection->bytes));
+    setSelection(Selection { std::move(check.selection->profile), std::move(check.selection->bytes) });
 }
 
-void AgentModel::clearSelection()
+void EnrollmentImporter::clearSelection()
 {
-    setSelection(std::nullopt, std::nullopt);
+    setSelection(std::nullopt);
 }
 
-void AgentModel::connect()
+void EnrollmentImporter::connect()
 {
-    if (!m_selectedData || !m_profile || m_busy)
+    if (!m_selection || m_busy)
         return;
     setBusy(true);
     setError(std::nullopt);
 
     const QString copyPath = temporaryCopyPath(m_collaborators.temporaryDirectory);
-    if (!boundary::writePrivateFile(copyPath, *m_selectedData)) {
+    if (!boundary::writePrivateFile(copyPath, m_selection->bytes)) {
         setBusy(false);
         setError(QString(texts::kCopyNotPrepared));
         return;
     }
-    const QString commandLine = helperCommandLine(m_collaborators.helperPath, copyPath, sha256Hex(*m_selectedData));
+    const QString commandLine = helperCommandLine(m_collaborators.helperPath, copyPath, sha256Hex(m_selection->bytes));
 
     // The prompt and the helper block for as long as they take: run them on a pool thread and
-    // take the outcome back on this thread through the watcher, which dies with the model.
+    // take the outcome back on this thread through the watcher, which dies with the importer.
     auto promise = std::make_shared<QPromise<PrivilegedRunner::Outcome>>();
     auto *watcher = new QFutureWatcher<PrivilegedRunner::Outcome>(this);
-    QObject::connect(watcher, &QFutureWatcherBase::finished, this, [this, watcher, profile = *m_profile] {
-        watcher->deleteLater();
-        const bool delivered = watcher->future().resultCount() > 0;
-        finishImport(delivered ? watcher->result() : PrivilegedRunner::Outcome::Failed, profile);
-    });
+    QObject::connect(
+        watcher, &QFutureWatcherBase::finished, this, [this, watcher, baseUrl = m_selection->profile.baseURL] {
+            watcher->deleteLater();
+            const bool delivered = watcher->future().resultCount() > 0;
+            finish(delivered ? watcher->result() : PrivilegedRunner::Outcome::Failed, baseUrl);
+        });
     watcher->setFuture(promise->future());
     promise->start();
     QThreadPool::globalInstance()->start([promise, runner = m_collaborators.runner, commandLine, copyPath] {
@@ -84,7 +87,7 @@ void AgentModel::connect()
     });
 }
 
-void AgentModel::finishImport(PrivilegedRunner::Outcome outcome, const Profile &profile)
+void EnrollmentImporter::finish(PrivilegedRunner::Outcome outcome, const QString &baseUrl)
 {
     setBusy(false);
     switch (outcome) {
@@ -97,11 +100,26 @@ void AgentModel::finishImport(PrivilegedRunner::Outcome outcome, const Profile &
     case PrivilegedRunner::Outcome::Succeeded:
         break;
     }
-    m_lastImport = m_collaborators.clock->now();
-    setSelection(std::nullopt, std::nullopt);
-    setStatus(AgentStatus(u"connecting"_s, u"Enrollment imported. Connecting to "_s + profile.baseURL + u'\u2026'));
-    if (m_onRefresh)
-        m_onRefresh();
+    setSelection(std::nullopt);
+    Q_EMIT imported(baseUrl);
+}
+
+void EnrollmentImporter::setSelection(std::optional<Selection> selection)
+{
+    m_selection = std::move(selection);
+    Q_EMIT selectionChanged();
+}
+
+void EnrollmentImporter::setError(std::optional<QString> error)
+{
+    m_error = std::move(error);
+    Q_EMIT errorChanged();
+}
+
+void EnrollmentImporter::setBusy(bool busy)
+{
+    m_busy = busy;
+    Q_EMIT busyChanged();
 }
 
 } // namespace pelk::agent
