@@ -11,12 +11,11 @@ class ThrowawayRoot {
 public:
     explicit ThrowawayRoot(const QByteArray &adminGroup = "sudo")
     {
+        const QByteArray admin = adminGroup.isEmpty() ? QByteArray() : adminGroup + ":x:27:\n";
         write("etc/passwd", "root:x:0:0:root:/root:/bin/bash\n");
         write("etc/shadow", "root:$6$fixedsalt$rootshash:19000:0:99999:7:::\n", 0600);
-        write("etc/group",
-            "root:x:0:\n" + (adminGroup.isEmpty() ? QByteArray() : adminGroup + ":x:27:\n") + "users:x:100:\n");
-        write("etc/gshadow",
-            "root:*::\n" + (adminGroup.isEmpty() ? QByteArray() : adminGroup + ":*::\n") + "users:*::\n", 0600);
+        write("etc/group", "root:x:0:\n" + admin + "users:x:100:\n");
+        write("etc/gshadow", "root:*::\n" + QByteArray(admin).replace(":x:27:", ":*::") + "users:*::\n", 0600);
         write("etc/login.defs", "UID_MIN 1000\nUID_MAX 60000\nGID_MIN 1000\nGID_MAX 60000\nUMASK 022\n");
         write("etc/skel/.profile", "# the tree's own profile\n");
         write("etc/skel/.config/app/settings", "tree=yes\n", 0640);
@@ -31,13 +30,12 @@ public:
 
     void write(const char *relative, const QByteArray &bytes, int mode = 0644) const
     {
-        const QString file = path(relative);
-        QDir().mkpath(QFileInfo(file).path());
-        QFile f(file);
+        QDir().mkpath(QFileInfo(path(relative)).path());
+        QFile f(path(relative));
         if (f.open(QIODevice::WriteOnly | QIODevice::Truncate))
             f.write(bytes);
         f.close();
-        ::chmod(QFile::encodeName(file).constData(), mode_t(mode));
+        ::chmod(QFile::encodeName(path(relative)).constData(), mode_t(mode));
     }
 
     QByteArray read(const char *relative) const
