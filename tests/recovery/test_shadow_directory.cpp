@@ -2,9 +2,10 @@
 #include "platform/linux/ShadowDirectoryService.h"
 #include "recovery/RecoveryAdminCreator.h"
 #include "recovery/RequestText.h"
-#include "recovery/ThrowawayRoot.h"
 
+#include <QDir>
 #include <QFileInfo>
+#include <QTemporaryDir>
 #include <QTest>
 
 #include <sys/stat.h>
@@ -12,6 +13,64 @@
 
 using namespace pelk;
 using namespace Qt::StringLiterals;
+
+// A minimal system tree for shadow-utils to work on instead of this machine's own accounts.
+class ThrowawayRoot {
+public:
+    explicit ThrowawayRoot(const QByteArray &adminGroup = "sudo")
+    {
+        const QByteArray admin = adminGroup.isEmpty() ? QByteArray() : adminGroup + ":x:27:\n";
+        write("etc/passwd", "root:x:0:0:root:/root:/bin/bash\n");
+        write("etc/shadow", "root:$6$fixedsalt$rootshash:19000:0:99999:7:::\n", 0600);
+        write("etc/group", "root:x:0:\n" + admin + "users:x:100:\n");
+        write("etc/gshadow", "root:*::\n" + QByteArray(admin).replace(":x:27:", ":*::") + "users:*::\n", 0600);
+        write("etc/login.defs", "UID_MIN 1000\nUID_MAX 60000\nGID_MIN 1000\nGID_MAX 60000\nUMASK 022\n");
+        write("etc/skel/.profile", "# the tree's own profile\n");
+        write("etc/skel/.config/app/settings", "tree=yes\n", 0640);
+        QFile::link(QStringLiteral("../.profile"), path("etc/skel/.config/profile-link"));
+        write("bin/bash", "", 0755);
+        write("bin/sh", "", 0755);
+        QDir(m_dir.path()).mkpath(QStringLiteral("home"));
+    }
+
+    QString root() const { return m_dir.path(); }
+    QString path(const char *relative) const { return m_dir.path() + u'/' + QLatin1StringView(relative); }
+
+    void write(const char *relative, const QByteArray &bytes, int mode = 0644) const
+    {
+        QDir().mkpath(QFileInfo(path(relative)).path());
+        QFile f(path(relative));
+        if (f.open(QIODevice::WriteOnly | QIODevice::Truncate))
+            f.write(bytes);
+        f.close();
+        ::chmod(QFile::encodeName(path(relative)).constData(), mode_t(mode));
+    }
+
+    QByteArray read(const char *relative) const
+    {
+        QFile f(path(relative));
+        return f.open(QIODevice::ReadOnly) ? f.readAll() : QByteArray();
+    }
+
+    // The line of the named entry in an account file, without its newline; empty when absent.
+    QByteArray line(const char *relative, const QByteArray &name) const
+    {
+        for (const QByteArray &l : read(relative).split('\n')) {
+            if (l.startsWith(QByteArray(name + ':')))
+                return l;
+        }
+        return {};
+    }
+
+    // The four account files, to compare before and after a run.
+    QByteArray accounts() const
+    {
+        return read("etc/passwd") + read("etc/shadow") + read("etc/group") + read("etc/gshadow");
+    }
+
+private:
+    QTemporaryDir m_dir;
+};
 
 namespace {
 
@@ -100,63 +159,64 @@ private Q_SLOTS:
         QVERIFY(hostPasswd.open(QIODevice::ReadOnly) && !hostPasswd.readAll().contains(kName));
     }
 
-    void refusesWithoutChangingAnything_data()
+    // Refusals change nothing; a failure after the account was made leaves it as it stands (and
+    // blocks a second attempt). "file" gets "text" appended, or goes when the text is empty.
+    void failures_data()
     {
-        QTest::addColumn<QByteArray>("existing"); // "-shadow": the shadow file is missing
+        QTest::addColumn<QByteArray>("file");
+        QTest::addColumn<QByteArray>("text");
+        QTest::addColumn<QByteArray>("adminGroup");
         QTest::addColumn<QByteArray>("uid");
         QTest::addColumn<QByteArray>("password");
-        QTest::newRow("name taken") << QByteArray("pelk-r-0123456789ab:x:600:100::/home/x:/bin/sh") << QByteArray("501")
-                                    << kGood;
-        QTest::newRow("uid taken") << QByteArray("pelk-r-aaaaaaaaaaaa:x:501:100::/home/y:/bin/sh") << QByteArray("501")
-                                   << kGood;
-        QTest::newRow("uid beyond 32 bits") << QByteArray() << QByteArray("4294967296") << kGood;
-        QTest::newRow("NUL in the password") << QByteArray() << QByteArray("501") << QByteArray("correct\0horse", 13);
-        // 128 characters, but 512 bytes: beyond what crypt(3), and so login, can check.
-        QTest::newRow("128 emoji") << QByteArray() << QByteArray("501") << QByteArray("\xF0\x9F\x98\x80").repeated(128);
-        QTest::newRow("no shadow file") << QByteArray("-shadow") << QByteArray("501") << kGood;
+        QTest::addColumn<bool>("kept");
+        const QByteArray none, passwd = "etc/passwd", sudo = "sudo", uid = "501";
+        QTest::newRow("name taken") << passwd << QByteArray("pelk-r-0123456789ab:x:600:100::/home/x:/bin/sh\n") << sudo
+                                    << uid << kGood << false;
+        QTest::newRow("uid taken") << passwd << QByteArray("pelk-r-aaaaaaaaaaaa:x:501:100::/home/y:/bin/sh\n") << sudo
+                                   << uid << kGood << false;
+        QTest::newRow("uid beyond 32 bits") << none << none << sudo << QByteArray("4294967296") << kGood << false;
+        // crypt(3) would stop at the NUL; 128 emoji are 512 bytes, more than it (and so login) can check.
+        QTest::newRow("NUL in the password")
+            << none << none << sudo << uid << QByteArray("correct\0horse", 13) << false;
+        QTest::newRow("128 emoji") << none << none << sudo << uid << QByteArray("\xF0\x9F\x98\x80").repeated(128)
+                                   << false;
+        QTest::newRow("no shadow file") << QByteArray("etc/shadow") << none << sudo << uid << kGood << false;
+        QTest::newRow("no administrators group") << none << none << none << uid << kGood << true;
+        QTest::newRow("home cannot be made") << QByteArray("home") << QByteArray("x") << sudo << uid << kGood << true;
+        QTest::newRow("home exists") << QByteArray("home/pelk-r-0123456789ab/secret") << QByteArray("x") << sudo << uid
+                                     << kGood << true;
     }
-    void refusesWithoutChangingAnything()
+    void failures()
     {
-        QFETCH(QByteArray, existing);
+        QFETCH(QByteArray, file);
+        QFETCH(QByteArray, text);
+        QFETCH(QByteArray, adminGroup);
         QFETCH(QByteArray, uid);
         QFETCH(QByteArray, password);
-        const ThrowawayRoot tree;
-        if (existing == "-shadow")
-            QVERIFY(QFile::remove(tree.path("etc/shadow")));
-        else if (!existing.isEmpty())
-            tree.write("etc/passwd", tree.read("etc/passwd") + existing + '\n');
+        QFETCH(bool, kept);
+        const ThrowawayRoot tree(adminGroup);
+        const char *path = file.constData();
+        if (file == "home") // a file where the homes go
+            QVERIFY(QDir(tree.path(path)).removeRecursively());
+        if (!file.isEmpty() && text.isEmpty())
+            QVERIFY(QFile::remove(tree.path(path)));
+        else if (!file.isEmpty())
+            tree.write(path, tree.read(path) + text);
         const QByteArray before = tree.accounts();
         QCOMPARE(createIn(tree, password, uid), 1);
-        QCOMPARE(tree.accounts(), before);
-        QVERIFY(!QFileInfo::exists(tree.path("home/pelk-r-0123456789ab")));
-    }
-
-    // A failure after the account was made leaves it as it stands, and blocks a second attempt.
-    void lateFailureKeepsTheAccount_data()
-    {
-        QTest::addColumn<QByteArray>("adminGroup");
-        QTest::addColumn<QByteArray>("home"); // what stands where the home would go
-        QTest::newRow("no administrators group") << QByteArray() << QByteArray();
-        QTest::newRow("home cannot be made") << QByteArray("sudo") << QByteArray("home");
-        QTest::newRow("home exists") << QByteArray("sudo") << QByteArray("home/pelk-r-0123456789ab/secret");
-    }
-    void lateFailureKeepsTheAccount()
-    {
-        QFETCH(QByteArray, adminGroup);
-        QFETCH(QByteArray, home);
-        const ThrowawayRoot tree(adminGroup);
-        if (!home.isEmpty()) {
-            QVERIFY(QDir(tree.path("home")).removeRecursively());
-            tree.write(home.constData(), "someone else's");
+        const QString home = tree.path("home/pelk-r-0123456789ab");
+        if (!kept) {
+            QCOMPARE(tree.accounts(), before);
+            QVERIFY(!QFileInfo::exists(home));
+            return;
         }
-        QCOMPARE(createIn(tree, kGood), 1);
         QCOMPARE(tree.line("etc/passwd", kName), kPasswdLine);
-        QVERIFY(passwordIsSet(tree, kGood));
+        QVERIFY(passwordIsSet(tree, password));
         QCOMPARE(tree.line("etc/group", "sudo").endsWith(kName), !adminGroup.isEmpty());
         // No home was made, and what stood there is not taken over.
-        const char *where = home.isEmpty() ? "home/pelk-r-0123456789ab" : home.constData();
-        QCOMPARE(ownerOf(tree.path(where)), home.isEmpty() ? QString() : u"0:0:644"_s);
-        QCOMPARE(createIn(tree, kGood), 1);
+        const bool homeTaken = file.startsWith("home");
+        QCOMPARE(ownerOf(homeTaken ? tree.path(path) : home), homeTaken ? u"0:0:644"_s : QString());
+        QCOMPARE(createIn(tree, password, uid), 1);
     }
 };
 
