@@ -1,11 +1,10 @@
 #!/usr/bin/python3
-"""What every end-to-end run stands on: a private mount namespace where the agent directory is an
-empty temporary one, a private Xvfb display (waited for until it answers) with a window manager,
-private D-Bus buses and the agent simulator, all ended again by close().
-
-As a command it runs another one on such a display (the C++ lock suite, the benchmark):
-    fixture.py [--screens 2] command args...     (sees DISPLAY and PELK_E2E_AGENT_DIR)
-"""
+# What every end-to-end run stands on: a private mount namespace where the agent directory is an
+# empty temporary one, a private Xvfb display (waited for until it answers) with a window manager,
+# private D-Bus buses and the agent simulator, all ended again by close().
+#
+# As a command it runs another one on such a display (the C++ lock suite, the benchmark):
+# fixture.py [--screens 2] command args...     (sees DISPLAY and PELK_E2E_AGENT_DIR)
 
 import os
 import shutil
@@ -22,7 +21,7 @@ AGENT_DIR = "/Library/Application Support/Pelk"
 
 
 def wait_until(condition, timeout=10.0, what=None):
-    """The first true value of condition(), polled until the deadline; AssertionError after it."""
+    # The first true value of condition(), polled until the deadline; AssertionError after it.
     deadline = time.monotonic() + timeout
     while True:
         value = condition()
@@ -35,7 +34,7 @@ def wait_until(condition, timeout=10.0, what=None):
 
 
 def holds(condition, seconds):
-    """Whether condition() stays true for that long: for what must not happen, which no event marks."""
+    # Whether condition() stays true for that long: for what must not happen, which no event marks.
     deadline = time.monotonic() + seconds
     while time.monotonic() < deadline:
         if not condition():
@@ -45,8 +44,8 @@ def holds(condition, seconds):
 
 
 def in_private_namespace():
-    """Re-runs this program in a private mount namespace unless it already is in one; the agent
-    directory's missing path parts are made for the bind mount and removed exactly afterwards."""
+    # Re-runs this program in a private mount namespace unless it already is in one; the agent
+    # directory's missing path parts are made for the bind mount and removed exactly afterwards.
     if os.environ.get("PELK_E2E_IN_NAMESPACE") == "1":
         return
     made, part = [], ""
@@ -98,28 +97,28 @@ class Desktop:
         self.sim = AgentSim(os.path.join(build, "tools", "agent-sim", "agent-sim"), AGENT_DIR) if simulator else None
 
     def start(self, args, env=None, **kw):
-        """A process ended by close(), in this display's environment unless given another."""
+        # A process ended by close(), in this display's environment unless given another.
         p = subprocess.Popen(args, env=env or getattr(self, "env", None), **kw)
         self.procs.append(p)
         return p
 
     def start_bus(self):
-        """A private bus daemon; its address."""
+        # A private bus daemon; its address.
         bus = self.start(["dbus-daemon", "--session", "--nofork", "--nopidfile", "--print-address=1"],
-                         stdout=subprocess.PIPE, text=True)
+                         stdout=subprocess.PIPE, stderr=subprocess.DEVNULL, text=True)  # its fd-limit complaint
         return bus.stdout.readline().strip()
 
     def run(self, *args):
         return subprocess.run(args, env=self.env, capture_output=True, text=True, timeout=30)
 
     def capture(self):
-        """The root window as raw RGB bytes."""
+        # The root window as raw RGB bytes.
         return subprocess.run(["import", "-window", "root", "-depth", "8", "rgb:-"], env=self.env,
                               capture_output=True, timeout=30).stdout
 
     def shot(self, path, changed_from=None, settle=True):
-        """A PNG of the root window once it differs from changed_from (a capture; the change is
-        waited for, not required) and two captures in a row agree; the last capture."""
+        # A PNG of the root window once it differs from changed_from (a capture; the change is
+        # waited for, not required) and two captures in a row agree; the last capture.
         frames = [changed_from]
         if changed_from is not None:
             wait_until(lambda: frames.append(self.capture()) or frames[-1] != changed_from, 5)
@@ -132,7 +131,7 @@ class Desktop:
         return self.run("xdotool", *args).stdout.strip()
 
     def windows(self, name):
-        """Visible windows whose name matches the pattern."""
+        # Visible windows whose name matches the pattern.
         return self.xdo("search", "--onlyvisible", "--name", name).split()
 
     def pointer(self):

@@ -1,9 +1,8 @@
 #!/usr/bin/python3
-"""Remote support end to end: the real pelk-agent against the agent simulator on the shared
-fixture (fixture.py), with a mock logind on a private system bus.
-
-Usage: support_e2e.py BUILD_DIR OUT_DIR   (screenshots and the last frame go to OUT_DIR)
-"""
+# Remote support end to end: the real pelk-agent against the agent simulator on the shared
+# fixture (fixture.py), with a mock logind on a private system bus.
+#
+# Usage: support_e2e.py BUILD_DIR OUT_DIR   (screenshots and the last frame go to OUT_DIR)
 import os
 import subprocess
 import sys
@@ -83,13 +82,13 @@ def run_agent(extra_env=None):
 
 
 def offer_shown(session_id, mode="view", **fields):
-    """Offers a session and waits for its panel."""
+    # Offers a session and waits for its panel.
     sim.control("offer", dict(fields, session_id=session_id, technician=fields.get("technician", "Sam"), mode=mode))
     return wait_until(panel, what=f"the panel of {session_id}")
 
 
 def sharing(session_id, mode="view"):
-    """An offer accepted and running: its panel."""
+    # An offer accepted and running: its panel.
     wid = offer_shown(session_id, mode)
     allow(wid)
     wait_until(lambda: sim.state()["support_state"] == "active", what="the session to start")

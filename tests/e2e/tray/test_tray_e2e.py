@@ -1,13 +1,13 @@
 #!/usr/bin/python3
-"""The real pelk-agent in its normal mode, end to end, against the agent simulator: the tray
-item's tooltip and menu (read over the session bus from a stand-in tray host) for every phase
-of the status file, enrollment files opened with the application and chosen in the file
-dialog going through a stand-in pkexec to the simulator's device helper, refusals of bad
-files, and screenshots of the setup window in its main states, light and dark.
-
-Runs on the shared fixture (../fixture.py) as root in a private mount namespace, where the
-helper's directory and /usr/bin/pkexec are replaced by bind mounts for the length of the run.
-Each case starts from the same state (not enrolled, light, unlocked, window shown)."""
+# The real pelk-agent in its normal mode, end to end, against the agent simulator: the tray
+# item's tooltip and menu (read over the session bus from a stand-in tray host) for every phase
+# of the status file, enrollment files opened with the application and chosen in the file
+# dialog going through a stand-in pkexec to the simulator's device helper, refusals of bad
+# files, and screenshots of the setup window in its main states, light and dark.
+#
+# Runs on the shared fixture (../fixture.py) as root in a private mount namespace, where the
+# helper's directory and /usr/bin/pkexec are replaced by bind mounts for the length of the run.
+# Each case starts from the same state (not enrolled, light, unlocked, window shown).
 
 import datetime
 import glob
@@ -42,7 +42,7 @@ def iso(seconds_ago=0):
     return t.strftime("%Y-%m-%dT%H:%M:%SZ")
 
 
-def wait_for(what, predicate, timeout=10.0):
+def wait_for(what, predicate, timeout=10.0):  # named first: the cases read as a list of waits
     return wait_until(predicate, timeout, what)
 
 
@@ -66,7 +66,7 @@ class Bus:
 
 
 class Screen:
-    """Root window screenshots, and where the prominent (terracotta) buttons are on them."""
+    # Root window screenshots, and where the prominent (terracotta) buttons are on them.
 
     width, height = 1280, 800
 
@@ -74,12 +74,9 @@ class Screen:
         return DESK.shot(os.path.join(SHOTS, name + ".png"), changed_from)
 
     def prominent_buttons(self):
-        raw, w = DESK.capture(), self.width
-        rows = []
-        for y in range(self.height):
-            line = raw[y * w * 3:(y + 1) * w * 3]
-            xs = [x for x in range(0, w, 2) if tuple(line[x * 3:x * 3 + 3]) == TERRACOTTA]
-            rows.append(xs)
+        raw, w, colour = DESK.capture(), self.width, bytes(TERRACOTTA)
+        rows = [[x for x in range(0, w, 2) if raw[(y * w + x) * 3:(y * w + x) * 3 + 3] == colour]
+                for y in range(self.height)]
         # A button's rows: its fill from edge to edge, with its label's letters in between.
         def filled(xs):
             return len(xs) >= 10 and xs[-1] - xs[0] >= 80
@@ -223,13 +220,13 @@ class TestTrayE2E(unittest.TestCase):
                       "co.pelkcore.TestPortal", "SetColorScheme", GLib.Variant("(u)", (1 if dark else 0,)))
 
     def shot_after(self, name, change):
-        """Does change() and shoots the window once it has redrawn (and stopped changing)."""
+        # Does change() and shoots the window once it has redrawn (and stopped changing).
         before = DESK.capture()
         change()
         return self.screen.shot(name, changed_from=before)
 
     def shoot_both(self, name):
-        """The window as it is, light then dark."""
+        # The window as it is, light then dark.
         self.screen.shot("light-" + name)
         self.shot_after("dark-" + name, lambda: self.set_dark(True))
         self.set_dark(False)
@@ -313,7 +310,7 @@ class TestTrayE2E(unittest.TestCase):
         return os.path.getsize(path) if os.path.exists(path) else 0
 
     def import_and_check(self, path, shot):
-        """Presses the import button and checks what reached the device helper."""
+        # Presses the import button and checks what reached the device helper.
         buttons = wait_for("the import button", lambda: len(b := self.screen.prominent_buttons()) >= 2 and b)
         self.screen.shot(shot)
         before = self.log_size(self.helper_log)
