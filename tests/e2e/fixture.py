@@ -6,6 +6,7 @@
 # As a command it runs another one on such a display (the C++ lock suite, the benchmark):
 # fixture.py [--screens 2] command args...     (sees DISPLAY and PELK_E2E_AGENT_DIR)
 
+import fcntl
 import os
 import shutil
 import subprocess
@@ -48,6 +49,10 @@ def in_private_namespace():
     # directory's missing path parts are made for the bind mount and removed exactly afterwards.
     if os.environ.get("PELK_E2E_IN_NAMESPACE") == "1":
         return
+    # One run at a time on this machine, whichever tree it comes from: removing a mount point
+    # that another run still uses would detach its agent directory.
+    lock = open("/tmp/pelk-e2e.lock", "w")
+    fcntl.flock(lock, fcntl.LOCK_EX)
     made, part = [], ""
     for piece in AGENT_DIR.strip("/").split("/"):
         part += "/" + piece

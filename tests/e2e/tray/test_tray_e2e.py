@@ -124,6 +124,7 @@ class TestTrayE2E(unittest.TestCase):
         cls.libexec = os.path.join(cls.work, "libexec")
         os.mkdir(cls.libexec)
         cls.install_helper()
+        cls.made_libexec = not os.path.isdir(LIBEXEC)  # the mount point, removed again afterwards
         os.makedirs(LIBEXEC, exist_ok=True)
         run("mount", "--bind", cls.libexec, LIBEXEC, check=True)
         # pkexec that asks nobody: it runs the command (we are root already) and logs it, or
@@ -167,6 +168,8 @@ class TestTrayE2E(unittest.TestCase):
     def tearDownClass(cls):
         for path in (PKEXEC, LIBEXEC):
             run("umount", path)
+        if cls.made_libexec:
+            os.removedirs(LIBEXEC)
         DESK.close()
 
     def setUp(self):
