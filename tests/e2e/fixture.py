@@ -94,9 +94,12 @@ class Desktop:
         self.env = dict(os.environ, DISPLAY=":" + xvfb.stdout.readline().decode().strip(), QT_QPA_PLATFORM="xcb")
         self.env.pop("WAYLAND_DISPLAY", None)
         wait_until(lambda: self.run("xdpyinfo").returncode == 0, what="Xvfb")
-        self.start(["openbox"], stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL)
-        wait_until(lambda: "window id" in self.run("xprop", "-root", "_NET_SUPPORTING_WM_CHECK").stdout,
-                   what="the window manager")
+        # Under load the window manager can take a while, and a display it never managed would fail later.
+        wm_log = open(os.path.join(self.work, "openbox.log"), "w")
+        wm = self.start(["openbox"], stdout=wm_log, stderr=wm_log)
+        if not wait_until(lambda: wm.poll() is not None or "window id" in self.run(
+                "xprop", "-root", "_NET_SUPPORTING_WM_CHECK").stdout, 30) or wm.poll() is not None:
+            raise AssertionError("the window manager did not start: " + open(wm_log.name).read())
         if session_bus:
             self.env["DBUS_SESSION_BUS_ADDRESS"] = self.start_bus()
         self.sim = AgentSim(os.path.join(build, "tools", "agent-sim", "agent-sim"), AGENT_DIR) if simulator else None
