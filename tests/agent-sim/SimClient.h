@@ -1,51 +1,17 @@
 #pragma once
 
-// Small blocking HTTP helpers for the simulator's tests: a real client (QNetworkAccessManager,
-// as the application uses) and a raw socket for what no well-behaved client would send.
+// Blocking HTTP for the simulator's tests over a plain socket, so that a test controls every byte:
+// what a real client sends as well as what no well-behaved client would.
 
 #include "boundary/AgentFile.h"
 #include "boundary/StrictJson.h"
 
-#include <QByteArray>
-#include <QEventLoop>
 #include <QJsonDocument>
 #include <QJsonObject>
-#include <QNetworkAccessManager>
-#include <QNetworkReply>
-#include <QNetworkRequest>
 #include <QSignalSpy>
 #include <QTcpSocket>
-#include <QTest>
-#include <QUrl>
-
-#include <map>
-#include <memory>
 
 namespace simtest {
-
-struct Reply {
-    int status = 0; // 0 when no HTTP answer arrived
-    QByteArray body;
-    QJsonObject json() const { return QJsonDocument::fromJson(body).object(); }
-};
-
-inline Reply send(QNetworkAccessManager &network, const QString &url, const QByteArray &body,
-    const std::map<QByteArray, QByteArray> &headers = {}, const QByteArray &verb = "POST")
-{
-    QNetworkRequest request { QUrl(url) };
-    request.setHeader(QNetworkRequest::ContentTypeHeader, QByteArray("application/json"));
-    request.setTransferTimeout(10000);
-    for (const auto &[name, value] : headers)
-        request.setRawHeader(name, value);
-    std::unique_ptr<QNetworkReply> reply(
-        verb == "GET" ? network.get(request) : network.sendCustomRequest(request, verb, body));
-    if (!reply->isFinished()) {
-        QEventLoop loop;
-        QObject::connect(reply.get(), &QNetworkReply::finished, &loop, &QEventLoop::quit);
-        loop.exec();
-    }
-    return { reply->attribute(QNetworkRequest::HttpStatusCodeAttribute).toInt(), reply->readAll() };
-}
 
 // Writes bytes on a fresh connection and collects everything the server sends until it
 // closes the connection (or 10 s pass).
@@ -61,8 +27,30 @@ inline QByteArray rawExchange(quint16 port, const QByteArray &bytes)
     QObject::connect(&socket, &QTcpSocket::readyRead, &socket, [&] { received += socket.readAll(); });
     if (socket.state() == QAbstractSocket::ConnectedState)
         closed.wait(10000);
-    received += socket.readAll();
-    return received;
+    return received + socket.readAll();
+}
+
+inline QByteArray post(const QByteArray &path, const QByteArray &body, const QByteArray &headers = {})
+{
+    return "POST " + path + " HTTP/1.1\r\nHost: 127.0.0.1\r\n" + headers
+        + "Content-Length: " + QByteArray::number(body.size()) + "\r\nConnection: close\r\n\r\n" + body;
+}
+
+struct Reply {
+    int status = 0; // 0 when no HTTP answer arrived
+    QByteArray body;
+    QJsonObject json() const { return QJsonDocument::fromJson(body).object(); }
+};
+
+inline Reply parseReply(const QByteArray &raw)
+{
+    const qsizetype end = raw.indexOf("\r\n\r\n");
+    return { raw.startsWith("HTTP/1.1 ") ? raw.mid(9, 3).toInt() : 0, end < 0 ? QByteArray() : raw.mid(end + 4) };
+}
+
+inline Reply send(quint16 port, const QByteArray &path, const QJsonObject &body, const QByteArray &headers = {})
+{
+    return parseReply(rawExchange(port, post(path, QJsonDocument(body).toJson(QJsonDocument::Compact), headers)));
 }
 
 // An agent file as a JSON object; empty when it is missing or undecodable.
@@ -70,13 +58,6 @@ inline QJsonObject fileObject(const QString &path)
 {
     const auto bytes = pelk::boundary::readAgentFile(path);
     return bytes ? pelk::json::parseObject(*bytes).value_or(QJsonObject()) : QJsonObject();
-}
-
-inline int statusOf(const QByteArray &rawAnswer)
-{
-    if (!rawAnswer.startsWith("HTTP/1.1 "))
-        return 0;
-    return rawAnswer.mid(9, 3).toInt();
 }
 
 } // namespace simtest

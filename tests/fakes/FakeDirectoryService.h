@@ -2,91 +2,78 @@
 
 #include "platform/DirectoryService.h"
 
-#include <QList>
+#include <QHash>
 #include <QSet>
 #include <QStringList>
 
 namespace pelk::fakes {
 
-// An in-memory local directory that logs each operation by name and can be told to fail one.
+// An in-memory local directory that can be told to fail one operation, named as in kSteps.
 class FakeDirectoryService final : public platform::DirectoryService {
 public:
-    QStringList calls;
-    QString failing; // the operation that fails, by its name in calls
-    QSet<QString> userNames;
-    QSet<qint64> uniqueIds;
-    QSet<QString> groups { QStringLiteral("admin") };
-    QList<platform::NewUserRecord> created;
-    QHash<QString, QString> passwords;
-    QHash<QString, QStringList> members;
+    static inline const QStringList kSteps { QStringLiteral("openLocalNode"), QStringLiteral("findUserByName"),
+        QStringLiteral("findUserByUniqueId"), QStringLiteral("canStorePassword"), QStringLiteral("createUser"),
+        QStringLiteral("setPassword"), QStringLiteral("findGroup"), QStringLiteral("addMember"),
+        QStringLiteral("commitUser"), QStringLiteral("commitGroup"), QStringLiteral("verifyPassword"),
+        QStringLiteral("isMember"), QStringLiteral("createHomeDirectory") };
 
-    bool openLocalNode() override { return step(QStringLiteral("openLocalNode")); }
+    QString failing;
+    bool touched = false; // any operation at all was asked for
+    QHash<QString, platform::NewUserRecord> users;
+    QSet<qint64> uniqueIds;
+    QHash<QString, QString> passwords;
+    QHash<QString, QStringList> members { { QStringLiteral("admin"), {} } };
+
+    bool openLocalNode() override { return ok("openLocalNode"); }
     platform::RecordLookup findUserByName(const QString &name) override
     {
-        if (!step(QStringLiteral("findUserByName")))
-            return platform::RecordLookup::Failed;
-        return userNames.contains(name) ? platform::RecordLookup::Found : platform::RecordLookup::NotFound;
+        return lookup("findUserByName", users.contains(name));
     }
     platform::RecordLookup findUserByUniqueId(qint64 uid) override
     {
-        if (!step(QStringLiteral("findUserByUniqueId")))
-            return platform::RecordLookup::Failed;
-        return uniqueIds.contains(uid) ? platform::RecordLookup::Found : platform::RecordLookup::NotFound;
+        return lookup("findUserByUniqueId", uniqueIds.contains(uid));
     }
-    bool canStorePassword(const QString &) override { return step(QStringLiteral("canStorePassword")); }
-    bool createUser(const platform::NewUserRecord &record) override
+    bool canStorePassword(const QString &) override { return ok("canStorePassword"); }
+    bool createUser(const platform::NewUserRecord &r) override
     {
-        if (!step(QStringLiteral("createUser")))
+        if (!ok("createUser"))
             return false;
-        created.append(record);
-        userNames.insert(record.recordName);
-        uniqueIds.insert(record.uniqueId.toLongLong());
+        users.insert(r.recordName, r);
+        uniqueIds.insert(r.uniqueId.toLongLong());
         return true;
     }
     bool setPassword(const QString &name, const QString &password) override
     {
-        if (!step(QStringLiteral("setPassword")) || !userNames.contains(name))
-            return false;
-        passwords.insert(name, password);
-        return true;
+        return ok("setPassword") && users.contains(name) && (passwords.insert(name, password), true);
     }
-    bool findGroup(const QString &group) override
-    {
-        return step(QStringLiteral("findGroup")) && groups.contains(group);
-    }
+    bool findGroup(const QString &group) override { return ok("findGroup") && members.contains(group); }
     bool addMember(const QString &group, const QString &name) override
     {
-        if (!step(QStringLiteral("addMember")) || !groups.contains(group))
-            return false;
-        members[group].append(name);
-        return true;
+        return ok("addMember") && members.contains(group) && (members[group].append(name), true);
     }
-    bool commitUser(const QString &name) override
-    {
-        return step(QStringLiteral("commitUser")) && userNames.contains(name);
-    }
-    bool commitGroup(const QString &group) override
-    {
-        return step(QStringLiteral("commitGroup")) && groups.contains(group);
-    }
+    bool commitUser(const QString &name) override { return ok("commitUser") && users.contains(name); }
+    bool commitGroup(const QString &group) override { return ok("commitGroup") && members.contains(group); }
     bool verifyPassword(const QString &name, const QString &password) override
     {
-        return step(QStringLiteral("verifyPassword")) && passwords.value(name) == password;
+        return ok("verifyPassword") && passwords.value(name) == password;
     }
     bool isMember(const QString &group, const QString &name) override
     {
-        return step(QStringLiteral("isMember")) && members.value(group).contains(name);
+        return ok("isMember") && members.value(group).contains(name);
     }
-    bool createHomeDirectory(const QString &name) override
-    {
-        return step(QStringLiteral("createHomeDirectory")) && userNames.contains(name);
-    }
+    bool createHomeDirectory(const QString &name) override { return ok("createHomeDirectory") && users.contains(name); }
 
 private:
-    bool step(const QString &name)
+    bool ok(const char *step)
     {
-        calls.append(name);
-        return name != failing;
+        touched = true;
+        return failing != QLatin1StringView(step);
+    }
+    platform::RecordLookup lookup(const char *step, bool found)
+    {
+        if (!ok(step))
+            return platform::RecordLookup::Failed;
+        return found ? platform::RecordLookup::Found : platform::RecordLookup::NotFound;
     }
 };
 

@@ -1,23 +1,13 @@
 #pragma once
 
-#include <QByteArray>
+#include <QJsonArray>
+#include <QJsonDocument>
 
-// The one-shot recovery mode's standard input, written by hand so tests control every byte.
-inline QByteArray jsonString(const QByteArray &utf8)
+// The one-shot recovery mode's standard input; the uid as raw JSON text, so tests control its type.
+inline QByteArray requestText(const QString &name, const QString &password, const QByteArray &uid = "501")
 {
-    QByteArray out = "\"";
-    for (const char c : utf8) {
-        if (c == '"' || c == '\\')
-            out += '\\';
-        if (uchar(c) < 0x20)
-            out += "\\u" + QByteArray::number(uchar(c), 16).rightJustified(4, '0');
-        else
-            out += c;
-    }
-    return out + '"';
-}
-
-inline QByteArray requestText(const QByteArray &name, const QByteArray &password, const QByteArray &uid = "501")
-{
-    return "{\"username\":" + jsonString(name) + ",\"password\":" + jsonString(password) + ",\"uid\":" + uid + '}';
+    const auto quoted = [](const QString &s) {
+        return QJsonDocument(QJsonArray { s }).toJson(QJsonDocument::Compact).chopped(1).mid(1);
+    };
+    return "{\"username\":" + quoted(name) + ",\"password\":" + quoted(password) + ",\"uid\":" + uid + '}';
 }

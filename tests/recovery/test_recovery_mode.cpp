@@ -1,5 +1,3 @@
-#include <QFileInfo>
-#include <QTemporaryFile>
 #include <QTest>
 
 #include <fcntl.h>
@@ -7,26 +5,23 @@
 #include <sys/wait.h>
 #include <unistd.h>
 
-using namespace Qt::StringLiterals;
-
 // The real executable in its one-shot mode. None of these inputs can name an account that would be
 // created: as root they are refused at decoding, and as another user before standard input is read.
 namespace {
 
 const QByteArray kRequest = "{\"username\":\"pelk-r-0123456789ab\",\"password\":\"correct horse battery\",\"uid\":501}";
 
-// Runs the agent with the given descriptor as standard input, as nobody when asked; its exit status.
+// The agent's exit status with the given descriptor as standard input, as nobody when asked.
 int runAgent(int stdinFd, bool asNobody)
 {
-    QList<QByteArray> args;
-    if (asNobody)
-        args = { "/usr/bin/setpriv", "--reuid=65534", "--regid=65534", "--clear-groups" };
+    QList<QByteArray> args { "/usr/bin/setpriv", "--reuid=65534", "--regid=65534", "--clear-groups" };
+    if (!asNobody)
+        args.clear();
     args += { PELK_AGENT_PATH, "--create-recovery-admin" };
     QList<char *> argv;
     for (QByteArray &a : args)
         argv.append(a.data());
     argv.append(nullptr);
-
     posix_spawn_file_actions_t actions;
     posix_spawn_file_actions_init(&actions);
     posix_spawn_file_actions_adddup2(&actions, stdinFd, STDIN_FILENO);
@@ -34,10 +29,8 @@ int runAgent(int stdinFd, bool asNobody)
     pid_t pid = -1;
     const int spawned = posix_spawn(&pid, argv.first(), &actions, nullptr, argv.data(), env);
     posix_spawn_file_actions_destroy(&actions);
-    if (spawned != 0)
-        return -1;
     int status = 0;
-    if (waitpid(pid, &status, 0) != pid || !WIFEXITED(status))
+    if (spawned != 0 || waitpid(pid, &status, 0) != pid || !WIFEXITED(status))
         return -1;
     return WEXITSTATUS(status);
 }
@@ -47,25 +40,19 @@ int runAgent(int stdinFd, bool asNobody)
 class TestRecoveryMode : public QObject {
     Q_OBJECT
 private Q_SLOTS:
-    void initTestCase()
+    void init()
     {
-        QVERIFY(m_garbage.open());
-        m_garbage.write("pelk-r-0123456789ab correct horse battery 501\n");
-        m_garbage.flush();
+        if (::geteuid() != 0 || ::access("/usr/bin/setpriv", X_OK) != 0)
+            QSKIP("needs root, and setpriv to drop it");
     }
 
     void notRootExitsWithoutReadingInput()
     {
-        const bool root = ::geteuid() == 0;
-        if (root && !QFileInfo(u"/usr/bin/setpriv"_s).isExecutable())
-            QSKIP("setpriv is needed to drop root");
         int pipeFds[2];
         QCOMPARE(::pipe2(pipeFds, O_CLOEXEC), 0);
         QCOMPARE(::write(pipeFds[1], kRequest.constData(), size_t(kRequest.size())), ssize_t(kRequest.size()));
         ::close(pipeFds[1]); // a reader would see the whole request and then its end
-
-        QCOMPARE(runAgent(pipeFds[0], root), 1);
-
+        QCOMPARE(runAgent(pipeFds[0], true), 1);
         // Whatever the agent had read would be gone from the pipe.
         QByteArray left(kRequest.size() + 1, '\0');
         const ssize_t n = ::read(pipeFds[0], left.data(), size_t(left.size()));
@@ -73,25 +60,15 @@ private Q_SLOTS:
         QCOMPARE(left.left(qMax<ssize_t>(n, 0)), kRequest);
     }
 
-    void refusedInputAsRoot_data()
-    {
-        QTest::addColumn<QString>("input");
-        QTest::newRow("not JSON") << m_garbage.fileName();
-        QTest::newRow("endless") << u"/dev/zero"_s;
-    }
     void refusedInputAsRoot()
     {
-        QFETCH(QString, input);
-        if (::geteuid() != 0)
-            QSKIP("as another user the input is never read");
-        const int fd = ::open(QFile::encodeName(input).constData(), O_RDONLY | O_CLOEXEC);
-        QVERIFY(fd >= 0);
-        QCOMPARE(runAgent(fd, false), 1);
-        ::close(fd);
+        for (const char *input : { "/dev/null", "/dev/zero" }) { // empty, endless
+            const int fd = ::open(input, O_RDONLY | O_CLOEXEC);
+            QVERIFY(fd >= 0);
+            QCOMPARE(runAgent(fd, false), 1);
+            ::close(fd);
+        }
     }
-
-private:
-    QTemporaryFile m_garbage;
 };
 
 QTEST_GUILESS_MAIN(TestRecoveryMode)

@@ -2,9 +2,10 @@
 #include "platform/linux/ShadowDirectoryService.h"
 #include "recovery/RecoveryAdminCreator.h"
 #include "recovery/RequestText.h"
-#include "recovery/ThrowawayRoot.h"
 
+#include <QDir>
 #include <QFileInfo>
+#include <QTemporaryDir>
 #include <QTest>
 
 #include <sys/stat.h>
@@ -13,6 +14,64 @@
 using namespace pelk;
 using namespace Qt::StringLiterals;
 
+// A minimal system tree for shadow-utils to work on instead of this machine's own accounts.
+class ThrowawayRoot {
+public:
+    explicit ThrowawayRoot(const QByteArray &adminGroup = "sudo")
+    {
+        const QByteArray admin = adminGroup.isEmpty() ? QByteArray() : adminGroup + ":x:27:\n";
+        write("etc/passwd", "root:x:0:0:root:/root:/bin/bash\n");
+        write("etc/shadow", "root:$6$fixedsalt$rootshash:19000:0:99999:7:::\n", 0600);
+        write("etc/group", "root:x:0:\n" + admin + "users:x:100:\n");
+        write("etc/gshadow", "root:*::\n" + QByteArray(admin).replace(":x:27:", ":*::") + "users:*::\n", 0600);
+        write("etc/login.defs", "UID_MIN 1000\nUID_MAX 60000\nGID_MIN 1000\nGID_MAX 60000\nUMASK 022\n");
+        write("etc/skel/.profile", "# the tree's own profile\n");
+        write("etc/skel/.config/app/settings", "tree=yes\n", 0640);
+        QFile::link(QStringLiteral("../.profile"), path("etc/skel/.config/profile-link"));
+        write("bin/bash", "", 0755);
+        write("bin/sh", "", 0755);
+        QDir(m_dir.path()).mkpath(QStringLiteral("home"));
+    }
+
+    QString root() const { return m_dir.path(); }
+    QString path(const char *relative) const { return m_dir.path() + u'/' + QLatin1StringView(relative); }
+
+    void write(const char *relative, const QByteArray &bytes, int mode = 0644) const
+    {
+        QDir().mkpath(QFileInfo(path(relative)).path());
+        QFile f(path(relative));
+        if (f.open(QIODevice::WriteOnly | QIODevice::Truncate))
+            f.write(bytes);
+        f.close();
+        ::chmod(QFile::encodeName(path(relative)).constData(), mode_t(mode));
+    }
+
+    QByteArray read(const char *relative) const
+    {
+        QFile f(path(relative));
+        return f.open(QIODevice::ReadOnly) ? f.readAll() : QByteArray();
+    }
+
+    // The line of the named entry in an account file, without its newline; empty when absent.
+    QByteArray line(const char *relative, const QByteArray &name) const
+    {
+        for (const QByteArray &l : read(relative).split('\n')) {
+            if (l.startsWith(QByteArray(name + ':')))
+                return l;
+        }
+        return {};
+    }
+
+    // The four account files, to compare before and after a run.
+    QByteArray accounts() const
+    {
+        return read("etc/passwd") + read("etc/shadow") + read("etc/group") + read("etc/gshadow");
+    }
+
+private:
+    QTemporaryDir m_dir;
+};
+
 namespace {
 
 const QByteArray kName = "pelk-r-0123456789ab";
@@ -20,14 +79,10 @@ const QByteArray kPasswdLine
     = "pelk-r-0123456789ab:x:501:100:Pelk Recovery Administrator:/home/pelk-r-0123456789ab:/bin/bash";
 const QByteArray kGood = "correct horse battery";
 
-QByteArray request(const QByteArray &password, const QByteArray &uid = "501")
-{
-    return requestText(kName, password, uid);
-}
-
 // The whole mode, as root, against the tree instead of this machine.
-int createIn(const ThrowawayRoot &tree, const QByteArray &input)
+int createIn(const ThrowawayRoot &tree, const QByteArray &password, const QByteArray &uid = "501")
 {
+    const QByteArray input = requestText(QString::fromUtf8(kName), QString::fromUtf8(password), uid);
     platform::ShadowDirectoryService directory(tree.root());
     recovery::RecoveryAdminCreator creator(
         [input](qsizetype) { return std::optional(input); }, [] { return 0u; }, directory);
@@ -40,19 +95,13 @@ bool passwordIsSet(const ThrowawayRoot &tree, const QByteArray &password)
     return fields.size() > 1 && platform::passwordhash::matches(password, fields[1]);
 }
 
-struct Owner {
-    uint uid = 0;
-    uint gid = 0;
-    uint mode = 0;
-    bool operator==(const Owner &) const = default;
-};
-
-Owner ownerOf(const QString &path)
+// "uid:gid:mode" of a path, not following a link.
+QString ownerOf(const QString &path)
 {
     struct stat st { };
     if (::lstat(QFile::encodeName(path).constData(), &st) != 0)
-        return { 0, 0, 0 };
-    return { st.st_uid, st.st_gid, uint(st.st_mode & 07777) };
+        return {};
+    return u"%1:%2:%3"_s.arg(st.st_uid).arg(st.st_gid).arg(st.st_mode & 07777, 0, 8);
 }
 
 } // namespace
@@ -62,10 +111,8 @@ class TestShadowDirectory : public QObject {
 private Q_SLOTS:
     void init()
     {
-        if (::geteuid() != 0)
-            QSKIP("creating accounts, even in a throwaway tree, needs root");
-        if (!QFileInfo(u"/usr/sbin/useradd"_s).isExecutable())
-            QSKIP("shadow-utils are not installed");
+        if (::geteuid() != 0 || !QFileInfo(u"/usr/sbin/useradd"_s).isExecutable())
+            QSKIP("creating accounts, even in a throwaway tree, needs root and shadow-utils");
     }
 
     // The shell is zsh where the tree has one, and the administrators group is the tree's own.
@@ -91,100 +138,85 @@ private Q_SLOTS:
             tree.write("bin/zsh", "", 0755);
         const QByteArray rootShadow = tree.line("etc/shadow", "root");
 
-        QCOMPARE(createIn(tree, request(password)), 0);
-
+        QCOMPARE(createIn(tree, password), 0);
         QCOMPARE(tree.line("etc/passwd", kName), hasZsh ? kPasswdLine.chopped(4) + "zsh" : kPasswdLine);
-        QVERIFY(passwordIsSet(tree, password));
-        QVERIFY(!passwordIsSet(tree, password + 'x'));
+        QVERIFY(passwordIsSet(tree, password) && !passwordIsSet(tree, password + 'x'));
         QCOMPARE(tree.line("etc/shadow", "root"), rootShadow);
         QCOMPARE(tree.read("etc/shadow").count('\n'), 2);
         QCOMPARE(tree.line("etc/group", adminGroup), adminGroup + ":x:27:" + kName);
         QCOMPARE(tree.line("etc/gshadow", adminGroup), adminGroup + ":*::" + kName);
 
-        const QString home = tree.path("home/pelk-r-0123456789ab");
-        QCOMPARE(ownerOf(home), (Owner { 501, 100, 0700 }));
-        QCOMPARE(ownerOf(home + "/.profile"_L1), (Owner { 501, 100, 0644 }));
-        QCOMPARE(ownerOf(home + "/.config/app/settings"_L1), (Owner { 501, 100, 0640 }));
-        QCOMPARE(ownerOf(home + "/.config/app"_L1).uid, 501u);
-        QCOMPARE(QFileInfo(home + "/.config/profile-link"_L1).symLinkTarget(), home + "/.profile"_L1);
-        QCOMPARE(ownerOf(home + "/.config/profile-link"_L1).uid, 501u);
-        QFile profile(home + "/.profile"_L1);
-        QVERIFY(profile.open(QIODevice::ReadOnly));
-        QCOMPARE(profile.readAll(), tree.read("etc/skel/.profile"));
-
-        // Nothing reached this machine's own accounts.
-        QFile hostPasswd(u"/etc/passwd"_s);
-        QVERIFY(hostPasswd.open(QIODevice::ReadOnly));
-        QVERIFY(!hostPasswd.readAll().contains(kName));
+        // A private home with a copy of the tree's skeleton, all of it the account's own.
+        const QString home = tree.path("home/pelk-r-0123456789ab") + u'/';
+        QCOMPARE(ownerOf(home), u"501:100:700"_s);
+        QCOMPARE(ownerOf(home + ".config/app/settings"_L1), u"501:100:640"_s);
+        for (const char *path : { ".profile", ".config/app", ".config/profile-link" })
+            QVERIFY(ownerOf(home + QLatin1StringView(path)).startsWith("501:100:"_L1));
+        QCOMPARE(QFileInfo(home + ".config/profile-link"_L1).symLinkTarget(), home + ".profile"_L1);
+        QFile profile(home + ".profile"_L1);
+        QVERIFY(profile.open(QIODevice::ReadOnly) && profile.readAll() == tree.read("etc/skel/.profile"));
+        QFile hostPasswd(u"/etc/passwd"_s); // nothing reached this machine's own accounts
+        QVERIFY(hostPasswd.open(QIODevice::ReadOnly) && !hostPasswd.readAll().contains(kName));
     }
 
-    void refusesWithoutChangingAnything_data()
+    // Refusals change nothing; a failure after the account was made leaves it as it stands (and
+    // blocks a second attempt). "file" gets "text" appended, or goes when the text is empty.
+    void failures_data()
     {
-        QTest::addColumn<QByteArray>("existing"); // "-shadow": the shadow file is missing
+        QTest::addColumn<QByteArray>("file");
+        QTest::addColumn<QByteArray>("text");
+        QTest::addColumn<QByteArray>("adminGroup");
         QTest::addColumn<QByteArray>("uid");
         QTest::addColumn<QByteArray>("password");
-        const QByteArray good = kGood;
-        QTest::newRow("name taken") << QByteArray("pelk-r-0123456789ab:x:600:100::/home/x:/bin/sh") << QByteArray("501")
-                                    << good;
-        QTest::newRow("uid taken") << QByteArray("pelk-r-aaaaaaaaaaaa:x:501:100::/home/y:/bin/sh") << QByteArray("501")
-                                   << good;
-        QTest::newRow("uid beyond 32 bits") << QByteArray() << QByteArray("4294967296") << good;
-        // crypt(3) would stop at the NUL and store a shorter password than the one asked for.
+        QTest::addColumn<bool>("kept");
+        const QByteArray none, passwd = "etc/passwd", sudo = "sudo", uid = "501";
+        QTest::newRow("name taken") << passwd << QByteArray("pelk-r-0123456789ab:x:600:100::/home/x:/bin/sh\n") << sudo
+                                    << uid << kGood << false;
+        QTest::newRow("uid taken") << passwd << QByteArray("pelk-r-aaaaaaaaaaaa:x:501:100::/home/y:/bin/sh\n") << sudo
+                                   << uid << kGood << false;
+        QTest::newRow("uid beyond 32 bits") << none << none << sudo << QByteArray("4294967296") << kGood << false;
+        // crypt(3) would stop at the NUL; 128 emoji are 512 bytes, more than it (and so login) can check.
         QTest::newRow("NUL in the password")
-            << QByteArray() << QByteArray("501") << QByteArray("correct\0horse battery", 21);
-        // 128 characters, but 512 bytes: beyond what crypt(3), and so login, can check.
-        QTest::newRow("128 emoji") << QByteArray() << QByteArray("501") << QByteArray("\xF0\x9F\x98\x80").repeated(128);
-        QTest::newRow("no shadow file") << QByteArray("-shadow") << QByteArray("501") << good;
+            << none << none << sudo << uid << QByteArray("correct\0horse", 13) << false;
+        QTest::newRow("128 emoji") << none << none << sudo << uid << QByteArray("\xF0\x9F\x98\x80").repeated(128)
+                                   << false;
+        QTest::newRow("no shadow file") << QByteArray("etc/shadow") << none << sudo << uid << kGood << false;
+        QTest::newRow("no administrators group") << none << none << none << uid << kGood << true;
+        QTest::newRow("home cannot be made") << QByteArray("home") << QByteArray("x") << sudo << uid << kGood << true;
+        QTest::newRow("home exists") << QByteArray("home/pelk-r-0123456789ab/secret") << QByteArray("x") << sudo << uid
+                                     << kGood << true;
     }
-    void refusesWithoutChangingAnything()
+    void failures()
     {
-        QFETCH(QByteArray, existing);
+        QFETCH(QByteArray, file);
+        QFETCH(QByteArray, text);
+        QFETCH(QByteArray, adminGroup);
         QFETCH(QByteArray, uid);
         QFETCH(QByteArray, password);
-        const ThrowawayRoot tree;
-        if (existing == "-shadow")
-            QVERIFY(QFile::remove(tree.path("etc/shadow")));
-        else if (!existing.isEmpty())
-            tree.write("etc/passwd", tree.read("etc/passwd") + existing + '\n');
-        const QByteArray before = tree.accounts();
-        QCOMPARE(createIn(tree, request(password, uid)), 1);
-        QCOMPARE(tree.accounts(), before);
-        QVERIFY(!QFileInfo::exists(tree.path("home/pelk-r-0123456789ab")));
-    }
-
-    // A failure after the account was created leaves it as it stands.
-    void lateFailureKeepsTheAccount_data()
-    {
-        QTest::addColumn<QByteArray>("adminGroup");
-        QTest::addColumn<bool>("homeIsAFile");
-        QTest::newRow("no administrators group") << QByteArray() << false;
-        QTest::newRow("home cannot be made") << QByteArray("sudo") << true;
-    }
-    void lateFailureKeepsTheAccount()
-    {
-        QFETCH(QByteArray, adminGroup);
-        QFETCH(bool, homeIsAFile);
-        const QByteArray password = kGood;
+        QFETCH(bool, kept);
         const ThrowawayRoot tree(adminGroup);
-        if (homeIsAFile) {
-            QVERIFY(QDir(tree.path("home")).removeRecursively());
-            tree.write("home", "not a directory");
+        const char *path = file.constData();
+        if (file == "home") // a file where the homes go
+            QVERIFY(QDir(tree.path(path)).removeRecursively());
+        if (!file.isEmpty() && text.isEmpty())
+            QVERIFY(QFile::remove(tree.path(path)));
+        else if (!file.isEmpty())
+            tree.write(path, tree.read(path) + text);
+        const QByteArray before = tree.accounts();
+        QCOMPARE(createIn(tree, password, uid), 1);
+        const QString home = tree.path("home/pelk-r-0123456789ab");
+        if (!kept) {
+            QCOMPARE(tree.accounts(), before);
+            QVERIFY(!QFileInfo::exists(home));
+            return;
         }
-        QCOMPARE(createIn(tree, request(password)), 1);
         QCOMPARE(tree.line("etc/passwd", kName), kPasswdLine);
         QVERIFY(passwordIsSet(tree, password));
         QCOMPARE(tree.line("etc/group", "sudo").endsWith(kName), !adminGroup.isEmpty());
-        QVERIFY(!QFileInfo(tree.path("home/pelk-r-0123456789ab")).isDir());
-        QCOMPARE(createIn(tree, request(password)), 1); // the remnant blocks a second attempt
-    }
-
-    void existingHomeIsNotTakenOver()
-    {
-        const ThrowawayRoot tree;
-        tree.write("home/pelk-r-0123456789ab/secret", "someone else's");
-        QCOMPARE(createIn(tree, request(kGood)), 1);
-        QCOMPARE(ownerOf(tree.path("home/pelk-r-0123456789ab/secret")).uid, 0u);
-        QVERIFY(passwordIsSet(tree, kGood));
+        // No home was made, and what stood there is not taken over.
+        const bool homeTaken = file.startsWith("home");
+        QCOMPARE(ownerOf(homeTaken ? tree.path(path) : home), homeTaken ? u"0:0:644"_s : QString());
+        QCOMPARE(createIn(tree, password, uid), 1);
     }
 };
 

@@ -1,40 +1,27 @@
 #!/usr/bin/python3
-"""What a desktop session provides on its bus, as little as the tray application uses: a
-StatusNotifierWatcher with a host (the tray), and the XDG desktop portal's appearance setting,
-which SetColorScheme(u) on the portal object changes (announcing it as the portal does).
-Prints "ready" once both names are owned; runs until killed."""
+# What a desktop session provides on its bus, as little as the tray application uses: a
+# StatusNotifierWatcher with a host (the tray), and the XDG desktop portal's appearance setting,
+# which SetColorScheme(u) on the portal object changes (announcing it as the portal does).
+# Prints "ready" once both names are owned; runs until killed.
 
 import sys
 
 from gi.repository import Gio, GLib
 
-XML = """
-<node>
-  <interface name="org.kde.StatusNotifierWatcher">
-    <method name="RegisterStatusNotifierItem"><arg name="service" type="s" direction="in"/></method>
-    <method name="RegisterStatusNotifierHost"><arg name="service" type="s" direction="in"/></method>
-    <property name="RegisteredStatusNotifierItems" type="as" access="read"/>
-    <property name="IsStatusNotifierHostRegistered" type="b" access="read"/>
-    <property name="ProtocolVersion" type="i" access="read"/>
-    <signal name="StatusNotifierItemRegistered"><arg type="s"/></signal>
-  </interface>
-</node>
-"""
+XML = """<node><interface name="org.kde.StatusNotifierWatcher">
+  <method name="RegisterStatusNotifierItem"><arg name="service" type="s" direction="in"/></method>
+  <method name="RegisterStatusNotifierHost"><arg name="service" type="s" direction="in"/></method>
+  <property name="RegisteredStatusNotifierItems" type="as" access="read"/>
+  <property name="IsStatusNotifierHostRegistered" type="b" access="read"/>
+  <property name="ProtocolVersion" type="i" access="read"/>
+  <signal name="StatusNotifierItemRegistered"><arg type="s"/></signal></interface></node>"""
 
-PORTAL_XML = """
-<node>
-  <interface name="org.freedesktop.portal.Settings">
-    <method name="Read">
-      <arg name="namespace" type="s" direction="in"/><arg name="key" type="s" direction="in"/>
-      <arg name="value" type="v" direction="out"/>
-    </method>
-    <signal name="SettingChanged"><arg type="s"/><arg type="s"/><arg type="v"/></signal>
-  </interface>
+PORTAL_XML = """<node><interface name="org.freedesktop.portal.Settings">
+  <method name="Read"><arg name="namespace" type="s" direction="in"/><arg name="key" type="s" direction="in"/>
+    <arg name="value" type="v" direction="out"/></method>
+  <signal name="SettingChanged"><arg type="s"/><arg type="s"/><arg type="v"/></signal></interface>
   <interface name="co.pelkcore.TestPortal">
-    <method name="SetColorScheme"><arg name="scheme" type="u" direction="in"/></method>
-  </interface>
-</node>
-"""
+    <method name="SetColorScheme"><arg name="scheme" type="u" direction="in"/></method></interface></node>"""
 
 items = []
 scheme = [0]

@@ -1,13 +1,13 @@
 #!/usr/bin/python3
-"""The real pelk-agent in its normal mode, end to end, against the agent simulator: the tray
-item's tooltip and menu (read over the session bus from a stand-in tray host) for every phase
-of the status file, enrollment files opened with the application and chosen in the file
-dialog going through a stand-in pkexec to the simulator's device helper, refusals of bad
-files, and screenshots of the setup window in its main states, light and dark.
-
-Run by tests/e2e/run-under-xvfb.sh inside dbus-run-session (see CMakeLists.txt): it is root
-in a private mount namespace, where the helper's directory and /usr/bin/pkexec are replaced
-by bind mounts for the length of the run."""
+# The real pelk-agent in its normal mode, end to end, against the agent simulator: the tray
+# item's tooltip and menu (read over the session bus from a stand-in tray host) for every phase
+# of the status file, enrollment files opened with the application and chosen in the file
+# dialog going through a stand-in pkexec to the simulator's device helper, refusals of bad
+# files, and screenshots of the setup window in its main states, light and dark.
+#
+# Runs on the shared fixture (../fixture.py) as root in a private mount namespace, where the
+# helper's directory and /usr/bin/pkexec are replaced by bind mounts for the length of the run.
+# Each case starts from the same state (not enrolled, light, unlocked, window shown).
 
 import datetime
 import glob
@@ -24,15 +24,13 @@ import unittest
 from gi.repository import Gio, GLib
 
 HERE = os.path.dirname(os.path.abspath(__file__))
-sys.path.insert(0, os.path.join(HERE, "..", "..", "..", "tools", "agent-sim"))
-from agentsim import AgentSim  # noqa: E402
+sys.path.insert(0, os.path.join(HERE, ".."))
+from fixture import Desktop, holds, in_private_namespace, wait_until  # noqa: E402
 
 BUILD = os.environ["PELK_BUILD_DIR"]
 AGENT = os.path.join(BUILD, "src", "pelk-agent")
-SIM = os.path.join(BUILD, "tools", "agent-sim", "agent-sim")
 HELPER = os.path.join(BUILD, "tools", "agent-sim", "fake-device-helper")
 SHOTS = os.environ.get("PELK_E2E_SHOTS") or tempfile.mkdtemp(prefix="pelk-tray-shots.")
-AGENT_DIR = os.environ["PELK_E2E_AGENT_DIR"]
 LIBEXEC = "/usr/local/libexec"
 PKEXEC = "/usr/bin/pkexec"
 TERRACOTTA = (214, 74, 69)
@@ -44,24 +42,21 @@ def iso(seconds_ago=0):
     return t.strftime("%Y-%m-%dT%H:%M:%SZ")
 
 
+def wait_for(what, predicate, timeout=10.0):  # named first: the cases read as a list of waits
+    return wait_until(predicate, timeout, what)
+
+
 def run(*args, check=False):
-    return subprocess.run(args, capture_output=True, text=True, check=check, timeout=30).stdout.strip()
-
-
-def wait_for(what, predicate, timeout=10.0):
-    deadline = time.monotonic() + timeout
-    last = None
-    while time.monotonic() < deadline:
-        last = predicate()
-        if last:
-            return last
-        time.sleep(0.2)
-    raise AssertionError(f"timed out waiting for {what} (last: {last!r})")
+    result = DESK.run(*args)
+    if check and result.returncode:
+        raise AssertionError(f"{args}: {result.stderr}")
+    return result.stdout.strip()
 
 
 class Bus:
-    def __init__(self):
-        self.connection = Gio.bus_get_sync(Gio.BusType.SESSION, None)
+    def __init__(self, address):
+        self.connection = Gio.DBusConnection.new_for_address_sync(
+            address, Gio.DBusConnectionFlags.AUTHENTICATION_CLIENT | Gio.DBusConnectionFlags.MESSAGE_BUS_CONNECTION)
 
     def call(self, name, path, interface, method, args=None, reply=None):
         result = self.connection.call_sync(name, path, interface, method, args,
@@ -70,27 +65,18 @@ class Bus:
         return result.unpack() if result is not None else None
 
 
-
 class Screen:
-    """Root window screenshots, and where the prominent (terracotta) buttons are on them."""
+    # Root window screenshots, and where the prominent (terracotta) buttons are on them.
 
-    def __init__(self):
-        self.width, self.height = 1280, 800
+    width, height = 1280, 800
 
-    def shot(self, name):
-        path = os.path.join(SHOTS, name + ".png")
-        run("import", "-window", "root", path)
-        return path
+    def shot(self, name, changed_from=None):
+        return DESK.shot(os.path.join(SHOTS, name + ".png"), changed_from)
 
     def prominent_buttons(self):
-        raw = subprocess.run(["import", "-window", "root", "-depth", "8", "rgb:-"], capture_output=True,
-                             timeout=30).stdout
-        w = self.width
-        rows = []
-        for y in range(self.height):
-            line = raw[y * w * 3:(y + 1) * w * 3]
-            xs = [x for x in range(0, w, 2) if tuple(line[x * 3:x * 3 + 3]) == TERRACOTTA]
-            rows.append(xs)
+        raw, w, colour = DESK.capture(), self.width, bytes(TERRACOTTA)
+        rows = [[x for x in range(0, w, 2) if raw[(y * w + x) * 3:(y * w + x) * 3 + 3] == colour]
+                for y in range(self.height)]
         # A button's rows: its fill from edge to edge, with its label's letters in between.
         def filled(xs):
             return len(xs) >= 10 and xs[-1] - xs[0] >= 80
@@ -124,21 +110,23 @@ class Screen:
         run("xdotool", "mousemove", str(x), str(y), "click", "1")
 
 
+NOT_ENROLLED = "Drop the enrollment JSON downloaded from Pelk to connect this computer."
+
+
 class TestTrayE2E(unittest.TestCase):
     @classmethod
     def setUpClass(cls):
-        cls.work = tempfile.mkdtemp(prefix="pelk-tray-e2e.")
+        global DESK
+        DESK = Desktop(BUILD)
+        cls.sim, cls.work = DESK.sim, DESK.work
         os.makedirs(SHOTS, exist_ok=True)
-        cls.cleanups = []
-        # The device helper's directory, holding the simulator's helper.
+        # The device helper's directory, holding the simulator's helper (unmounted with the namespace).
         cls.libexec = os.path.join(cls.work, "libexec")
         os.mkdir(cls.libexec)
         cls.install_helper()
-        if not os.path.isdir(LIBEXEC):
-            os.makedirs(LIBEXEC)
-            cls.cleanups.append(lambda: os.removedirs(LIBEXEC))
+        cls.made_libexec = not os.path.isdir(LIBEXEC)  # the mount point, removed again afterwards
+        os.makedirs(LIBEXEC, exist_ok=True)
         run("mount", "--bind", cls.libexec, LIBEXEC, check=True)
-        cls.cleanups.insert(0, lambda: run("umount", LIBEXEC))
         # pkexec that asks nobody: it runs the command (we are root already) and logs it, or
         # plays a dismissed prompt when told to.
         cls.pkexec_log = os.path.join(cls.work, "pkexec.log")
@@ -151,34 +139,49 @@ class TestTrayE2E(unittest.TestCase):
                     "exec \"$@\"\n")
         os.chmod(fake, 0o755)
         run("mount", "--bind", fake, PKEXEC, check=True)
-        cls.cleanups.insert(0, lambda: run("umount", PKEXEC))
 
-        cls.host = subprocess.Popen(["/usr/bin/python3", os.path.join(HERE, "fake_tray_host.py")],
-                                    stdout=subprocess.PIPE, text=True)
-        assert cls.host.stdout.readline().strip() == "ready"
-        cls.sim = AgentSim(SIM, AGENT_DIR)
+        host = DESK.start(["/usr/bin/python3", os.path.join(HERE, "fake_tray_host.py")], stdout=subprocess.PIPE,
+                          text=True)
+        assert host.stdout.readline().strip() == "ready"
         cls.sim.control("lock", {"locked": False})
-        cls.sim.status("not_enrolled", "Drop the enrollment JSON downloaded from Pelk to connect this computer.")
-
+        cls.sim.status("not_enrolled", NOT_ENROLLED)
         cls.tmp = os.path.join(cls.work, "tmp")
         os.mkdir(cls.tmp)
         cls.helper_log = os.path.join(cls.work, "helper.log")
-        env = dict(os.environ, TMPDIR=cls.tmp, PELK_FAKE_HELPER_LOG=cls.helper_log)
-        cls.agent = subprocess.Popen([AGENT], env=env)
-        cls.bus = Bus()
+        cls.agent_env = dict(DESK.env, TMPDIR=cls.tmp, PELK_FAKE_HELPER_LOG=cls.helper_log)
+        cls.bus = Bus(DESK.env["DBUS_SESSION_BUS_ADDRESS"])
         cls.screen = Screen()
-        cls.item = wait_for("the tray item", lambda: next(iter(cls.registered_items()), None))
+        cls.agent = cls.item = None
+        cls.start_agent()
+        cls.last_import = 0
+
+    @classmethod
+    def start_agent(cls):
+        if cls.agent:
+            cls.agent.terminate()
+            cls.agent.wait(10)
+        items = len(cls.registered_items())
+        cls.agent = DESK.start([AGENT], env=cls.agent_env)
+        cls.item = wait_for("the tray item", lambda: cls.registered_items()[items:] and cls.registered_items()[-1])
 
     @classmethod
     def tearDownClass(cls):
-        cls.agent.terminate()
-        cls.agent.wait(10)
-        cls.sim.stop()
-        cls.host.kill()
-        cls.host.wait()
-        for cleanup in cls.cleanups:
-            cleanup()
-        shutil.rmtree(cls.work, ignore_errors=True)
+        for path in (PKEXEC, LIBEXEC):
+            run("umount", path)
+        if cls.made_libexec:
+            os.removedirs(LIBEXEC)
+        DESK.close()
+
+    def setUp(self):
+        # An import shows "connecting" until a status written after it, in whole seconds, arrives.
+        wait_for("a second after the last import", lambda: time.time() >= int(self.last_import) + 1.05)
+        self.sim.control("lock", {"locked": False})
+        self.set_dark(False)
+        self.sim.status("not_enrolled", NOT_ENROLLED)
+        self.expect_title("Not connected")
+        if not self.window_ids():
+            self.open_with_app()
+        wait_for("the setup window", self.window_ids)
 
     @classmethod
     def registered_items(cls):
@@ -201,14 +204,8 @@ class TestTrayE2E(unittest.TestCase):
     def menu(self):
         _, layout = self.bus.call(self.item, "/MenuBar", "com.canonical.dbusmenu", "GetLayout",
                                   GLib.Variant("(iias)", (0, -1, [])), "(u(ia{sv}av))")
-        entries = []
-        for child in layout[2]:
-            props = child[1]
-            if props.get("type") == "separator":
-                entries.append("---")
-            else:
-                entries.append((props.get("label", ""), props.get("enabled", True)))
-        return entries
+        return ["---" if c[1].get("type") == "separator" else (c[1].get("label", ""), c[1].get("enabled", True))
+                for c in layout[2]]
 
     def expect_title(self, title, last_checkin=None):
         line = f"Pelk Agent {DOT} {title}"
@@ -225,27 +222,28 @@ class TestTrayE2E(unittest.TestCase):
         self.bus.call("org.freedesktop.portal.Desktop", "/org/freedesktop/portal/desktop",
                       "co.pelkcore.TestPortal", "SetColorScheme", GLib.Variant("(u)", (1 if dark else 0,)))
 
+    def shot_after(self, name, change):
+        # Does change() and shoots the window once it has redrawn (and stopped changing).
+        before = DESK.capture()
+        change()
+        return self.screen.shot(name, changed_from=before)
+
     def shoot_both(self, name):
-        """The window as it is, light then dark."""
-        time.sleep(1)
+        # The window as it is, light then dark.
         self.screen.shot("light-" + name)
-        self.set_dark(True)
-        time.sleep(1)
-        self.screen.shot("dark-" + name)
+        self.shot_after("dark-" + name, lambda: self.set_dark(True))
         self.set_dark(False)
 
     def window_ids(self):
-        out = run("xdotool", "search", "--onlyvisible", "--name", "^Pelk Agent$")
-        return out.split() if out else []
+        return DESK.windows("^Pelk Agent$")
 
-    # -- tests, in order ----------------------------------------------------------------------
+    # -- the cases ----------------------------------------------------------------------------
 
-    def test_1_window_and_phases(self):
-        # Started without --background and unlocked: the window shows.
+    def test_window_and_phases(self):
+        # A fresh start: after an import, a status older than it (the stale one below) is ignored.
+        self.start_agent()
         wait_for("the setup window", self.window_ids)
-        time.sleep(1)  # its first frame
         self.screen.shot("light-not-enrolled")
-
         phases = [
             (dict(phase="connected", signing_ready=True, last_checkin=iso(10)), "Connected"),
             (dict(phase="connected"), f"Connected {DOT} signing key needed"),
@@ -273,13 +271,14 @@ class TestTrayE2E(unittest.TestCase):
         self.sim.remove("status")
         self.expect_title("Agent update required")
         os.remove(os.path.join(self.libexec, "pelk-device-helper"))
-        self.expect_title("Agent is not responding")
-        self.install_helper()
+        try:
+            self.expect_title("Agent is not responding")
+        finally:
+            self.install_helper()
         self.sim.raw("status", b'{"phase": 7}')
         self.expect_title("Agent update required")
 
-    def test_2_second_launch_reopens(self):
-        self.sim.status("not_enrolled", "Drop the enrollment JSON downloaded from Pelk to connect this computer.")
+    def test_second_launch_reopens(self):
         # The close button of the window manager's title bar (it asks with WM_DELETE_WINDOW).
         # A click, not Alt+F4: the window manager's key binding could leave the keyboard
         # grabbed for the steps that follow.
@@ -290,8 +289,7 @@ class TestTrayE2E(unittest.TestCase):
             self.screen.click(right - 11, int(info["Absolute upper-left Y"]) - 10)
         wait_for("the window to close", lambda: not self.window_ids())
         self.assertIsNone(self.agent.poll(), "closing the window must not end the application")
-        second = subprocess.run([AGENT], timeout=20)
-        self.assertEqual(second.returncode, 0)
+        self.open_with_app()
         wait_for("the window to come back", self.window_ids)
         self.assertIsNone(self.agent.poll())
 
@@ -309,16 +307,19 @@ class TestTrayE2E(unittest.TestCase):
         return path
 
     def open_with_app(self, *paths):
-        self.assertEqual(subprocess.run([AGENT, *paths], timeout=20).returncode, 0)
+        self.assertEqual(subprocess.run([AGENT, *paths], env=self.agent_env, timeout=20).returncode, 0)
+
+    def log_size(self, path):
+        return os.path.getsize(path) if os.path.exists(path) else 0
 
     def import_and_check(self, path, shot):
-        """Presses the import button and checks what reached the device helper."""
+        # Presses the import button and checks what reached the device helper.
         buttons = wait_for("the import button", lambda: len(b := self.screen.prominent_buttons()) >= 2 and b)
         self.screen.shot(shot)
-        before = os.path.getsize(self.helper_log) if os.path.exists(self.helper_log) else 0
+        before = self.log_size(self.helper_log)
         self.screen.click(*buttons[-1])
-        wait_for("the helper's run", lambda: os.path.exists(self.helper_log)
-                 and os.path.getsize(self.helper_log) > before)
+        wait_for("the helper's run", lambda: self.log_size(self.helper_log) > before)
+        type(self).last_import = time.time()
         with open(self.helper_log) as f:
             record = json.loads(f.read()[before:].splitlines()[0])
         with open(path, "rb") as f:
@@ -333,34 +334,26 @@ class TestTrayE2E(unittest.TestCase):
         # The private copy is gone once the run returned.
         wait_for("the copy to be removed", lambda: not glob.glob(os.path.join(self.tmp, "pelk-enrollment-*")))
 
-    def test_3_enrollment_opened_with_the_app(self):
-        self.sim.status("not_enrolled", "Drop the enrollment JSON downloaded from Pelk to connect this computer.",
-                        updated_at=iso(30))
+    def test_enrollment_opened_with_the_app(self):
+        self.sim.status("not_enrolled", NOT_ENROLLED, updated_at=iso(30))
         path = self.write_enrollment("first.json")
         other = self.write_enrollment("second.json", device_name="Never loaded")
         self.open_with_app(path, other)  # only the first counts
-        wait_for("the window", self.window_ids)
         self.import_and_check(path, "light-selected-file")
-        time.sleep(1.5)
         self.screen.shot("light-connecting")
         # pkexec was asked to run the shell with the quoted command line (logged with its newlines).
         with open(self.pkexec_log) as f:
             self.assertIn("/bin/sh -c '/usr/local/libexec/pelk-device-helper' --import-enrollment '" + self.tmp,
                           f.read())
 
-    def test_4_enrollment_chosen_in_the_dialog(self):
-        # A status written after the import replaces "connecting" (its time has whole seconds).
-        time.sleep(1.1)
-        self.sim.status("not_enrolled", "Drop the enrollment JSON downloaded from Pelk to connect this computer.")
-        self.expect_title("Not connected")
+    def test_enrollment_chosen_in_the_dialog(self):
         path = self.write_enrollment("chosen.json", device_name="Chosen workstation")
         buttons = wait_for("the choose button", lambda: self.screen.prominent_buttons())
         self.screen.click(*buttons[0])
-        dialog = wait_for("the file dialog", lambda: run("xdotool", "search", "--onlyvisible", "--name", "^Open"))
-        wid = dialog.split()[0]
+        wid = wait_for("the file dialog", lambda: DESK.windows("^Open"))[0]
 
         def dialog_open():
-            return wid in run("xdotool", "search", "--onlyvisible", "--name", "^Open").split()
+            return wid in DESK.windows("^Open")
 
         try:
             # A slow build can show the dialog before it takes the keyboard, and the toolkit can
@@ -373,11 +366,8 @@ class TestTrayE2E(unittest.TestCase):
                 run("xdotool", "key", "ctrl+a")
                 run("xdotool", "type", "--delay", "10", path)
                 run("xdotool", "key", "Return")
-                try:
-                    wait_for("the dialog to close", lambda: not dialog_open(), timeout=5)
+                if wait_until(lambda: not dialog_open(), 5):
                     break
-                except AssertionError:
-                    pass
         finally:
             # A dialog left open is modal: close it, or every later step would wait on it.
             if dialog_open():
@@ -386,75 +376,60 @@ class TestTrayE2E(unittest.TestCase):
         self.assertFalse(dialog_open(), "the dialog did not take the file name")
         self.import_and_check(path, "light-chosen-file")
 
-    def test_5_dismissed_prompt_and_bad_files(self):
-        time.sleep(1.1)  # as above: later than the last import
-        self.sim.status("not_enrolled", "Drop the enrollment JSON downloaded from Pelk to connect this computer.")
-        self.expect_title("Not connected")
+    def test_dismissed_prompt_and_bad_files(self):
         with open(self.pkexec_mode, "w") as f:
             f.write("dismiss")
         try:
             path = self.write_enrollment("dismissed.json")
             self.open_with_app(path)
             buttons = wait_for("the import button", lambda: len(b := self.screen.prominent_buttons()) >= 2 and b)
+            before, helper_runs = self.log_size(self.pkexec_log), self.log_size(self.helper_log)
             self.screen.click(*buttons[-1])
-            time.sleep(2)
+            wait_for("the prompt", lambda: self.log_size(self.pkexec_log) > before)
             self.screen.shot("light-cancelled")
             # Nothing was imported: the agent's own status stays, and no copy is left.
             self.expect_title("Not connected")
-            self.assertFalse(glob.glob(os.path.join(self.tmp, "pelk-enrollment-*")))
+            wait_for("no copy left", lambda: not glob.glob(os.path.join(self.tmp, "pelk-enrollment-*")))
+            self.assertEqual(self.log_size(self.helper_log), helper_runs)
         finally:
             os.remove(self.pkexec_mode)
 
-        bad = {
-            "not-json": b"{ this is not json",
-            "wrong-platform": None,
-            "expired": None,
-        }
         with open(os.path.join(self.work, "not-json.json"), "wb") as f:
-            f.write(bad["not-json"])
+            f.write(b"{ this is not json")
         self.write_enrollment("wrong-platform.json", platform="windows")
         self.write_enrollment("expired.json", expires_at=iso(60))
-        for name in bad:
+        for name in ("not-json", "wrong-platform", "expired"):
             with self.subTest(file=name):
-                self.open_with_app(os.path.join(self.work, name + ".json"))
-                time.sleep(1)
-                self.screen.shot("light-error-" + name)
+                self.shot_after("light-error-" + name,
+                                lambda: self.open_with_app(os.path.join(self.work, name + ".json")))
         # A refused file reaches no helper and leaves the earlier selection in place.
         self.assertIsNone(self.agent.poll())
 
-    def test_6_connected_and_dark(self):
+    def test_connected_and_dark(self):
+        self.open_with_app(self.write_enrollment("kept.json"))
         self.sim.status("connected", "Checked in with the workspace.", device_name="Studio workstation",
                         base_url="https://acme.pelk.example", last_checkin=iso(20), next_checkin_seconds=60,
                         signing_ready=True, browser_history_enabled=True, version="1.4.2")
         self.expect_title("Connected")
-        # The file whose import was dismissed is still selected.
-        time.sleep(1)
+        # The selected file stays selected.
         self.screen.shot("light-connected-with-file")
-        self.set_dark(True)
-        time.sleep(1.5)
-        self.screen.shot("dark-connected-with-file")
-        self.sim.status("revoked", "This device was removed from the workspace.")
+        self.shot_after("dark-connected-with-file", lambda: self.set_dark(True))
+        self.shot_after("dark-revoked", lambda: self.sim.status("revoked", "This device was removed from the workspace."))
         self.expect_title("Device no longer managed")
-        time.sleep(1)
-        self.screen.shot("dark-revoked")
-        path = self.write_enrollment("dark.json")
-        self.open_with_app(path)
-        time.sleep(1)
-        self.screen.shot("dark-selected-file")
-        self.open_with_app(os.path.join(self.work, "not-json.json"))
-        time.sleep(1)
-        self.screen.shot("dark-error")
-        self.set_dark(False)
+        self.shot_after("dark-selected-file", lambda: self.open_with_app(self.write_enrollment("dark.json")))
+        with open(os.path.join(self.work, "bad.json"), "wb") as f:
+            f.write(b"{ this is not json")
+        self.shot_after("dark-error", lambda: self.open_with_app(os.path.join(self.work, "bad.json")))
 
-    def test_7_quit_refused_while_locked(self):
+    def test_quit_refused_while_locked(self):
         self.sim.lock(message="Locked by IT")
         wait_for("Quit to be disabled", lambda: (m := self.menu()) and m[-1] == ("Quit status app", False))
         self.agent.terminate()  # SIGTERM asks the delegate, which refuses while locked
-        time.sleep(1.5)
-        self.assertIsNone(self.agent.poll())
+        self.assertTrue(holds(lambda: self.agent.poll() is None, 1.5))
         self.sim.unlock()
         wait_for("Quit to be enabled", lambda: (m := self.menu()) and m[-1] == ("Quit status app", True))
 
 
 if __name__ == "__main__":
+    in_private_namespace()
     unittest.main(verbosity=2)
