@@ -1,9 +1,12 @@
 #include "app/AgentDelegate.h"
+
+#include "app/AppLog.h"
 #include "support/RemoteSupport.h"
 #include "support/RemoteSupportController.h"
 
 #include "agent/AgentModel.h"
 #include "app/BrandLook.h"
+#include "boundary/AgentBoundary.h"
 #include "location/LocationReporter.h"
 #include "lock/ManagedLockController.h"
 #include "platform/Clock.h"
@@ -59,7 +62,8 @@ AgentParts AgentParts::production(platform::Platform &platform)
     parts.environment = platform.environment();
     parts.managedLock = std::make_unique<LockRuntime>(platform.desktopLockdown());
     auto *location = new location::LocationReporter(
-        platform.locationService(), *parts.clock, *parts.environment, applicationIsActive);
+        platform.locationService(), *parts.clock, *parts.environment, applicationIsActive,
+        boundary::locationFilePath(platform.userId()));
     parts.model = std::make_unique<agent::AgentModel>(agent::AgentModel::Collaborators {
         .clock = parts.clock.get(),
         .environment = parts.environment.get(),
@@ -209,7 +213,7 @@ bool AgentDelegate::ensureWindow()
     QQmlComponent component(&engine);
     component.setData("import Pelk.Agent\nSetupWindow {}\n", QUrl(u"qrc:/pelk/SetupWindowLoader.qml"_s));
     if (!component.isReady()) {
-        qWarning("%s", qPrintable(component.errorString()));
+        qCWarning(lcApp, "%s", qPrintable(component.errorString()));
         return false;
     }
     QObject *object = component.createWithInitialProperties(

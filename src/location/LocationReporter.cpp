@@ -10,7 +10,6 @@
 #include <QJsonObject>
 
 #include <cmath>
-#include <unistd.h>
 
 namespace pelk::location {
 
@@ -36,11 +35,6 @@ LocationReporter::LocationReporter(LocationService *service, const platform::Clo
     connect(m_service, &LocationService::authorizationChanged, this, &LocationReporter::request);
     connect(m_service, &LocationService::locationsUpdated, this, &LocationReporter::locationsUpdated);
     connect(m_service, &LocationService::failed, this, &LocationReporter::failed);
-}
-
-QString LocationReporter::userFilePath()
-{
-    return boundary::locationFilePath(::getuid());
 }
 
 void LocationReporter::update(bool enrolled)

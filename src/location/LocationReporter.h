@@ -53,10 +53,7 @@ public:
     // the permission prompt may be asked for. filePath is where the location file goes.
     LocationReporter(platform::LocationService *service, const platform::Clock &clock,
         const platform::Environment &environment, std::function<bool()> isApplicationActive,
-        QString filePath = userFilePath(), QObject *parent = nullptr);
-
-    // The location file of the user running this process.
-    static QString userFilePath();
+        QString filePath, QObject *parent = nullptr);
 
     // Told after every accepted status poll whether the device is enrolled.
     void update(bool enrolled);

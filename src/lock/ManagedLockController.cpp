@@ -1,5 +1,7 @@
 #include "lock/ManagedLockController.h"
 
+#include "lock/LockLog.h"
+
 #include "boundary/AgentFile.h"
 #include "boundary/LocalApi.h"
 #include "platform/DesktopLockdown.h"
@@ -94,7 +96,7 @@ void ManagedLockController::holdInput()
         return;
     }
     if (!m_inputRefused)
-        qWarning("lock: another client holds the keyboard or pointer; trying again until it lets go");
+        qCWarning(lcLock, "another client holds the keyboard or pointer; trying again until it lets go");
     m_inputRefused = true;
     m_inputRetry.start();
 }

@@ -1,5 +1,7 @@
 #include "lock/QuickLockScreens.h"
 
+#include "lock/LockLog.h"
+
 #include "lock/LockPad.h"
 
 #include <QGuiApplication>
@@ -83,7 +85,7 @@ std::unique_ptr<LockSurface> QuickLockScreens::createWindow(
     if (!component.isReady()) {
         // Creating from a component in error crashes; no window here means the controller
         // sees fewer windows than screens and tries again on the next tick.
-        qWarning("%s", qPrintable(component.errorString()));
+        qCWarning(lcLock, "%s", qPrintable(component.errorString()));
         delete pad;
         return nullptr;
     }

@@ -31,6 +31,8 @@ public:
     // never leaves a core dump behind.
     virtual void hardenProcess() = 0;
     virtual uint effectiveUserId() const = 0;
+    // The user this process runs for (the real user id).
+    virtual uint userId() const = 0;
     // Standard input to its end, but never more than maxBytes and never waiting beyond a time
     // limit; nothing when it cannot be read. What was read of a failed request is wiped.
     virtual std::optional<QByteArray> readStandardInput(qsizetype maxBytes) = 0;

@@ -1,5 +1,7 @@
 #include "support/QuickSupportWindows.h"
 
+#include "support/SupportLog.h"
+
 #include "platform/WindowStacking.h"
 #include "support/SupportModel.h"
 
@@ -68,7 +70,7 @@ QQuickWindow *QuickSupportWindows::create(const QByteArray &type, const QVariant
     QQmlComponent component(&m_engine);
     component.setData("import Pelk.Support\n" + type + " {}\n", QUrl(u"qrc:/pelk/SupportLoader.qml"_s));
     if (!component.isReady()) {
-        qWarning("%s", qPrintable(component.errorString()));
+        qCWarning(lcSupport, "%s", qPrintable(component.errorString()));
         return nullptr;
     }
     QObject *object = component.createWithInitialProperties(properties);

@@ -90,9 +90,11 @@ class Desktop:
         geometry = ["-screen", "0", "1280x800x24"]
         if screens == 2:  # two Xinerama heads side by side
             geometry += ["-screen", "1", "1024x768x24", "+xinerama"]
-        xvfb = self.start(["Xvfb", "-displayfd", "1", "-nolisten", "tcp", *geometry], stdout=subprocess.PIPE)
+        xvfb = self.start(["Xvfb", "-displayfd", "1", "-noreset", "-nolisten", "tcp", *geometry], stdout=subprocess.PIPE)
         self.env = dict(os.environ, DISPLAY=":" + xvfb.stdout.readline().decode().strip(), QT_QPA_PLATFORM="xcb")
         self.env.pop("WAYLAND_DISPLAY", None)
+        # -noreset: without it the server resets when this probe disconnects, and a client
+        # connecting at that moment (the window manager) is refused.
         wait_until(lambda: self.run("xdpyinfo").returncode == 0, what="Xvfb")
         # Under load the window manager can take a while, and a display it never managed would fail later.
         wm_log = open(os.path.join(self.work, "openbox.log"), "w")

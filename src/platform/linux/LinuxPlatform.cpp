@@ -44,6 +44,11 @@ uint LinuxPlatform::effectiveUserId() const
     return uint(::geteuid());
 }
 
+uint LinuxPlatform::userId() const
+{
+    return uint(::getuid());
+}
+
 std::optional<QByteArray> LinuxPlatform::readStandardInput(qsizetype maxBytes)
 {
     QByteArray bytes(maxBytes, Qt::Uninitialized);

@@ -10,6 +10,7 @@ class LinuxPlatform final : public Platform {
 public:
     void hardenProcess() override;
     uint effectiveUserId() const override;
+    uint userId() const override;
     std::optional<QByteArray> readStandardInput(qsizetype maxBytes) override;
 
     std::unique_ptr<Clock> clock() override;

@@ -1,0 +1,6 @@
+#pragma once
+
+#include <QLoggingCategory>
+
+// Messages of this folder, filtered as "pelk.app" (QT_LOGGING_RULES).
+Q_DECLARE_LOGGING_CATEGORY(lcApp)

@@ -1,0 +1,3 @@
+#include "support/SupportLog.h"
+
+Q_LOGGING_CATEGORY(lcSupport, "pelk.support", QtWarningMsg)
