@@ -61,9 +61,8 @@ AgentParts AgentParts::production(platform::Platform &platform)
     parts.clock = platform.clock();
     parts.environment = platform.environment();
     parts.managedLock = std::make_unique<LockRuntime>(platform.desktopLockdown());
-    auto *location = new location::LocationReporter(
-        platform.locationService(), *parts.clock, *parts.environment, applicationIsActive,
-        boundary::locationFilePath(platform.userId()));
+    auto *location = new location::LocationReporter(platform.locationService(), *parts.clock, *parts.environment,
+        applicationIsActive, boundary::locationFilePath(platform.userId()));
     parts.model = std::make_unique<agent::AgentModel>(agent::AgentModel::Collaborators {
         .clock = parts.clock.get(),
         .environment = parts.environment.get(),

@@ -52,8 +52,8 @@ public:
     // isApplicationActive tells whether the application is the active one, the only time
     // the permission prompt may be asked for. filePath is where the location file goes.
     LocationReporter(platform::LocationService *service, const platform::Clock &clock,
-        const platform::Environment &environment, std::function<bool()> isApplicationActive,
-        QString filePath, QObject *parent = nullptr);
+        const platform::Environment &environment, std::function<bool()> isApplicationActive, QString filePath,
+        QObject *parent = nullptr);
 
     // Told after every accepted status poll whether the device is enrolled.
     void update(bool enrolled);
