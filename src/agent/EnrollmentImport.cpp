@@ -19,7 +19,7 @@ QString description(SetupError error)
 {
     switch (error) {
     case SetupError::Invalid:
-        return u"Choose a macOS enrollment JSON downloaded from Pelk."_s;
+        return u"Choose a Linux enrollment JSON downloaded from Pelk."_s;
     case SetupError::Expired:
         return u"This file has expired. Download a new enrollment file from Pelk."_s;
     }

@@ -26,15 +26,17 @@ inline constexpr QLatin1StringView kUnavailable { "unavailable" };
 } // namespace words
 
 namespace messages {
-inline constexpr QStringView kServicesDisabled { u"Location Services are off. Enable them in System Settings." };
-inline constexpr QStringView kDeniedLong {
-    u"Location access is off. Allow Pelk Agent in System Settings \u2192 Privacy & Security \u2192 Location Services."
+inline constexpr QStringView kServicesDisabled {
+    u"Location Services are off. Enable them in your desktop’s settings."
 };
-inline constexpr QStringView kDeniedShort { u"Location access is off. Allow Pelk Agent in System Settings." };
+inline constexpr QStringView kDeniedLong {
+    u"Location access is off. Allow Pelk Agent in Settings \u2192 Privacy \u2192 Location Services."
+};
+inline constexpr QStringView kDeniedShort { u"Location access is off. Allow Pelk Agent in your desktop’s settings." };
 inline constexpr QStringView kNotDetermined { u"Allow Pelk Agent to report this device\u2019s location." };
 inline constexpr QStringView kAvailable { u"Location reporting is on." };
 inline constexpr QStringView kUnavailable {
-    u"Waiting for a location from macOS. Battery and device health still report normally."
+    u"Waiting for a location from this computer. Battery and device health still report normally."
 };
 } // namespace messages
 

@@ -34,8 +34,8 @@ const QString kMainDisplayUnavailable = u"The main display is unavailable."_s;
 
 const QString kRestartMessage = u"Restart when you\u2019re ready"_s;
 const QString kRestartInformative
-    = u" was changed by your IT team and needs a restart. Save your work, then choose Restart from the Apple "
-      u"menu. Pelk will not restart your Mac automatically."_s;
+    = u" was changed by your IT team and needs a restart. Save your work, then restart this computer from the system "
+      u"menu. Pelk will not restart this computer automatically."_s;
 const QString kRestartButton = u"Got it"_s;
 
 // Scrolling is posted click by click; a larger amount is clipped rather than left to flood

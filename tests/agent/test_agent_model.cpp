@@ -24,7 +24,7 @@ private Q_SLOTS:
         QVERIFY(f->model->connected());
         QCOMPARE(f->service->locationRequests, 1);
         QCOMPARE(f->model->locationMessage(),
-            u"Waiting for a location from macOS. Battery and device health still report normally."_s);
+            u"Waiting for a location from this computer. Battery and device health still report normally."_s);
     }
 
     // Older than its check-in interval (60 s when absent) plus 30 s, a status shows as stopped.

@@ -15,7 +15,7 @@ Q_DECLARE_METATYPE(pelk::platform::PrivilegedRunner::Outcome)
 
 namespace {
 
-const QString kInvalid = u"Choose a macOS enrollment JSON downloaded from Pelk."_s;
+const QString kInvalid = u"Choose a Linux enrollment JSON downloaded from Pelk."_s;
 const QString kUnreadable = u"Choose an enrollment JSON downloaded from Pelk."_s;
 const QString kExpired = u"This file has expired. Download a new enrollment file from Pelk."_s;
 

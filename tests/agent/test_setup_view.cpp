@@ -102,7 +102,7 @@ private Q_SLOTS:
         f->import().loadFile(f->enrollment("good.json"));
         QVERIFY(!shown("errorLine"));
         f->import().loadFile(f->enrollment("linux.json", { { u"platform"_s, u"linux"_s } }));
-        QCOMPARE(text("errorText"), u"Choose a macOS enrollment JSON downloaded from Pelk."_s);
+        QCOMPARE(text("errorText"), u"Choose a Linux enrollment JSON downloaded from Pelk."_s);
         QVERIFY(shown("errorLine") && shown("selectedFile")); // the earlier selection stays
         click("cancelButton");
         QVERIFY(!shown("selectedFile") && shown("errorLine")); // Cancel keeps the error

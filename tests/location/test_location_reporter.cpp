@@ -114,8 +114,9 @@ private Q_SLOTS:
         }
         QCOMPARE(file(), expected);
         QCOMPARE(m_messages.last(),
-            available ? u"Location reporting is on."_s
-                      : u"Waiting for a location from macOS. Battery and device health still report normally."_s);
+            available
+                ? u"Location reporting is on."_s
+                : u"Waiting for a location from this computer. Battery and device health still report normally."_s);
     }
 
     void unenrollRemovesTheFileAndSilences()
@@ -142,13 +143,13 @@ private Q_SLOTS:
         QTest::addColumn<QString>("status");
         QTest::addColumn<QString>("message");
         QTest::newRow("access denied") << 0 << u"denied"_s
-                                       << u"Location access is off. Allow Pelk Agent in System Settings \u2192 "
-                                          u"Privacy & Security \u2192 Location Services."_s;
+                                       << u"Location access is off. Allow Pelk Agent in Settings \u2192 "
+                                          u"Privacy \u2192 Location Services."_s;
         QTest::newRow("failure denied") << 1 << u"denied"_s
-                                        << u"Location access is off. Allow Pelk Agent in System Settings."_s;
+                                        << u"Location access is off. Allow Pelk Agent in your desktop’s settings."_s;
         QTest::newRow("other failure") << 2 << u"available"_s << u"Location reporting is on."_s;
         QTest::newRow("services off") << 3 << u"services_disabled"_s
-                                      << u"Location Services are off. Enable them in System Settings."_s;
+                                      << u"Location Services are off. Enable them in your desktop’s settings."_s;
     }
     void failures()
     {
