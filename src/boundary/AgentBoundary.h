@@ -99,6 +99,17 @@ inline constexpr QLatin1StringView kJpeg { "jpeg" };
 inline constexpr QLatin1StringView kStatus { "status" };
 inline constexpr QLatin1StringView kEvents { "events" };
 inline constexpr QLatin1StringView kSequence { "sequence" };
+// A support input event: {"type", "x"?, "y"?, "to_x"?, "to_y"?, "button"?, "delta"?, "key"?,
+//   "modifiers"?} besides its "sequence" and "expires_at".
+inline constexpr QLatin1StringView kType { "type" };
+inline constexpr QLatin1StringView kX { "x" };
+inline constexpr QLatin1StringView kY { "y" };
+inline constexpr QLatin1StringView kToX { "to_x" };
+inline constexpr QLatin1StringView kToY { "to_y" };
+inline constexpr QLatin1StringView kButton { "button" };
+inline constexpr QLatin1StringView kDelta { "delta" };
+inline constexpr QLatin1StringView kKey { "key" };
+inline constexpr QLatin1StringView kModifiers { "modifiers" };
 // The location file this application writes: {"status", "updated_at", "latitude"?,
 //   "longitude"?, "accuracy_m"?, "recorded_at"?}
 inline constexpr QLatin1StringView kLatitude { "latitude" };

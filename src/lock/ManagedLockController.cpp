@@ -84,7 +84,8 @@ void ManagedLockController::refresh()
     // The grabs go to the key window, so they are taken once the windows are in place.
     holdInput();
 
-    request(boundary::kPresenceEndpoint, QJsonObject { { u"command_uuid"_s, m_state->commandUuid } }, [](bool) {});
+    request(boundary::kPresenceEndpoint, QJsonObject { { boundary::key::kCommandUuid, m_state->commandUuid } },
+        [](bool) {});
 }
 
 void ManagedLockController::holdInput()
@@ -104,12 +105,13 @@ void ManagedLockController::holdInput()
 void ManagedLockController::submit(const QString &pin, std::function<void(bool)> done)
 {
     QPointer<ManagedLockController> self(this);
-    request(boundary::kUnlockEndpoint, QJsonObject { { u"pin"_s, pin } }, [self, done = std::move(done)](bool success) {
-        if (done)
-            done(success);
-        if (success && self)
-            self->refresh();
-    });
+    request(boundary::kUnlockEndpoint, QJsonObject { { boundary::key::kPin, pin } },
+        [self, done = std::move(done)](bool success) {
+            if (done)
+                done(success);
+            if (success && self)
+                self->refresh();
+        });
 }
 
 void ManagedLockController::showWindows(const QList<QRect> &screens)

@@ -42,16 +42,6 @@ const QString kRestartButton = u"Got it"_s;
 // the display server.
 constexpr qint64 kMaxScrollLines = 100;
 
-const auto kType = "type"_L1;
-const auto kX = "x"_L1;
-const auto kY = "y"_L1;
-const auto kToX = "to_x"_L1;
-const auto kToY = "to_y"_L1;
-const auto kButton = "button"_L1;
-const auto kDelta = "delta"_L1;
-const auto kKey = "key"_L1;
-const auto kModifiers = "modifiers"_L1;
-
 // A JSON number taken as a 64-bit integer: fractions cut toward zero, out of range clamped,
 // anything else the default.
 qint64 integerMember(const QJsonObject &object, QLatin1StringView name, qint64 fallback = 0)
@@ -71,7 +61,7 @@ qint64 integerMember(const QJsonObject &object, QLatin1StringView name, qint64 f
 
 InputInjector::Modifiers modifiersOf(const QJsonObject &event)
 {
-    const QJsonValue value = event.value(kModifiers);
+    const QJsonValue value = event.value(key::kModifiers);
     if (!value.isArray())
         return {};
     InputInjector::Modifiers modifiers;
@@ -428,11 +418,11 @@ void RemoteSupportController::postEvent(const QJsonObject &event)
         return;
     const QRectF display(*bounds);
     const InputInjector::Button button
-        = event.value(kButton) == u"right"_s ? InputInjector::Button::Right : InputInjector::Button::Left;
-    const QPointF p = apply(display, kX, kY, event);
-    const QPointF q = apply(display, kToX, kToY, event);
+        = event.value(key::kButton) == u"right"_s ? InputInjector::Button::Right : InputInjector::Button::Left;
+    const QPointF p = apply(display, key::kX, key::kY, event);
+    const QPointF q = apply(display, key::kToX, key::kToY, event);
     using Kind = InputInjector::MouseEvent;
-    const QString type = event.value(kType).toString();
+    const QString type = event.value(key::kType).toString();
     if (type == u"move") {
         input.postMouse(Kind::Moved, p, 1, button);
     } else if (type == u"click" || type == u"double_click") {
@@ -448,10 +438,10 @@ void RemoteSupportController::postEvent(const QJsonObject &event)
         input.postMouse(Kind::LeftUp, q, 1, button);
     } else if (type == u"scroll") {
         input.postMouse(Kind::Moved, p, 1, button);
-        const qint64 delta = std::clamp(integerMember(event, kDelta), -kMaxScrollLines, kMaxScrollLines);
+        const qint64 delta = std::clamp(integerMember(event, key::kDelta), -kMaxScrollLines, kMaxScrollLines);
         input.postScroll(qint32(delta));
     } else if (type == u"key") {
-        const QJsonValue name = event.value(kKey);
+        const QJsonValue name = event.value(key::kKey);
         const auto found = name.isString() ? keys().constFind(name.toString()) : keys().constEnd();
         if (found == keys().constEnd())
             return;
