@@ -1,8 +1,8 @@
 #include "agent/EnrollmentImporter.h"
 
 #include "agent/EnrollmentImport.h"
-#include "boundary/PrivateFile.h"
 #include "platform/Clock.h"
+#include "platform/Files.h"
 
 #include <QFile>
 #include <QFutureWatcher>
@@ -59,7 +59,7 @@ void EnrollmentImporter::connect()
     setError(std::nullopt);
 
     const QString copyPath = temporaryCopyPath(m_collaborators.temporaryDirectory);
-    if (!boundary::writePrivateFile(copyPath, m_selection->bytes)) {
+    if (!platform::replaceFilePrivately(copyPath, m_selection->bytes)) {
         setBusy(false);
         setError(QString(texts::kCopyNotPrepared));
         return;

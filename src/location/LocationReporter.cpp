@@ -1,9 +1,9 @@
 #include "location/LocationReporter.h"
 
 #include "boundary/AgentBoundary.h"
-#include "boundary/PrivateFile.h"
 #include "platform/Clock.h"
 #include "platform/Environment.h"
+#include "platform/Files.h"
 
 #include <QFile>
 #include <QJsonDocument>
@@ -127,7 +127,7 @@ void LocationReporter::publish(
         object.insert(key::kRecordedAt, internetTime(fix->timestamp));
     }
     // A failed write leaves the previous file; the next publication tries again.
-    boundary::writePrivateFile(m_filePath, QJsonDocument(object).toJson(QJsonDocument::Compact));
+    platform::replaceFilePrivately(m_filePath, QJsonDocument(object).toJson(QJsonDocument::Compact));
 }
 
 void LocationReporter::locationsUpdated(const QList<platform::LocationFix> &locations)
