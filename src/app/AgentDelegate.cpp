@@ -6,6 +6,7 @@
 
 #include "agent/AgentModel.h"
 #include "app/BrandLook.h"
+#include "app/brand/Appearance.h"
 #include "boundary/AgentBoundary.h"
 #include "location/LocationReporter.h"
 #include "lock/ManagedLockController.h"
@@ -15,6 +16,7 @@
 #include "platform/LocationService.h"
 #include "platform/Platform.h"
 #include "platform/PrivilegedRunner.h"
+#include "platform/ViewWindow.h"
 
 #include <QApplication>
 #include <QCursor>
@@ -22,10 +24,8 @@
 #include <QGuiApplication>
 #include <QImage>
 #include <QMenu>
-#include <QQmlComponent>
 #include <QQmlEngine>
 #include <QQuickWindow>
-#include <QScreen>
 #include <QSystemTrayIcon>
 
 namespace pelk::app {
@@ -60,6 +60,7 @@ AgentParts AgentParts::production(platform::Platform &platform)
     AgentParts parts;
     parts.clock = platform.clock();
     parts.environment = platform.environment();
+    parts.colorScheme = platform.colorScheme();
     parts.managedLock = std::make_unique<LockRuntime>(platform.desktopLockdown());
     auto *location = new location::LocationReporter(platform.locationService(), *parts.clock, *parts.environment,
         applicationIsActive, boundary::locationFilePath(platform.userId()));
@@ -209,25 +210,15 @@ bool AgentDelegate::ensureWindow()
     if (m_window)
         return true;
     QQmlEngine &engine = m_parts.managedLock->engine();
-    QQmlComponent component(&engine);
-    component.setData("import Pelk.Agent\nSetupWindow {}\n", QUrl(u"qrc:/pelk/SetupWindowLoader.qml"_s));
-    if (!component.isReady()) {
-        qCWarning(lcApp, "%s", qPrintable(component.errorString()));
+    auto *window = platform::createViewWindow(engine, "Pelk.Agent", "SetupWindow",
+        { { u"model"_s, QVariant::fromValue<QObject *>(m_parts.model.get()) } }, lcApp());
+    if (!window)
         return false;
-    }
-    QObject *object = component.createWithInitialProperties(
-        { { u"model"_s, QVariant::fromValue<QObject *>(m_parts.model.get()) } });
-    auto *window = qobject_cast<QQuickWindow *>(object);
-    if (!window) {
-        delete object;
-        return false;
-    }
-    QQmlEngine::setObjectOwnership(window, QQmlEngine::CppOwnership);
-    if (const QScreen *screen = QGuiApplication::primaryScreen()) {
-        QRect frame(QPoint(0, 0), window->size());
-        frame.moveCenter(screen->availableGeometry().center());
-        window->setPosition(frame.topLeft());
-    }
+    // The window's import registered the brand's types: from now on its look follows the desktop.
+    auto *appearance = engine.singletonInstance<Appearance *>(qmlTypeId("Pelk.Brand", 1, 0, "Appearance"));
+    if (appearance && m_parts.colorScheme)
+        appearance->follow(m_parts.colorScheme.get());
+    platform::centreOnPrimaryScreen(*window);
     m_window = window;
     return true;
 }

@@ -6,6 +6,7 @@
 #include "app/ApplicationDelegate.h"
 #include "app/LockRuntime.h"
 #include "platform/Clock.h"
+#include "platform/ColorScheme.h"
 #include "platform/Environment.h"
 
 #include <QObject>
@@ -33,6 +34,8 @@ namespace pelk::app {
 struct AgentParts {
     std::unique_ptr<platform::Clock> clock;
     std::unique_ptr<platform::Environment> environment;
+    // Followed by the views once they load; absent in tests, which keep the palette's look.
+    std::unique_ptr<platform::ColorScheme> colorScheme;
     std::unique_ptr<LockRuntime> managedLock;
     std::unique_ptr<agent::AgentModel> model;
     // Started at the end of the launch, shut down in applicationWillTerminate; absent in

@@ -3,10 +3,10 @@
 #include "lock/LockLog.h"
 
 #include "lock/LockPad.h"
+#include "platform/ViewWindow.h"
 
 #include <QGuiApplication>
 #include <QPointer>
-#include <QQmlComponent>
 #include <QQmlEngine>
 #include <QQuickWindow>
 #include <QScreen>
@@ -79,24 +79,13 @@ std::unique_ptr<LockSurface> QuickLockScreens::createWindow(
     const QRect &frame, const QString &message, bool aboveLoginWindow, PinSubmit submit)
 {
     auto *pad = new LockPad(message, std::move(submit));
-    // By module, so the module's C++ types (LockPad) are registered before the file is read.
-    QQmlComponent component(&m_engine);
-    component.setData("import Pelk.Lock\nLockWindow {}\n", QUrl(u"qrc:/pelk/LockWindowLoader.qml"_s));
-    if (!component.isReady()) {
-        // Creating from a component in error crashes; no window here means the controller
-        // sees fewer windows than screens and tries again on the next tick.
-        qCWarning(lcLock, "%s", qPrintable(component.errorString()));
-        delete pad;
-        return nullptr;
-    }
-    QObject *object = component.createWithInitialProperties({ { u"pad"_s, QVariant::fromValue(pad) } });
-    auto *window = qobject_cast<QQuickWindow *>(object);
+    auto *window = platform::createViewWindow(
+        m_engine, "Pelk.Lock", "LockWindow", { { u"pad"_s, QVariant::fromValue(pad) } }, lcLock());
     if (!window) {
-        delete object;
+        // The controller sees fewer windows than screens and tries again on the next tick.
         delete pad;
         return nullptr;
     }
-    QQmlEngine::setObjectOwnership(window, QQmlEngine::CppOwnership);
     Qt::WindowFlags flags = Qt::FramelessWindowHint | Qt::WindowStaysOnTopHint | Qt::X11BypassWindowManagerHint;
     // X11 has no window levels: both the screen-saver level and the one above the login
     // window become an unmanaged window kept on top of the stack by raising it every tick.

@@ -9,6 +9,7 @@
 namespace pelk::platform {
 
 class Clock;
+class ColorScheme;
 class ConsoleSession;
 class DesktopLockdown;
 class DirectoryService;
@@ -51,6 +52,7 @@ public:
     virtual std::unique_ptr<DesktopLockdown> desktopLockdown() = 0;
     virtual std::unique_ptr<WindowStacking> windowStacking() = 0;
     virtual std::unique_ptr<RemoteDesktop> remoteDesktop() = 0;
+    virtual std::unique_ptr<ColorScheme> colorScheme() = 0;
     // This login session, which also ends when the displays go to sleep.
     virtual std::unique_ptr<ConsoleSession> consoleSession() = 0;
 };

@@ -2,15 +2,13 @@
 
 #include "support/SupportLog.h"
 
+#include "platform/ViewWindow.h"
 #include "platform/WindowStacking.h"
 #include "support/SupportModel.h"
 
-#include <QGuiApplication>
 #include <QPointer>
-#include <QQmlComponent>
 #include <QQmlEngine>
 #include <QQuickWindow>
-#include <QScreen>
 
 #include <utility>
 
@@ -67,24 +65,10 @@ QuickSupportWindows::QuickSupportWindows(QQmlEngine &engine, platform::WindowSta
 
 QQuickWindow *QuickSupportWindows::create(const QByteArray &type, const QVariantMap &properties)
 {
-    QQmlComponent component(&m_engine);
-    component.setData("import Pelk.Support\n" + type + " {}\n", QUrl(u"qrc:/pelk/SupportLoader.qml"_s));
-    if (!component.isReady()) {
-        qCWarning(lcSupport, "%s", qPrintable(component.errorString()));
+    QQuickWindow *window = platform::createViewWindow(m_engine, "Pelk.Support", type, properties, lcSupport());
+    if (!window)
         return nullptr;
-    }
-    QObject *object = component.createWithInitialProperties(properties);
-    auto *window = qobject_cast<QQuickWindow *>(object);
-    if (!window) {
-        delete object;
-        return nullptr;
-    }
-    QQmlEngine::setObjectOwnership(window, QQmlEngine::CppOwnership);
-    if (QScreen *screen = QGuiApplication::primaryScreen()) {
-        QRect frame(QPoint(), window->size());
-        frame.moveCenter(screen->availableGeometry().center());
-        window->setPosition(frame.topLeft());
-    }
+    platform::centreOnPrimaryScreen(*window);
     window->create();
     m_stacking.keepInView(*window);
     return window;

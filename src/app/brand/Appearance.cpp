@@ -1,73 +1,31 @@
 #include "app/brand/Appearance.h"
 
-#include <QDBusConnection>
-#include <QDBusMessage>
-#include <QDBusPendingCallWatcher>
-#include <QDBusPendingReply>
-#include <QDBusVariant>
+#include "platform/ColorScheme.h"
+
 #include <QGuiApplication>
 #include <QPalette>
 
-#include <optional>
-
 namespace pelk::app {
-
-using namespace Qt::StringLiterals;
-
-namespace {
-
-const auto kPortalService = u"org.freedesktop.portal.Desktop"_s;
-const auto kPortalPath = u"/org/freedesktop/portal/desktop"_s;
-const auto kSettingsInterface = u"org.freedesktop.portal.Settings"_s;
-const auto kAppearanceGroup = u"org.freedesktop.appearance"_s;
-const auto kColorSchemeKey = u"color-scheme"_s;
-
-// Read() wraps the value in one variant more than the setting itself has.
-std::optional<uint> colorScheme(QVariant value)
-{
-    while (value.canConvert<QDBusVariant>() && value.userType() == qMetaTypeId<QDBusVariant>())
-        value = value.value<QDBusVariant>().variant();
-    bool ok = false;
-    const uint scheme = value.toUInt(&ok);
-    return ok ? std::optional<uint>(scheme) : std::nullopt;
-}
-
-} // namespace
 
 Appearance::Appearance(QObject *parent) : QObject(parent)
 {
-    m_dark = QGuiApplication::palette().color(QPalette::Window).lightness() < 128;
-
-    QDBusConnection bus = QDBusConnection::sessionBus();
-    if (!bus.isConnected())
-        return;
-    // QtDBus connects to a remote signal by slot signature only.
-    bus.connect(kPortalService, kPortalPath, kSettingsInterface, u"SettingChanged"_s, this,
-        SLOT(settingChanged(QString, QString, QDBusVariant)));
-    // Asked without waiting: a missing or stuck portal must never hold up a window.
-    QDBusMessage read = QDBusMessage::createMethodCall(kPortalService, kPortalPath, kSettingsInterface, u"Read"_s);
-    read << kAppearanceGroup << kColorSchemeKey;
-    auto *watcher = new QDBusPendingCallWatcher(bus.asyncCall(read, 2000), this);
-    connect(watcher, &QDBusPendingCallWatcher::finished, this, [this](QDBusPendingCallWatcher *call) {
-        call->deleteLater();
-        const QDBusPendingReply<QDBusVariant> reply = *call;
-        if (reply.isError())
-            return;
-        if (const std::optional<uint> scheme = colorScheme(QVariant::fromValue(reply.value())))
-            setDark(prefersDark(*scheme));
-    });
+    update();
 }
 
-void Appearance::settingChanged(const QString &group, const QString &key, const QDBusVariant &value)
+void Appearance::follow(platform::ColorScheme *scheme)
 {
-    if (group != kAppearanceGroup || key != kColorSchemeKey)
-        return;
-    if (const std::optional<uint> scheme = colorScheme(value.variant()))
-        setDark(prefersDark(*scheme));
+    if (m_scheme)
+        disconnect(m_scheme, nullptr, this, nullptr);
+    m_scheme = scheme;
+    if (scheme)
+        connect(scheme, &platform::ColorScheme::changed, this, &Appearance::update);
+    update();
 }
 
-void Appearance::setDark(bool dark)
+void Appearance::update()
 {
+    const std::optional<bool> preferred = m_scheme ? m_scheme->prefersDark() : std::nullopt;
+    const bool dark = preferred.value_or(QGuiApplication::palette().color(QPalette::Window).lightness() < 128);
     if (dark == m_dark)
         return;
     m_dark = dark;

@@ -1,14 +1,17 @@
 #pragma once
 
 #include <QObject>
+#include <QPointer>
 #include <QtQml/qqmlregistration.h>
 
-#include <QDBusVariant>
+namespace pelk::platform {
+class ColorScheme;
+}
 
 namespace pelk::app {
 
-// Whether the desktop asks for dark windows: the XDG desktop portal's colour-scheme setting
-// (followed as it changes) where a portal answers, otherwise a dark application palette.
+// Whether the views draw dark: the desktop's stated preference while it has one, otherwise a
+// dark application palette.
 class Appearance : public QObject {
     Q_OBJECT
     QML_ELEMENT
@@ -20,18 +23,16 @@ public:
 
     bool dark() const { return m_dark; }
 
-    // The portal's "color-scheme" value: 1 means the person prefers dark.
-    static bool prefersDark(uint colorScheme) { return colorScheme == 1; }
+    // Follows the desktop's setting from now on (the engine's singleton, once the platform is known).
+    void follow(platform::ColorScheme *scheme);
 
 Q_SIGNALS:
     void darkChanged();
 
-private Q_SLOTS:
-    void settingChanged(const QString &group, const QString &key, const QDBusVariant &value);
-
 private:
-    void setDark(bool dark);
+    void update();
 
+    QPointer<platform::ColorScheme> m_scheme;
     bool m_dark = false;
 };
 

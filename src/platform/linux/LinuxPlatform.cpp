@@ -9,6 +9,7 @@
 #include "platform/linux/LogindConsoleSession.h"
 #include "platform/linux/LogindSessionLocker.h"
 #include "platform/linux/PkexecRunner.h"
+#include "platform/linux/PortalColorScheme.h"
 #include "platform/linux/ShadowDirectoryService.h"
 #include "platform/linux/UnixTerminationSignals.h"
 #include "platform/linux/X11Desktop.h"
@@ -130,6 +131,11 @@ std::unique_ptr<DesktopLockdown> LinuxPlatform::desktopLockdown()
 std::unique_ptr<WindowStacking> LinuxPlatform::windowStacking()
 {
     return std::make_unique<EwmhWindowStacking>();
+}
+
+std::unique_ptr<ColorScheme> LinuxPlatform::colorScheme()
+{
+    return std::make_unique<PortalColorScheme>();
 }
 
 std::unique_ptr<RemoteDesktop> LinuxPlatform::remoteDesktop()

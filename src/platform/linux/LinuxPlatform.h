@@ -25,6 +25,7 @@ public:
     std::unique_ptr<DesktopLockdown> desktopLockdown() override;
     std::unique_ptr<WindowStacking> windowStacking() override;
     std::unique_ptr<RemoteDesktop> remoteDesktop() override;
+    std::unique_ptr<ColorScheme> colorScheme() override;
     std::unique_ptr<ConsoleSession> consoleSession() override;
 };
 
