@@ -18,6 +18,11 @@ LockRuntime::LockRuntime(std::unique_ptr<platform::DesktopLockdown> lockdown, co
 {
 }
 
+QString LockRuntime::limitation() const
+{
+    return m_lockdown->limitation();
+}
+
 // The controller goes first: its windows belong to the engine and its requests to the requester.
 LockRuntime::~LockRuntime()
 {

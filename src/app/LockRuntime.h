@@ -30,6 +30,8 @@ public:
     lock::ManagedLockController &lock() { return *m_lock; }
     // The engine of every view of the application, shared so that QML is loaded once.
     QQmlEngine &engine() { return *m_engine; }
+    // What this desktop cannot do while locked (empty where the lock works in full).
+    QString limitation() const;
 
 private:
     std::unique_ptr<QQmlEngine> m_engine;

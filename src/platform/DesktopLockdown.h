@@ -1,6 +1,6 @@
 #pragma once
 
-#include <QtGlobal>
+#include <QString>
 
 namespace pelk::platform {
 
@@ -17,6 +17,9 @@ public:
     virtual bool force(quintptr keyWindow) = 0;
     // Give everything back as saved.
     virtual void restore() = 0;
+    // What this desktop cannot do while locked, told to the person in the status menu; empty
+    // where the lock works in full.
+    virtual QString limitation() const { return {}; }
 };
 
 } // namespace pelk::platform

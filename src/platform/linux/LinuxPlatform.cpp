@@ -6,12 +6,15 @@
 #include "platform/linux/DBusSingleInstance.h"
 #include "platform/linux/EwmhWindowStacking.h"
 #include "platform/linux/GeoclueLocationService.h"
+#include "platform/linux/Logind.h"
 #include "platform/linux/LogindConsoleSession.h"
+#include "platform/linux/LogindSessionLockdown.h"
 #include "platform/linux/LogindSessionLocker.h"
 #include "platform/linux/PkexecRunner.h"
 #include "platform/linux/PortalColorScheme.h"
 #include "platform/linux/ShadowDirectoryService.h"
 #include "platform/linux/UnixTerminationSignals.h"
+#include "platform/linux/WaylandSession.h"
 #include "platform/linux/X11Desktop.h"
 #include "platform/linux/X11DesktopLockdown.h"
 #include "platform/linux/X11DisplaySleepWatcher.h"
@@ -125,6 +128,12 @@ LocationService *LinuxPlatform::locationService()
 
 std::unique_ptr<DesktopLockdown> LinuxPlatform::desktopLockdown()
 {
+    // Decided by the session, not by the display Qt happened to open: under Wayland, X grabs on
+    // Xwayland would hold nothing but other X clients.
+    if (isWaylandSession()
+        || LogindSessionLockdown::isWaylandSession(QDBusConnection::systemBus(), logind::currentSessionId()))
+        return std::make_unique<LogindSessionLockdown>(QDBusConnection::systemBus(), logind::currentSessionId(),
+            std::unique_ptr<ConsoleSession>(LogindConsoleSession::forCurrentSession()));
     return std::make_unique<X11DesktopLockdown>();
 }
 

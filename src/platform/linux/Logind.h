@@ -13,6 +13,7 @@ inline constexpr auto kService = "org.freedesktop.login1"_L1;
 inline constexpr auto kManagerPath = "/org/freedesktop/login1"_L1;
 inline constexpr auto kManagerInterface = "org.freedesktop.login1.Manager"_L1;
 inline constexpr auto kSessionInterface = "org.freedesktop.login1.Session"_L1;
+inline constexpr auto kPropertiesInterface = "org.freedesktop.DBus.Properties"_L1;
 
 // This process's login session: XDG_SESSION_ID, else "auto", logind's own pick (the caller's
 // session or the user's display session).

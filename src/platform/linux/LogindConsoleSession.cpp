@@ -15,7 +15,6 @@ using namespace logind;
 using namespace Qt::StringLiterals;
 
 namespace {
-constexpr auto kPropertiesInterface = "org.freedesktop.DBus.Properties"_L1;
 // Asked twice a second; an answer later than this is no answer.
 constexpr int kCallTimeoutMs = 1000;
 } // namespace

@@ -70,8 +70,9 @@ bool X11DesktopLockdown::grabPointer(uint32_t window)
 
 bool X11DesktopLockdown::force(quintptr keyWindow)
 {
+    // Without the display nothing is held: the controller keeps trying, and the lock stays.
     if (!m_root || xcb_connection_has_error(m_connection))
-        return true;
+        return false;
     // Asked again every time: grabbing what this client already holds only moves the grab,
     // and a grab dies silently with its window when the lock windows are rebuilt.
     const auto target = static_cast<uint32_t>(keyWindow);

@@ -1,0 +1,94 @@
+#include "platform/linux/LogindSessionLockdown.h"
+
+#include "platform/linux/Logind.h"
+
+#include <QDBusMessage>
+#include <QDBusObjectPath>
+#include <QDBusPendingCallWatcher>
+#include <QDBusPendingReply>
+#include <QDBusReply>
+
+namespace pelk::platform {
+
+using namespace logind;
+using namespace Qt::StringLiterals;
+
+namespace {
+constexpr int kCallTimeoutMs = 5000;
+// The controller retries a lockdown that does not hold every tick; logind is asked far less often.
+constexpr auto kAskInterval = std::chrono::seconds(1);
+} // namespace
+
+LogindSessionLockdown::LogindSessionLockdown(
+    QDBusConnection bus, QString sessionId, std::unique_ptr<ConsoleSession> session)
+    : m_bus(std::move(bus)), m_sessionId(std::move(sessionId)), m_session(std::move(session))
+{
+}
+
+bool LogindSessionLockdown::isWaylandSession(const QDBusConnection &bus, const QString &sessionId)
+{
+    if (!bus.isConnected())
+        return false;
+    QDBusMessage find = QDBusMessage::createMethodCall(kService, kManagerPath, kManagerInterface, u"GetSession"_s);
+    find << sessionId;
+    const QDBusReply<QDBusObjectPath> session = bus.call(find, QDBus::Block, kCallTimeoutMs);
+    if (!session.isValid())
+        return false;
+    QDBusMessage get = QDBusMessage::createMethodCall(kService, session.value().path(), kPropertiesInterface, u"Get"_s);
+    get << QString(kSessionInterface) << u"Type"_s;
+    const QDBusReply<QVariant> type = bus.call(get, QDBus::Block, kCallTimeoutMs);
+    return type.isValid() && type.value().toString() == u"wayland"_s;
+}
+
+bool LogindSessionLockdown::force(quintptr)
+{
+    // An unanswered question counts as unlocked, so a missing logind keeps the lock asking.
+    if (m_session->properties().screenIsLocked)
+        return true;
+    const auto now = std::chrono::steady_clock::now();
+    if (!m_asking && (!m_lastAsked || now - *m_lastAsked >= kAskInterval)) {
+        m_lastAsked = now;
+        askForLock();
+    }
+    return false;
+}
+
+QString LogindSessionLockdown::limitation() const
+{
+    return u"This desktop keeps its own lock screen on while the computer is locked"_s;
+}
+
+// Asynchronous throughout: a wedged bus must never freeze the lock windows.
+void LogindSessionLockdown::askForLock()
+{
+    if (!m_bus.isConnected())
+        return;
+    m_asking = true;
+    const auto lock = [this] {
+        const QDBusMessage call = QDBusMessage::createMethodCall(kService, m_sessionPath, kSessionInterface, u"Lock"_s);
+        auto *watcher = new QDBusPendingCallWatcher(m_bus.asyncCall(call, kCallTimeoutMs), this);
+        connect(watcher, &QDBusPendingCallWatcher::finished, this, [this](QDBusPendingCallWatcher *done) {
+            done->deleteLater();
+            m_asking = false;
+        });
+    };
+    if (!m_sessionPath.isEmpty()) {
+        lock();
+        return;
+    }
+    QDBusMessage find = QDBusMessage::createMethodCall(kService, kManagerPath, kManagerInterface, u"GetSession"_s);
+    find << m_sessionId;
+    auto *watcher = new QDBusPendingCallWatcher(m_bus.asyncCall(find, kCallTimeoutMs), this);
+    connect(watcher, &QDBusPendingCallWatcher::finished, this, [this, lock](QDBusPendingCallWatcher *done) {
+        done->deleteLater();
+        const QDBusPendingReply<QDBusObjectPath> session = *done;
+        if (session.isError() || session.value().path().isEmpty()) {
+            m_asking = false;
+            return;
+        }
+        m_sessionPath = session.value().path();
+        lock();
+    });
+}
+
+} // namespace pelk::platform

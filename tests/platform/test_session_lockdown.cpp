@@ -1,0 +1,82 @@
+// A Wayland session is held by its own lock screen: the lockdown keeps the session locked
+// through a mock logind and never reports holding while it is not.
+
+#include "fakes/MockSystemBus.h"
+#include "platform/linux/LogindConsoleSession.h"
+#include "platform/linux/LogindSessionLockdown.h"
+
+#include <QDBusArgument>
+#include <QTest>
+
+using namespace Qt::StringLiterals;
+using pelk::fakes::MockLogind;
+using pelk::platform::LogindConsoleSession;
+using pelk::platform::LogindSessionLockdown;
+
+class TestSessionLockdown : public QObject {
+    Q_OBJECT
+private:
+    MockLogind m_logind;
+
+    int lockCalls(const QString &id)
+    {
+        const QDBusMessage reply = m_logind.call(
+            MockLogind::sessionPath(id), u"org.freedesktop.DBus.Mock"_s, u"GetMethodCalls"_s, { u"Lock"_s });
+        const auto calls = reply.arguments().value(0).value<QDBusArgument>();
+        int count = 0;
+        calls.beginArray();
+        while (!calls.atEnd()) {
+            qulonglong time = 0;
+            QVariantList arguments;
+            calls.beginStructure();
+            calls >> time >> arguments;
+            calls.endStructure();
+            ++count;
+        }
+        calls.endArray();
+        return count;
+    }
+
+    std::unique_ptr<LogindSessionLockdown> lockdown(const QString &id)
+    {
+        return std::make_unique<LogindSessionLockdown>(
+            m_logind.bus(), id, std::make_unique<LogindConsoleSession>(m_logind.bus(), id));
+    }
+
+private Q_SLOTS:
+    void initTestCase()
+    {
+        if (!MockLogind::available())
+            QSKIP("dbus-daemon and python3-dbusmock are needed (scripts/install-deps.sh)");
+        QVERIFY2(m_logind.start() && m_logind.addSession(u"w1"_s), "no mock logind");
+    }
+
+    void keepsTheSessionLockedWhileTheLockHolds()
+    {
+        auto held = lockdown(u"w1"_s);
+        QVERIFY(!held->force(0));
+        QTRY_VERIFY(lockCalls(u"w1"_s) >= 1);
+        QVERIFY(!held->limitation().isEmpty());
+
+        // The desktop's lock screen came up: now the device is held.
+        m_logind.call(
+            MockLogind::sessionPath(u"w1"_s), u"org.freedesktop.login1.Session"_s, u"SetLockedHint"_s, { true });
+        QTRY_VERIFY(held->force(0));
+
+        // Unlocked behind the lock's back: not held, and locked again.
+        const int before = lockCalls(u"w1"_s);
+        m_logind.call(
+            MockLogind::sessionPath(u"w1"_s), u"org.freedesktop.login1.Session"_s, u"SetLockedHint"_s, { false });
+        QTRY_VERIFY(!held->force(0) && lockCalls(u"w1"_s) > before);
+    }
+
+    void anUnknownSessionIsNeverHeld()
+    {
+        auto held = lockdown(u"nosuch"_s);
+        QVERIFY(!QTest::qWaitFor([&] { return held->force(0); }, 1500));
+        QVERIFY(!LogindSessionLockdown::isWaylandSession(m_logind.bus(), u"nosuch"_s));
+    }
+};
+
+QTEST_GUILESS_MAIN(TestSessionLockdown)
+#include "test_session_lockdown.moc"
