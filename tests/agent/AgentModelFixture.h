@@ -18,8 +18,8 @@
 
 namespace pelk::testing {
 
-// An agent model over fakes, with its status file, helper (absent) and enrollment copies in a
-// temporary directory and a clock standing at 2026-05-01T09:30:00Z.
+// An agent model over fakes, with its status file, helper (absent), location file and enrollment
+// copies in a temporary directory and a clock standing at 2026-05-01T09:30:00Z.
 struct AgentModelFixture {
     QTemporaryDir dir;
     fakes::FakeClock clock;
@@ -29,6 +29,7 @@ struct AgentModelFixture {
     // The enrollment copy goes to a directory whose name the shell would gladly misread.
     QString copyDirectory = dir.filePath(QStringLiteral("tmp 'it''s' $(touch CANARY) `x`"));
     std::unique_ptr<agent::AgentModel> model;
+    bool applicationActive = true;
     int refreshes = 0;
     QThread *refreshThread = nullptr;
 
@@ -42,7 +43,7 @@ struct AgentModelFixture {
             .environment = &environment,
             .runner = runner,
             .location = new location::LocationReporter(
-                service, clock, environment, [] { return true; }, path("location.json")) });
+                service, clock, environment, [this] { return applicationActive; }, path("location.json")) });
         model->setOnRefresh([this] { ++refreshes, refreshThread = QThread::currentThread(); });
     }
 

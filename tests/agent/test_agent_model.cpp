@@ -152,16 +152,15 @@ private Q_SLOTS:
         QSignalSpy changed(f->model.get(), &agent::AgentModel::statusChanged);
         f->write(f->statusPath(), R"({"phase":"connected","message":"ok"})");
         f->model->start();
-        QVERIFY(changed.count() == 1 && f->model->connected());
-        QCOMPARE(f->service->locationRequests, 1);
+        QVERIFY(changed.count() == 1 && f->model->connected() && f->service->locationRequests == 1);
         QVERIFY(f->model->locationMessage().startsWith(u"Waiting for a location from this computer."_s));
         f->environment.values["PELK_AGENT_PREVIEW_STATUS"]
             = f->write(f->path("p"), R"({"phase":"revoked","message":"x"})");
         f->model->refresh();
-        QCOMPARE(f->model->title(), u"Device no longer managed"_s);
+        QCOMPARE(f->model->phase(), u"revoked"_s);
         f->environment.values["PELK_AGENT_PREVIEW_STATUS"] = QString(); // names no file
         f->model->refresh();
-        QCOMPARE(f->model->title(), u"Agent is not responding"_s);
+        QCOMPARE(f->model->phase(), u"stopped"_s);
         f->environment.values.remove("PELK_AGENT_PREVIEW_STATUS");
         f->model->refresh();
         QVERIFY(f->model->connected());
@@ -289,7 +288,6 @@ private Q_SLOTS:
         f->import().connect();
         QVERIFY(f->import().busy());
         QTRY_VERIFY(!f->import().busy());
-
         QFile log(helper + u".log"_s);
         QVERIFY(log.open(QIODevice::ReadOnly));
         const QStringList args = QString::fromUtf8(log.readAll()).split(u'\n');
@@ -299,14 +297,12 @@ private Q_SLOTS:
         QCOMPARE(args.mid(2, 4), QStringList({ u"--enrollment-sha256"_s, digest, u"600"_s, digest + u"  -"_s }));
         QVERIFY(!QFile::exists(f->path("CANARY")) && f->copies().isEmpty());
         QVERIFY(f->runner->thread != QThread::currentThread() && f->refreshThread == QThread::currentThread());
-        QCOMPARE(f->refreshes, 1);
         QCOMPARE(f->model->message(), u"Enrollment imported. Connecting to https://m.example\u2026"_s);
         QVERIFY(!f->import().hasSelection() && !f->import().hasError());
 
         // Until the agent writes a status dated at or after the import, "connecting" holds.
         f->status(R"("phase":"connected","updated_at":")" + f->iso(1) + '"');
-        QCOMPARE(f->model->phase(), u"connecting"_s);
-        QCOMPARE(f->refreshes, 1); // ignored, and nobody is told
+        QVERIFY(f->model->phase() == u"connecting"_s && f->refreshes == 1); // ignored, and nobody is told
         f->status(R"("phase":"offline")"); // undated: the rule cannot apply
         QCOMPARE(f->model->phase(), u"offline"_s);
         f->status(R"("phase":"connected","updated_at":")" + f->iso(0) + '"');
@@ -335,9 +331,8 @@ private Q_SLOTS:
         f->import().connect();
         QTRY_VERIFY(!f->import().busy());
         QTEST(f->import().errorText(), "error");
-        QVERIFY(f->import().hasSelection() && f->copies().isEmpty());
+        QVERIFY(f->import().hasSelection() && f->copies().isEmpty() && f->refreshes == 0);
         QCOMPARE(f->runner->commandLines.size(), copyDirectory ? 1 : 0);
-        QCOMPARE(f->refreshes, 0);
         // A status dated before the attempt is still shown: no import happened.
         f->status(R"("phase":"offline","updated_at":")" + f->iso(1000) + '"');
         QCOMPARE(f->model->phase(), u"offline"_s);

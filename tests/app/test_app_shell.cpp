@@ -11,6 +11,7 @@
 #include "platform/linux/UnixTerminationSignals.h"
 
 #include <QAction>
+#include <QFile>
 #include <QFontInfo>
 #include <QMenu>
 #include <QQuickWindow>
@@ -60,14 +61,6 @@ class TestAppShell : public QObject {
     {
         f->write(f->path("lock.json"), R"({"command_uuid":"c","locked":)" + QByteArray(locked ? "true}" : "false}"));
     }
-    QStringList menuTexts() const
-    {
-        QStringList texts;
-        for (const QAction *action : m_delegate->menu()->actions())
-            texts.append(action->isSeparator() ? u"---"_s : action->text());
-        return texts;
-    }
-
     // Runs the event loop the way the application does, until it is ended or the delegate,
     // once asked and refusing, has let the request settle (then the loop is left with status 1).
     static bool runsUntilEnded(FakeDelegate &delegate, const std::function<void()> &request)
@@ -163,76 +156,35 @@ private Q_SLOTS:
         QCOMPARE(delegate.willTerminate, 1);
     }
 
-    void menuFollowsTheStatus_data()
-    {
-        QTest::addColumn<QByteArray>("status"); // empty: no status file and no helper
-        QTest::addColumn<bool>("background");
-        QTest::addColumn<QString>("line");
-        QTest::addColumn<QString>("checkin");
-        QTest::newRow("connected without a signing key")
-            << QByteArray(R"({"phase":"connected","message":"m","last_checkin":"2026-05-01T09:29:00Z"})") << false
-            << u"Pelk Agent \u00B7 Connected \u00B7 signing key needed"_s << u"Last check-in: 1 minute ago"_s;
-        QTest::newRow("no status file, in the background")
-            << QByteArray() << true << u"Pelk Agent \u00B7 Agent is not responding"_s
-            << u"Last check-in: No check-in yet"_s;
-    }
-    void menuFollowsTheStatus()
-    {
-        QFETCH(QByteArray, status);
-        QFETCH(bool, background);
-        QFETCH(QString, line);
-        QFETCH(QString, checkin);
-        QLocale::setDefault(QLocale(QLocale::English, QLocale::UnitedStates));
-        if (!status.isEmpty())
-            f->write(f->statusPath(), status);
-        app::AgentDelegate &delegate = launch(background);
-        QCOMPARE(delegate.window() && delegate.window()->isVisible(), !background);
-        QCOMPARE(delegate.item()->toolTip(), line);
-        QCOMPARE(
-            menuTexts(), QStringList({ line, checkin, u"---"_s, u"Open Pelk Agent\u2026"_s, u"Quit status app"_s }));
-        QVERIFY(delegate.item()->contextMenu() == delegate.menu() && !delegate.item()->icon().isNull());
-
-        // The next accepted poll rebuilds the menu from the new status.
-        f->write(f->statusPath(), R"({"phase":"revoked","message":"m"})");
-        delegate.model().refresh();
-        QCOMPARE(menuTexts().constFirst(), u"Pelk Agent \u00B7 Device no longer managed"_s);
-        QCOMPARE(delegate.item()->toolTip(), menuTexts().constFirst());
-    }
-
-    // Made the first time it is asked for, kept when closed; files opened load the first.
-    void windowComesOnDemandAndIsKept()
+    // The window is made when first asked for; of files opened with the application the first
+    // loads. (The menu's lines, closing and reopening the window and quitting while locked are
+    // driven end to end by tests/e2e/tray.)
+    void windowOnDemandAndOpenedFiles()
     {
         app::AgentDelegate &delegate = launch(true);
         delegate.openFiles({});
         QVERIFY(!delegate.window());
-        delegate.menu()->actions().at(3)->trigger(); // "Open Pelk Agent…"
-        QQuickWindow *window = delegate.window();
-        QVERIFY(window && window->isVisible());
-        window->close();
-        delegate.applicationShouldHandleReopen();
-        QVERIFY(delegate.window() == window && window->isVisible());
-        window->close();
         delegate.openFiles({ QUrl::fromLocalFile(f->enrollment("first.json", { { u"device_name"_s, u"First"_s } })),
             QUrl::fromLocalFile(f->enrollment("second.json")) });
         QCOMPARE(delegate.model().enrollment()->selectedDeviceName(), u"First"_s);
-        QVERIFY(window->isVisible());
+        QVERIFY(delegate.window() && delegate.window()->isVisible());
+        QVERIFY(delegate.item()->contextMenu() == delegate.menu() && !delegate.item()->icon().isNull());
     }
 
+    // While locked no window opens, at launch or later, and nothing ends the application.
     void lockedRefusesWindowAndQuit()
     {
         writeLocked(true);
         app::AgentDelegate &delegate = launch();
-        QVERIFY(delegate.managedLock().isLocked());
-        QVERIFY(!delegate.window()); // the lock is shown, the window is not
+        QVERIFY(delegate.managedLock().isLocked() && !delegate.window());
         QVERIFY(!delegate.menu()->actions().constLast()->isEnabled() && !delegate.applicationShouldTerminate());
         delegate.openWindow();
         QVERIFY(!delegate.window());
-
-        // Unlocked: the next poll enables quitting again.
         writeLocked(false);
         delegate.model().refresh();
-        QVERIFY(!delegate.managedLock().isLocked());
-        QVERIFY(delegate.menu()->actions().constLast()->isEnabled() && delegate.applicationShouldTerminate());
+        QVERIFY(delegate.applicationShouldTerminate());
+        delegate.applicationShouldHandleReopen();
+        QVERIFY(delegate.window() && delegate.window()->isVisible());
     }
 };
 
