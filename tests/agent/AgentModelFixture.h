@@ -63,10 +63,6 @@ struct AgentModelFixture {
         write(statusPath(), R"({"message":"m",)" + members + '}');
         model->refresh();
     }
-    QByteArray iso(qint64 msAgo = 0) const
-    {
-        return clock.now().addMSecs(-msAgo).toString(Qt::ISODateWithMs).toLatin1();
-    }
     QStringList copies() const { return QDir(copyDirectory).entryList(QDir::Files | QDir::Hidden); }
 
     // A valid enrollment file with some members replaced (null removes one).

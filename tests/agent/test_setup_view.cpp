@@ -41,12 +41,7 @@ private Q_SLOTS:
             component.createWithInitialProperties({ { u"model"_s, QVariant::fromValue<QObject *>(f->model.get()) } })));
         QVERIFY2(m_window, qPrintable(component.errorString()));
     }
-    void cleanup()
-    {
-        m_window.reset();
-        m_engine.reset();
-        f.reset();
-    }
+    void cleanup() { m_window.reset(), m_engine.reset(), f.reset(); }
 
     // The card's title, the parts shown and the import button, by phase and selection.
     void cardFollowsPhaseAndSelection_data()

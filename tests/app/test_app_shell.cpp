@@ -11,10 +11,8 @@
 #include "platform/linux/UnixTerminationSignals.h"
 
 #include <QAction>
-#include <QFile>
 #include <QFontInfo>
 #include <QMenu>
-#include <QQuickWindow>
 #include <QSystemTrayIcon>
 #include <QTest>
 #include <QTimer>
@@ -77,16 +75,8 @@ class TestAppShell : public QObject {
     }
 
 private Q_SLOTS:
-    void init()
-    {
-        f = std::make_unique<testing::AgentModelFixture>();
-        writeLocked(false);
-    }
-    void cleanup()
-    {
-        m_delegate.reset(); // before the clock it reads
-        f.reset();
-    }
+    void init() { f = std::make_unique<testing::AgentModelFixture>(), writeLocked(false); }
+    void cleanup() { m_delegate.reset(), f.reset(); } // the delegate before the clock it reads
 
     // Runs first, while nothing is registered yet: the process registry is global. A face that is
     // missing falls back to the default one at the same size; a weight without a face of its own
@@ -113,47 +103,36 @@ private Q_SLOTS:
         }
     }
 
-    // Arguments after the program, comma-separated.
-    void modeFromArguments_data()
-    {
-        QTest::addColumn<QString>("arguments");
-        QTest::addColumn<LaunchMode>("mode");
-        QTest::newRow("none") << QString() << LaunchMode::StatusBar;
-        QTest::newRow("recovery beats lock")
-            << u"--lock-session,--create-recovery-admin"_s << LaunchMode::CreateRecoveryAdmin;
-        QTest::newRow("in any order") << u"--create-recovery-admin,--lock-session"_s << LaunchMode::CreateRecoveryAdmin;
-        QTest::newRow("lock beats login window") << u"--login-window,--lock-session"_s << LaunchMode::LockSession;
-        QTest::newRow("login window, background") << u"--background,--login-window"_s << LaunchMode::LoginWindow;
-        QTest::newRow("with a value") << u"--lock-session=1"_s << LaunchMode::StatusBar;
-        QTest::newRow("letter case") << u"--Lock-Session,--LOGIN-WINDOW"_s << LaunchMode::StatusBar;
-        QTest::newRow("surrounding blanks") << u" --create-recovery-admin"_s << LaunchMode::StatusBar;
-    }
+    // Switches match exactly, anywhere (even as the program path); recovery beats lock beats login window.
     void modeFromArguments()
     {
-        QFETCH(QString, arguments);
-        QTEST(launchModeFor(QStringList { u"/usr/bin/pelk-agent"_s } + arguments.split(u',', Qt::SkipEmptyParts)),
-            "mode");
-        QCOMPARE(launchModeFor({ u"--lock-session"_s }), LaunchMode::LockSession); // even as the program path
+        const std::pair<const char *, LaunchMode> rows[] = { { "", LaunchMode::StatusBar },
+            { "--lock-session,--create-recovery-admin", LaunchMode::CreateRecoveryAdmin },
+            { "--create-recovery-admin,--lock-session", LaunchMode::CreateRecoveryAdmin },
+            { "--login-window,--lock-session", LaunchMode::LockSession },
+            { "--background,--login-window", LaunchMode::LoginWindow }, { "--lock-session=1", LaunchMode::StatusBar },
+            { "--Lock-Session,--LOGIN-WINDOW", LaunchMode::StatusBar },
+            { " --create-recovery-admin", LaunchMode::StatusBar } };
+        for (const auto &[arguments, mode] : rows) {
+            const QStringList list = QStringList { u"/usr/bin/pelk-agent"_s }
+                + QString::fromLatin1(arguments).split(u',', Qt::SkipEmptyParts);
+            QVERIFY2(launchModeFor(list) == mode, arguments);
+        }
+        QCOMPARE(launchModeFor({ u"--lock-session"_s }), LaunchMode::LockSession);
     }
 
-    void requestsAreRefusedWhileLocked_data()
-    {
-        QTest::addColumn<int>("signal"); // 0: a quit request
-        for (const int signal : { SIGTERM, SIGINT, SIGHUP, 0 })
-            QTest::newRow(signal ? strsignal(signal) : "quit") << signal;
-    }
+    // Termination signals and quit requests are refused while locked and end the process once unlocked.
     void requestsAreRefusedWhileLocked()
     {
-        QFETCH(int, signal);
-        FakeDelegate delegate;
-        pelk::platform::UnixTerminationSignals signals;
-        const TerminationRequests requests(delegate, signals);
-        auto request = [signal] { signal ? void(::raise(signal)) : QCoreApplication::quit(); };
-        QVERIFY(!runsUntilEnded(delegate, request));
-        QCOMPARE(delegate.willTerminate, 0);
-        delegate.locked = false;
-        QVERIFY(runsUntilEnded(delegate, request));
-        QCOMPARE(delegate.willTerminate, 1);
+        for (const int signal : { SIGTERM, SIGINT, SIGHUP, 0 }) { // 0: a quit request
+            FakeDelegate delegate;
+            pelk::platform::UnixTerminationSignals signals;
+            const TerminationRequests requests(delegate, signals);
+            auto request = [signal] { signal ? void(::raise(signal)) : QCoreApplication::quit(); };
+            QVERIFY2(!runsUntilEnded(delegate, request) && delegate.willTerminate == 0, strsignal(signal));
+            delegate.locked = false;
+            QVERIFY2(runsUntilEnded(delegate, request) && delegate.willTerminate == 1, strsignal(signal));
+        }
     }
 
     // The window is made when first asked for; of files opened with the application the first

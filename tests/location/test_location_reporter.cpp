@@ -55,35 +55,29 @@ private Q_SLOTS:
         QCOMPARE(f->service->locationRequests, 3);
     }
 
-    // A fix is reported for 300 s; an invalid one is not kept.
-    void fixLifetime_data()
-    {
-        QTest::addColumn<qint64>("ageMs");
-        QTest::addColumn<double>("accuracy");
-        QTest::addColumn<bool>("available");
-        QTest::newRow("fresh") << qint64(0) << 65.0 << true;
-        QTest::newRow("exactly 300 s") << qint64(300000) << 65.0 << true;
-        QTest::newRow("300.001 s") << qint64(300001) << 65.0 << false;
-        QTest::newRow("in the future") << qint64(-60000) << 65.0 << true;
-        QTest::newRow("negative accuracy") << qint64(0) << -1.0 << false;
-        QTest::newRow("NaN accuracy") << qint64(0) << std::numeric_limits<double>::quiet_NaN() << false;
-    }
+    // A fix is reported for 300 s (one stamped ahead counts as fresh); an invalid one is not kept.
     void fixLifetime()
     {
-        QFETCH(qint64, ageMs);
-        QFETCH(double, accuracy);
-        QFETCH(bool, available);
-        reporter().update(true);
-        deliver(accuracy);
-        f->service->deliver({});
-        f->clock.advanceMs(ageMs);
-        reporter().foregrounded();
-        QJsonObject expected = QJsonObject { { u"status"_s, u"unavailable"_s } };
-        if (available)
-            expected = { { u"status"_s, u"available"_s }, { u"latitude"_s, 48.8566 }, { u"longitude"_s, 2.3522 },
-                { u"accuracy_m"_s, 65.0 }, { u"recorded_at"_s, u"2026-05-01T09:30:00Z"_s } };
-        expected.insert(u"updated_at"_s, f->clock.now().toString(Qt::ISODate));
-        QCOMPARE(file(), expected);
+        const struct {
+            qint64 ageMs;
+            double accuracy;
+            bool available;
+        } rows[] = { { 0, 65, true }, { 300000, 65, true }, { 300001, 65, false }, { -60000, 65, true },
+            { 0, -1, false }, { 0, std::numeric_limits<double>::quiet_NaN(), false } };
+        for (const auto &[ageMs, accuracy, available] : rows) {
+            init();
+            reporter().update(true);
+            deliver(accuracy);
+            f->service->deliver({});
+            f->clock.advanceMs(ageMs);
+            reporter().foregrounded();
+            QJsonObject expected { { u"status"_s, u"unavailable"_s } };
+            if (available)
+                expected = { { u"status"_s, u"available"_s }, { u"latitude"_s, 48.8566 }, { u"longitude"_s, 2.3522 },
+                    { u"accuracy_m"_s, 65.0 }, { u"recorded_at"_s, u"2026-05-01T09:30:00Z"_s } };
+            expected.insert(u"updated_at"_s, f->clock.now().toString(Qt::ISODate));
+            QCOMPARE(file(), expected);
+        }
     }
 
     void unenrollRemovesTheFileAndSilences()
@@ -102,36 +96,32 @@ private Q_SLOTS:
         QCOMPARE(written(), u"unavailable"_s); // the forgotten fix is not reported
     }
 
-    // A denial drops the fix; anything else keeps it while it is fresh.
-    void failures_data()
-    {
-        QTest::addColumn<int>("how"); // 0: access denied, 1: failure denied, 2: other failure, 3: services off
-        QTest::addColumn<QString>("status");
-        QTest::newRow("access denied") << 0 << u"denied"_s;
-        QTest::newRow("failure denied") << 1 << u"denied"_s;
-        QTest::newRow("other failure") << 2 << u"available"_s;
-        QTest::newRow("services off") << 3 << u"services_disabled"_s;
-    }
+    // What a denial, another failure or location services turned off write; a denial drops the fix,
+    // anything else keeps it while it is fresh.
     void failures()
     {
-        QFETCH(int, how);
-        reporter().update(true);
-        deliver();
-        f->service->enabled = how != 3;
-        if (how == 0)
-            f->service->answer(Authorization::Denied);
-        else if (how == 3)
-            reporter().foregrounded();
-        else
-            f->service->fail(how == 1 ? Failure::Denied : Failure::Other);
-        QTEST(written(), "status");
-        QCOMPARE(file().size(), how == 2 ? 6 : 2); // the position is kept only after another failure
-        f->service->enabled = true;
-        f->service->answer(Authorization::Authorized);
-        QCOMPARE(written(), how >= 2 ? u"available"_s : u"unavailable"_s);
-        f->clock.advance(301);
-        f->service->fail(Failure::Other);
-        QCOMPARE(written(), u"unavailable"_s);
+        enum How { AccessDenied, FailureDenied, OtherFailure, ServicesOff };
+        for (const auto &[how, status] : { std::pair(AccessDenied, "denied"), std::pair(FailureDenied, "denied"),
+                 std::pair(OtherFailure, "available"), std::pair(ServicesOff, "services_disabled") }) {
+            init();
+            reporter().update(true);
+            deliver();
+            f->service->enabled = how != ServicesOff;
+            if (how == AccessDenied)
+                f->service->answer(Authorization::Denied);
+            else if (how == ServicesOff)
+                reporter().foregrounded();
+            else
+                f->service->fail(how == FailureDenied ? Failure::Denied : Failure::Other);
+            QCOMPARE(written(), QString::fromLatin1(status));
+            QCOMPARE(file().size(), how == OtherFailure ? 6 : 2); // the position is kept only after another failure
+            f->service->enabled = true;
+            f->service->answer(Authorization::Authorized);
+            QCOMPARE(written(), how >= OtherFailure ? u"available"_s : u"unavailable"_s);
+            f->clock.advance(301);
+            f->service->fail(Failure::Other);
+            QCOMPARE(written(), u"unavailable"_s);
+        }
     }
 
     void permissionIsAskedOnceAndOnlyWhenActive()
