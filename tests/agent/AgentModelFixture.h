@@ -18,8 +18,8 @@
 
 namespace pelk::testing {
 
-// An agent model over fakes, with its status file, helper and enrollment copies in a temporary
-// directory and a clock standing at 2026-05-01T09:30:00Z.
+// An agent model over fakes, with its status file, helper (absent), location file and enrollment
+// copies in a temporary directory and a clock standing at 2026-05-01T09:30:00Z.
 struct AgentModelFixture {
     QTemporaryDir dir;
     fakes::FakeClock clock;
@@ -29,25 +29,22 @@ struct AgentModelFixture {
     // The enrollment copy goes to a directory whose name the shell would gladly misread.
     QString copyDirectory = dir.filePath(QStringLiteral("tmp 'it''s' $(touch CANARY) `x`"));
     std::unique_ptr<agent::AgentModel> model;
+    bool applicationActive = true;
     int refreshes = 0;
     QThread *refreshThread = nullptr;
 
     AgentModelFixture()
     {
         QDir().mkpath(copyDirectory);
-        auto *reporter = new location::LocationReporter(
-            service, clock, environment, [] { return true; }, path("location.json"));
         model = std::make_unique<agent::AgentModel>(agent::AgentModel::Collaborators { .statusPath = statusPath(),
             .helperPath = path("helper"),
             .temporaryDirectory = copyDirectory,
             .clock = &clock,
             .environment = &environment,
             .runner = runner,
-            .location = reporter });
-        model->setOnRefresh([this] {
-            ++refreshes;
-            refreshThread = QThread::currentThread();
-        });
+            .location = new location::LocationReporter(
+                service, clock, environment, [this] { return applicationActive; }, path("location.json")) });
+        model->setOnRefresh([this] { ++refreshes, refreshThread = QThread::currentThread(); });
     }
 
     agent::EnrollmentImporter &import() const { return *model->enrollment(); }
@@ -66,20 +63,16 @@ struct AgentModelFixture {
         write(statusPath(), R"({"message":"m",)" + members + '}');
         model->refresh();
     }
-    QString iso(qint64 msAgo = 0) const { return clock.now().addMSecs(-msAgo).toString(Qt::ISODateWithMs); }
     QStringList copies() const { return QDir(copyDirectory).entryList(QDir::Files | QDir::Hidden); }
 
     // A valid enrollment file with some members replaced (null removes one).
     QString enrollment(const char *name, const QJsonObject &changes = {}) const
     {
-        QJsonObject o { { QStringLiteral("format"), QStringLiteral("co.pelkcore.agent-enrollment") },
-            { QStringLiteral("version"), 1 }, { QStringLiteral("base_url"), QStringLiteral("https://m.example") },
-            { QStringLiteral("workspace"), QStringLiteral("Acme") },
-            { QStringLiteral("device_name"), QStringLiteral("mac-01") }, { QStringLiteral("device_id"), 42 },
-            { QStringLiteral("platform"), QStringLiteral("macos") },
-            { QStringLiteral("role"), QStringLiteral("helper") },
-            { QStringLiteral("enrollment_token"), QString(32, u't') },
-            { QStringLiteral("expires_at"), QStringLiteral("2030-01-01T00:00:00Z") } };
+        QJsonObject o = QJsonDocument::fromJson(
+            R"({"format":"co.pelkcore.agent-enrollment","version":1,"base_url":"https://m.example",)"
+            R"("workspace":"Acme","device_name":"mac-01","device_id":42,"platform":"macos","role":"helper",)"
+            R"("enrollment_token":"tttttttttttttttttttttttttttttttt","expires_at":"2030-01-01T00:00:00Z"})")
+                            .object();
         for (auto it = changes.begin(); it != changes.end(); ++it)
             o.insert(it.key(), it.value());
         return write(path(name), QJsonDocument(o).toJson());

@@ -1,125 +1,347 @@
 #include "AgentModelFixture.h"
+#include "agent/EnrollmentImport.h"
+#include "agent/Profile.h"
+#include "agent/Timestamp.h"
+#include "boundary/AgentFile.h"
 
+#include <QCryptographicHash>
+#include <QSemaphore>
 #include <QSignalSpy>
 #include <QTest>
 
-using namespace pelk;
-using namespace Qt::StringLiterals;
+#include <cstdlib>
+#include <sys/stat.h>
 
-// What the model makes of the agent's status file; members are written as the agent spells them.
+using namespace pelk;
+using namespace pelk::agent;
+using namespace Qt::StringLiterals;
+using Outcome = platform::PrivilegedRunner::Outcome;
+
+namespace {
+
+const QString kInvalid = agent::description(agent::SetupError::Invalid);
+const QString kExpired = agent::description(agent::SetupError::Expired);
+const QString kUnreadable = QString(agent::texts::kUnreadableFile);
+
+} // namespace
+
+// How the agent's files and an enrollment file are read and decoded, what the model makes of the
+// agent's status file (members are written as the agent spells them), and how its importer checks
+// an enrollment file and hands it to the helper.
 class TestAgentModel : public QObject {
     Q_OBJECT
 
     std::unique_ptr<testing::AgentModelFixture> f;
 
+    QString error(const QString &file)
+    {
+        f->import().loadFile(file);
+        return f->import().errorText();
+    }
+
 private Q_SLOTS:
     void init() { f = std::make_unique<testing::AgentModelFixture>(); }
 
-    void startPollsAtOnceAndShowsTheLocationLine()
+    void statusEveryMember()
+    {
+        const auto s = AgentStatus::decode(R"({"phase":"connected","message":"ok","version":"1.2","workspace":"W",)"
+                                           R"("base_url":"https://m","device_name":"d1","device_id":9007199254740993,)"
+                                           R"("updated_at":"u","last_checkin":"c","next_checkin_seconds":1e2,)"
+                                           R"("signing_ready":true,"browser_history_enabled":false,"enrolled":true,)"
+                                           R"("unknown":[1,{"x":null}]})");
+        QVERIFY(s);
+        // The identifier is beyond a double's precision.
+        QCOMPARE(QVariantList({ s->phase, s->message, *s->version, *s->workspace, *s->baseURL, *s->deviceName,
+                     *s->updatedAt, *s->lastCheckin, *s->deviceID, *s->nextCheckinSeconds, *s->signingReady,
+                     *s->browserHistoryEnabled, *s->enrolled }),
+            QVariantList({ u"connected"_s, u"ok"_s, u"1.2"_s, u"W"_s, u"https://m"_s, u"d1"_s, u"u"_s, u"c"_s,
+                9007199254740993LL, 100LL, true, false, true }));
+    }
+
+    void statusStrictness_data()
+    {
+        QTest::addColumn<QByteArray>("bytes");
+        QTest::addColumn<bool>("decodes");
+        const auto row = [](const QByteArray &bytes, bool decodes) {
+            QTest::newRow(bytes.left(64).constData()) << bytes << decodes;
+        };
+        row(R"({"phase":"x","message":"","enrolled":null})", true); // null is absent
+        row(R"({"phase":"","message":"","device_id":-9223372036854775808})", true);
+        for (const char *refused : { R"({"phase":"connected"})", R"({"phase":"","message":"","enrolled":"true"})",
+                 R"({"phase":"","message":"","next_checkin_seconds":30.5})",
+                 R"({"phase":"","message":"","device_id":9223372036854775808})", R"([{"phase":"","message":""}])",
+                 R"({"phase":"","message":""} x)", "{\"phase\":\"a\xff\",\"message\":\"\"}" })
+            row(refused, false);
+        row(QByteArray(10000, '[') + QByteArray(10000, ']'), false);
+    }
+    void statusStrictness()
+    {
+        QFETCH(QByteArray, bytes);
+        QTEST(AgentStatus::decode(bytes).has_value(), "decodes");
+    }
+
+    void profileEveryMemberRequired()
+    {
+        const QByteArray full = R"({"format":"f","version":1,"base_url":"b","workspace":"w","device_name":"n",)"
+                                R"("device_id":42,"platform":"p","role":"r","enrollment_token":"t","expires_at":"e"})";
+        const auto p = Profile::decode(full);
+        QVERIFY(p);
+        QCOMPARE(QVariantList({ p->format, p->version, p->baseURL, p->workspace, p->deviceName, p->deviceID,
+                     p->platform, p->role, p->enrollmentToken, p->expiresAt }),
+            QVariantList({ u"f"_s, 1LL, u"b"_s, u"w"_s, u"n"_s, 42LL, u"p"_s, u"r"_s, u"t"_s, u"e"_s }));
+        for (const char *key : { "format", "version", "base_url", "workspace", "device_name", "device_id", "platform",
+                 "role", "enrollment_token", "expires_at" }) {
+            const QByteArray quoted = '"' + QByteArray(key) + "\":";
+            QVERIFY2(!Profile::decode(QByteArray(full).replace(quoted, "\"other\":")), key);
+            QVERIFY2(!Profile::decode(QByteArray(full).replace(quoted, QByteArray(quoted + "null,\"x\":"))), key);
+        }
+        QVERIFY(!Profile::decode(QByteArray(full).replace("\"version\":1", "\"version\":\"1\"")));
+        QVERIFY(!Profile::decode(QByteArray(full).replace("\"device_id\":42", "\"device_id\":1.5")));
+    }
+
+    void timestamps_data()
+    {
+        QTest::addColumn<QString>("text");
+        QTest::addColumn<qint64>("msAfterMarch4"); // -1: rejected
+        const auto row = [](const char *text, qint64 ms) { QTest::newRow(text) << QString::fromUtf8(text) << ms; };
+        row("2026-03-04T05:06:07Z", 18367000);
+        row("2026-03-04T05:06:07+01:00", 14767000);
+        row("2026-03-04T23:30:00-02:30", 93600000);
+        row("2026-03-04T05:06:07.123987Z", 18367123); // microseconds truncated
+        for (const char *rejected : { "2026-03-04t05:06:07Z", "2026-03-04T05:06:07+0100", "2026-03-04T05:06:07.Z",
+                 "2026-02-29T05:06:07Z", "2026-03-04T05:06:60Z", "2026-03-04T05:06:07+24:00",
+                 "2026-03-04T05:06:07Zjunk", "\u0662\u0660\u0662\u0666-03-04T05:06:07Z" })
+            row(rejected, -1);
+    }
+    void timestamps()
+    {
+        QFETCH(QString, text);
+        QFETCH(qint64, msAfterMarch4);
+        const auto parsed = timestamp(text);
+        QCOMPARE(parsed.has_value(), msAfterMarch4 >= 0);
+        if (parsed)
+            QCOMPARE(QDateTime(QDate(2026, 3, 4), QTime(0, 0), Qt::UTC).msecsTo(*parsed), msAfterMarch4);
+    }
+
+    // Only a regular file within the cap is read, and nothing blocks.
+    void agentFileReads()
+    {
+        using boundary::readAgentFile;
+        const QByteArray cap(100, 'x');
+        QCOMPARE(readAgentFile(f->write(f->path("empty"), {})), std::optional<QByteArray>(QByteArray()));
+        QCOMPARE(readAgentFile(f->write(f->path("cap"), cap), 100), std::optional<QByteArray>(cap));
+        QVERIFY(!readAgentFile(f->path("cap"), 99) && !readAgentFile(f->path("missing")));
+        QVERIFY(!readAgentFile(f->write(f->path("big"), QByteArray(1048577, ' '))) && !readAgentFile(f->dir.path()));
+        QCOMPARE(::mkfifo(QFile::encodeName(f->path("fifo")).constData(), 0600), 0);
+        QVERIFY(!readAgentFile(f->path("fifo")));
+        QVERIFY(QFile::link(u"/dev/zero"_s, f->path("zero")) && QFile::link(f->path("cap"), f->path("link")));
+        QVERIFY(!readAgentFile(f->path("zero")));
+        QCOMPARE(readAgentFile(f->path("link")), std::optional<QByteArray>(cap));
+    }
+
+    void startPollsAtOnceAndFollowsThePreviewVariable()
     {
         QSignalSpy changed(f->model.get(), &agent::AgentModel::statusChanged);
         f->write(f->statusPath(), R"({"phase":"connected","message":"ok"})");
         f->model->start();
-        QCOMPARE(changed.count(), 1);
-        QVERIFY(f->model->connected());
-        QCOMPARE(f->service->locationRequests, 1);
-        QCOMPARE(f->model->locationMessage(),
-            u"Waiting for a location from this computer. Battery and device health still report normally."_s);
-    }
-
-    // Older than its check-in interval (60 s when absent) plus 30 s, a status shows as stopped.
-    void stale_data()
-    {
-        QTest::addColumn<qint64>("ageMs");
-        QTest::addColumn<QByteArray>("interval");
-        QTest::addColumn<bool>("stale");
-        QTest::newRow("exactly 90 s") << qint64(90000) << QByteArray("null") << false;
-        QTest::newRow("90.001 s") << qint64(90001) << QByteArray("null") << true;
-        QTest::newRow("330 s, interval 300") << qint64(330000) << QByteArray("300") << false;
-        QTest::newRow("330.001 s, interval 300") << qint64(330001) << QByteArray("300") << true;
-        QTest::newRow("limit overflows") << qint64(1e11) << QByteArray("9223372036854775807") << false;
-        QTest::newRow("largest limit") << qint64(1e11) << QByteArray("9223372036854775777") << false;
-        QTest::newRow("negative interval, future") << qint64(-5000) << QByteArray("-100") << true;
-    }
-    void stale()
-    {
-        QFETCH(qint64, ageMs);
-        QFETCH(QByteArray, interval);
-        QFETCH(bool, stale);
-        f->status(R"("phase":"connected","device_name":"d1","updated_at":")" + f->iso(ageMs).toLatin1()
-            + R"(","next_checkin_seconds":)" + interval);
-        QCOMPARE(f->model->message(),
-            stale ? u"The background service has not reported recently. Reinstall Pelk Agent if it does not recover."_s
-                  : u"m"_s);
-        QCOMPARE(f->model->connected(), !stale);
-        QCOMPARE(f->model->deviceName(), u"d1"_s); // the rest stays as the agent wrote it
-    }
-
-    // Whether location reporting runs: the agent's "enrolled", else connected or offline.
-    void enrolled_data()
-    {
-        QTest::addColumn<QByteArray>("members");
-        QTest::addColumn<bool>("enrolled");
-        QTest::newRow("connected") << QByteArray(R"("phase":"connected")") << true;
-        QTest::newRow("offline") << QByteArray(R"("phase":"offline")") << true;
-        QTest::newRow("connected, enrolled false") << QByteArray(R"("phase":"connected","enrolled":false)") << false;
-        QTest::newRow("stopped, enrolled true") << QByteArray(R"("phase":"stopped","enrolled":true)") << true;
-        QTest::newRow("case differs") << QByteArray(R"("phase":"Connected")") << false;
-        QTest::newRow("garbled") << QByteArray(R"("phase":"connected","enrolled":1)") << false;
-    }
-    void enrolled()
-    {
-        QFETCH(QByteArray, members);
-        f->status(members);
-        QTEST(f->model->enrolled(), "enrolled");
-        QTEST(f->model->location()->isActive(), "enrolled");
-    }
-
-    void previewVariableNamesTheStatusFile()
-    {
-        f->write(f->statusPath(), R"({"phase":"connected","message":""})");
-        f->environment.set("PELK_AGENT_PREVIEW_STATUS", f->write(f->path("p"), R"({"phase":"revoked","message":"x"})"));
+        QVERIFY(changed.count() == 1 && f->model->connected() && f->service->locationRequests == 1);
+        QVERIFY(f->model->locationMessage().startsWith(u"Waiting for a location from this computer."_s));
+        f->environment.values["PELK_AGENT_PREVIEW_STATUS"]
+            = f->write(f->path("p"), R"({"phase":"revoked","message":"x"})");
         f->model->refresh();
-        QCOMPARE(f->model->title(), u"Device no longer managed"_s);
-        f->environment.set("PELK_AGENT_PREVIEW_STATUS", QString()); // names no file
+        QCOMPARE(f->model->phase(), u"revoked"_s);
+        f->environment.values["PELK_AGENT_PREVIEW_STATUS"] = QString(); // names no file
         f->model->refresh();
-        QCOMPARE(f->model->title(), u"Agent is not responding"_s);
-        f->environment.unset("PELK_AGENT_PREVIEW_STATUS");
+        QCOMPARE(f->model->phase(), u"stopped"_s);
+        f->environment.values.remove("PELK_AGENT_PREVIEW_STATUS");
         f->model->refresh();
         QVERIFY(f->model->connected());
     }
 
-    // The check-in lines, from the clock at 2026-05-01T09:30:00Z.
-    void checkinLines_data()
+    // What the model shows for a status file at 2026-05-01T09:30:00Z (phase "connected" unless given):
+    // the phase, whether location reporting runs, then any last check-in and, while the connected
+    // details show, the next. A status older than its check-in interval (60 s when absent) plus 30 s
+    // shows as stopped.
+    void statusShown_data()
     {
         QTest::addColumn<QByteArray>("members");
-        QTest::addColumn<QString>("lastSeen");
-        QTest::addColumn<QString>("next"); // empty: the connected details are hidden
-        const QString none = u"No check-in yet"_s;
-        QTest::newRow("absent") << QByteArray(R"("phase":"connected")") << none << QString();
-        QTest::newRow("unparsable") << QByteArray(R"("phase":"connected","last_checkin":"2026-05-01 09:28:00Z")")
-                                    << none << QString();
-        QTest::newRow("offline") << QByteArray(R"("phase":"offline","last_checkin":"2026-05-01T09:29:00Z")")
-                                 << u"1 minute ago"_s << QString();
-        QTest::newRow("60 s, default") << QByteArray(R"("phase":"connected","last_checkin":"2026-05-01T09:29:00Z")")
-                                       << u"1 minute ago"_s << u"Checking in\u2026"_s;
-        QTest::newRow("10 s, interval 300")
-            << QByteArray(R"("phase":"connected","last_checkin":"2026-05-01T09:29:50Z",)"
-                          R"("next_checkin_seconds":300)")
-            << u"10 seconds ago"_s << u"Next check-in in 290s"_s;
-        QTest::newRow("in the future") << QByteArray(R"("phase":"connected","last_checkin":"2026-05-01T09:30:30.000Z")")
-                                       << u"in 30 seconds"_s << u"Next check-in in 90s"_s;
+        QTest::addColumn<QString>("shown");
+        const auto row = [](const char *name, const char *members, const char *shown) {
+            QTest::newRow(name) << QByteArray(members) << QString::fromUtf8(shown);
+        };
+        row("connected", R"("phase":"connected")", "connected reporting");
+        row("offline", R"("phase":"offline","last_checkin":"2026-05-01T09:29:00Z")",
+            "offline reporting | 1 minute ago");
+        row("enrolled false", R"("enrolled":false)", "connected");
+        row("stopped, enrolled true", R"("phase":"stopped","enrolled":true)", "stopped reporting");
+        row("phase in other case", R"("phase":"Connected")", "Connected");
+        row("garbled", R"("enrolled":1)", "stopped");
+        row("check-in unparsable", R"("last_checkin":"2026-05-01 09:28:00Z")", "connected reporting");
+        row("check-in 60 s ago", R"("last_checkin":"2026-05-01T09:29:00Z")",
+            "connected reporting | 1 minute ago | Checking in\u2026");
+        row("check-in 10 s ago, interval 300", R"("last_checkin":"2026-05-01T09:29:50Z","next_checkin_seconds":300)",
+            "connected reporting | 10 seconds ago | Next check-in in 290s");
+        row("check-in ahead", R"("last_checkin":"2026-05-01T09:30:30.000Z")",
+            "connected reporting | in 30 seconds | Next check-in in 90s");
+        row("exactly 90 s old", R"("updated_at":"2026-05-01T09:28:30Z")", "connected reporting");
+        row("90.001 s old", R"("updated_at":"2026-05-01T09:28:29.999Z")", "stopped");
+        row("330 s old, interval 300", R"("updated_at":"2026-05-01T09:24:30Z","next_checkin_seconds":300)",
+            "connected reporting");
+        row("limit overflows", R"("updated_at":"2020-01-01T00:00:00Z","next_checkin_seconds":9223372036854775807)",
+            "connected reporting");
+        row("largest limit", R"("updated_at":"2020-01-01T00:00:00Z","next_checkin_seconds":9223372036854775777)",
+            "connected reporting");
+        row("negative interval, ahead", R"("updated_at":"2026-05-01T09:30:05Z","next_checkin_seconds":-100)",
+            "stopped");
     }
-    void checkinLines()
+    void statusShown()
     {
         QFETCH(QByteArray, members);
-        QFETCH(QString, next);
         QLocale::setDefault(QLocale(QLocale::English, QLocale::UnitedStates));
-        f->status(members);
-        QTEST(f->model->lastSeen(), "lastSeen");
-        QCOMPARE(f->model->connectedDetailsShown(), !next.isEmpty());
-        if (!next.isEmpty())
-            QCOMPARE(f->model->nextCheckinLine(), next);
+        f->status(members.contains("phase") ? members : QByteArray(R"("phase":"connected",)") + members);
+        const agent::AgentModel &m = *f->model;
+        QString shown = m.phase() + (m.location()->isActive() ? u" reporting"_s : QString());
+        if (m.lastSeen() != agent::texts::kNoCheckinYet)
+            shown += u" | "_s + m.lastSeen();
+        if (m.connectedDetailsShown())
+            shown += u" | "_s + m.nextCheckinLine();
+        QTEST(shown, "shown");
+    }
+
+    void memberChecks_data()
+    {
+        QTest::addColumn<QJsonObject>("changes");
+        QTest::addColumn<QString>("error"); // empty: accepted
+        const auto row = [](const char *name, const char *key, const QJsonValue &value, const QString &error) {
+            QTest::newRow(name) << QJsonObject { { QLatin1StringView(key), value } } << error;
+        };
+        row("valid", "workspace", u"Acme"_s, QString());
+        row("format", "format", u"co.pelkcore.agent-enrollment.v2"_s, kInvalid);
+        row("version 2", "version", 2, kInvalid);
+        row("role", "role", u"agent"_s, kInvalid);
+        row("platform", "platform", u"linux"_s, kInvalid);
+        row("device_id 0", "device_id", 0, kInvalid);
+        row("url with port and slash", "base_url", u"https://m.example:8443/"_s, QString());
+        for (const QString &url : { u"http://m.example"_s, u"HTTPS://m.example"_s, u"https://m.example/api"_s,
+                 u"https://m.example/?a=1"_s, u"https://m.example?"_s, u"https://m.example/#"_s,
+                 u"https://admin@m.example"_s, u"https://@m.example"_s, u"https:///"_s })
+            row(qPrintable(url), "base_url", url, kInvalid);
+        // 32 user-perceived characters, each an e with a combining accent (64 UTF-16 units).
+        row("token 32 graphemes", "enrollment_token", QString(u"e\u0301"_s).repeated(32), QString());
+        row("token 31 graphemes", "enrollment_token", QString(u"e\u0301"_s).repeated(31), kInvalid);
+        row("expiry exactly now", "expires_at", u"2026-05-01T09:30:00Z"_s, kExpired);
+        row("expiry a millisecond later", "expires_at", u"2026-05-01T09:30:00.001Z"_s, QString());
+        row("expiry unreadable", "expires_at", u"soon"_s, kExpired);
+        QTest::newRow("invalid beats expired")
+            << QJsonObject { { u"role"_s, u"agent"_s }, { u"expires_at"_s, u"2020-01-01T00:00:00Z"_s } } << kInvalid;
+    }
+    void memberChecks()
+    {
+        QFETCH(QJsonObject, changes);
+        QFETCH(QString, error);
+        QCOMPARE(this->error(f->enrollment("profile.json", changes)), error);
+        QCOMPARE(f->import().selectedDeviceName(), error.isEmpty() ? u"mac-01"_s : QString());
+    }
+
+    // Only a regular local file of at most 64 KiB is read; a refused file keeps the last good one.
+    void fileChecks()
+    {
+        QFile file(f->enrollment("exact.json"));
+        QVERIFY(file.open(QIODevice::ReadOnly));
+        const QByteArray exact = file.readAll().leftJustified(65536, ' ');
+        QVERIFY(error(f->write(file.fileName(), exact)).isEmpty());
+        QCOMPARE(error(f->write(f->path("over.json"), exact + ' ')), kInvalid);
+        QCOMPARE(error(f->write(f->path("empty.json"), {})), kUnreadable);
+        QVERIFY(QFile::link(f->path("exact.json"), f->path("link.json")));
+        QCOMPARE(error(f->path("link.json")), kInvalid);
+        QCOMPARE(::mkfifo(QFile::encodeName(f->path("fifo")).constData(), 0600), 0);
+        QCOMPARE(error(f->path("fifo")), kInvalid);
+        f->import().load(QUrl(u"https://m.example/enrollment.json"_s));
+        QCOMPARE(f->import().errorText(), kUnreadable);
+        QVERIFY(f->import().hasSelection());
+        f->import().load(QUrl::fromLocalFile(f->path("exact.json")));
+        QVERIFY(!f->import().hasError());
+    }
+
+    // The helper really runs through the shell: it gets the private copy and its digest intact.
+    void successfulImport()
+    {
+        const QString helper = f->write(f->path("helper"),
+            "#!/bin/sh\nprintf '%s\\n' \"$@\" \"$(stat -c %a \"$2\")\" \"$(sha256sum < \"$2\")\" > \"$0.log\"\n");
+        QVERIFY(QFile::setPermissions(helper, QFile::ReadOwner | QFile::ExeOwner));
+        f->runner->inspect = [](const QString &commandLine) {
+            [[maybe_unused]] const int status = std::system(commandLine.toLocal8Bit().constData());
+        };
+        QFile file(f->enrollment("profile.json"));
+        QVERIFY(file.open(QIODevice::ReadOnly));
+        const QString digest
+            = QString::fromLatin1(QCryptographicHash::hash(file.readAll(), QCryptographicHash::Sha256).toHex());
+        f->import().loadFile(file.fileName());
+        f->import().connect();
+        QVERIFY(f->import().busy());
+        QTRY_VERIFY(!f->import().busy());
+        QFile log(helper + u".log"_s);
+        QVERIFY(log.open(QIODevice::ReadOnly));
+        const QStringList args = QString::fromUtf8(log.readAll()).split(u'\n');
+        QVERIFY(
+            args.value(1).startsWith(f->copyDirectory + u"/pelk-enrollment-"_s) && args.value(1).endsWith(u".json"_s));
+        QCOMPARE(args.mid(0, 1) + args.mid(2),
+            QStringList({ u"--import-enrollment"_s, u"--enrollment-sha256"_s, digest, u"600"_s, digest + u"  -"_s,
+                QString() }));
+        QVERIFY(!QFile::exists(f->path("CANARY")) && f->copies().isEmpty());
+        QVERIFY(f->runner->thread != QThread::currentThread() && f->refreshThread == QThread::currentThread());
+        QCOMPARE(f->model->message(), u"Enrollment imported. Connecting to https://m.example\u2026"_s);
+        QVERIFY(!f->import().hasSelection() && !f->import().hasError());
+
+        // Until the agent writes a status dated at or after the import (at 09:30), "connecting" holds.
+        f->status(R"("phase":"connected","updated_at":"2026-05-01T09:29:59.999Z")");
+        QVERIFY(f->model->phase() == u"connecting"_s && f->refreshes == 1); // ignored, and nobody is told
+        f->status(R"("phase":"offline")"); // undated: the rule cannot apply
+        QCOMPARE(f->model->phase(), u"offline"_s);
+        f->status(R"("phase":"connected","updated_at":"2026-05-01T09:30:00Z")");
+        QCOMPARE(f->model->phase(), u"connected"_s);
+    }
+
+    // Cancelled, failed or without a copy: the selection stays, no copy is left, nothing is imported.
+    void unsuccessfulImport()
+    {
+        const std::tuple<Outcome, bool, QLatin1StringView> rows[]
+            = { { Outcome::Cancelled, true, texts::kImportCancelled }, { Outcome::Failed, true, texts::kImportFailed },
+                  { Outcome::Succeeded, false, texts::kCopyNotPrepared } };
+        for (const auto &[outcome, copyDirectory, error] : rows) {
+            init();
+            f->runner->outcome = outcome;
+            f->import().connect(); // nothing selected: nothing happens
+            QVERIFY(!f->import().busy());
+            f->import().loadFile(f->enrollment("profile.json"));
+            if (!copyDirectory)
+                QDir(f->copyDirectory).removeRecursively();
+            f->import().connect();
+            QTRY_VERIFY(!f->import().busy());
+            QCOMPARE(f->import().errorText(), QString(error));
+            QVERIFY(f->import().hasSelection() && f->copies().isEmpty() && f->refreshes == 0);
+            QCOMPARE(f->runner->commandLines.size(), copyDirectory ? 1 : 0);
+            // A status dated before the attempt is still shown: no import happened.
+            f->status(R"("phase":"offline","updated_at":"2026-05-01T09:29:59Z")");
+            QCOMPARE(f->model->phase(), u"offline"_s);
+        }
+    }
+
+    // While the helper runs, neither another load nor another import gets in.
+    void nothingOverlapsAnImport()
+    {
+        QSemaphore entered, release;
+        f->runner->inspect = [&](const QString &) { entered.release(), release.acquire(); };
+        f->import().loadFile(f->enrollment("first.json"));
+        f->import().connect();
+        entered.acquire();
+        f->import().loadFile(f->enrollment("other.json", { { u"device_name"_s, u"other"_s } }));
+        f->import().loadFile(f->path("missing.json"));
+        f->import().connect();
+        QVERIFY(f->import().selectedDeviceName() == u"mac-01"_s && !f->import().hasError());
+        release.release();
+        QTRY_VERIFY(!f->import().busy());
+        QCOMPARE(f->runner->commandLines.size(), 1);
     }
 };
 

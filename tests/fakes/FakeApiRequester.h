@@ -18,33 +18,27 @@ public:
         QJsonObject body;
         Completion done;
         BodyCompletion bodyDone;
-        qint64 maxBytes = 0;
     };
     std::vector<Sent> sent;
 
     void post(const QNetworkRequest &request, const QByteArray &body, Completion done) override
     {
-        sent.push_back(Sent { request, QJsonDocument::fromJson(body).object(), std::move(done), {}, 0 });
+        sent.push_back({ request, QJsonDocument::fromJson(body).object(), std::move(done), {} });
     }
-
-    void postForBody(
-        const QNetworkRequest &request, const QByteArray &body, qint64 maxBytes, BodyCompletion done) override
+    void postForBody(const QNetworkRequest &request, const QByteArray &body, qint64, BodyCompletion done) override
     {
-        sent.push_back(Sent { request, QJsonDocument::fromJson(body).object(), {}, std::move(done), maxBytes });
+        sent.push_back({ request, QJsonDocument::fromJson(body).object(), {}, std::move(done) });
     }
 
-    QString path(size_t i) const { return sent.at(i).request.url().path(); }
+    // Answers a request once; a body request gets a status-200 body, or nothing for every failure.
     void answer(size_t i, bool success)
     {
-        auto done = std::move(sent.at(i).done);
-        if (done)
+        if (auto done = std::exchange(sent.at(i).done, {}))
             done(success);
     }
-    // Answers a body request: a status-200 body, or nothing for every failure.
     void answerBody(size_t i, std::optional<QByteArray> body)
     {
-        auto done = std::move(sent.at(i).bodyDone);
-        if (done)
+        if (auto done = std::exchange(sent.at(i).bodyDone, {}))
             done(std::move(body));
     }
 };

@@ -21,11 +21,7 @@ public:
     void stopUpdatingLocation() override { ++stops; }
     void openLocationSettings() override { ++settingsOpened; }
 
-    void answer(Authorization newAccess)
-    {
-        access = newAccess;
-        Q_EMIT authorizationChanged();
-    }
+    void answer(Authorization newAccess) { access = newAccess, Q_EMIT authorizationChanged(); }
     void deliver(const QList<platform::LocationFix> &fixes) { Q_EMIT locationsUpdated(fixes); }
     void fail(Failure failure) { Q_EMIT failed(failure); }
 };

@@ -11,10 +11,9 @@ inline QQuickItem *findItem(QQuickItem *root, const QString &name)
 {
     if (root->objectName() == name)
         return root;
-    for (QQuickItem *child : root->childItems()) {
+    for (QQuickItem *child : root->childItems())
         if (QQuickItem *found = findItem(child, name))
             return found;
-    }
     return nullptr;
 }
 

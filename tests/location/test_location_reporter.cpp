@@ -1,13 +1,5 @@
-#include "fakes/FakeClock.h"
-#include "fakes/FakeEnvironment.h"
-#include "fakes/FakeLocationService.h"
-#include "location/LocationReporter.h"
+#include "agent/AgentModelFixture.h"
 
-#include <QDir>
-#include <QFile>
-#include <QJsonDocument>
-#include <QJsonObject>
-#include <QTemporaryDir>
 #include <QTest>
 
 #include <limits>
@@ -18,198 +10,150 @@ using namespace Qt::StringLiterals;
 using Authorization = platform::LocationService::Authorization;
 using Failure = platform::LocationService::Failure;
 
-// What the reporter writes to location.json and shows, as the service answers.
+// What the reporter the agent model owns writes to location.json and shows, as the service answers.
 class TestLocationReporter : public QObject {
     Q_OBJECT
 
-    QTemporaryDir m_dir;
-    fakes::FakeClock m_clock;
-    fakes::FakeEnvironment m_environment;
-    fakes::FakeLocationService *m_service = nullptr;
-    std::unique_ptr<location::LocationReporter> m_reporter;
+    std::unique_ptr<testing::AgentModelFixture> f;
     QStringList m_messages;
-    bool m_applicationActive = true;
 
-    QString filePath() const { return m_dir.filePath(u"location.json"_s); }
+    location::LocationReporter &reporter() const { return *f->model->location(); }
     QJsonObject file() const
     {
-        QFile f(filePath());
-        return f.open(QIODevice::ReadOnly) ? QJsonDocument::fromJson(f.readAll()).object() : QJsonObject();
+        QFile file(f->path("location.json"));
+        return file.open(QIODevice::ReadOnly) ? QJsonDocument::fromJson(file.readAll()).object() : QJsonObject();
     }
     QString written() const { return file().value(u"status"_s).toString(); }
-    void deliver(double accuracy = 65)
-    {
-        m_service->deliver({ { .latitude = 48.8566,
-            .longitude = 2.3522,
-            .horizontalAccuracy = accuracy,
-            .timestamp = m_clock.now() } });
-    }
+    void deliver(double accuracy = 65) { f->service->deliver({ { 48.8566, 2.3522, accuracy, f->clock.now() } }); }
 
 private Q_SLOTS:
     void init()
     {
-        QFile::remove(filePath());
-        m_clock = fakes::FakeClock();
-        m_environment = fakes::FakeEnvironment();
-        m_service = new fakes::FakeLocationService;
-        m_applicationActive = true;
-        m_reporter = std::make_unique<location::LocationReporter>(
-            m_service, m_clock, m_environment, [this] { return m_applicationActive; }, filePath());
+        f = std::make_unique<testing::AgentModelFixture>();
         m_messages.clear();
-        m_reporter->setOnStatus([this](const QString &m) { m_messages.append(m); });
+        reporter().setOnStatus([this](const QString &m) { m_messages.append(m); });
     }
 
     void requestsAreSpacedByAMinute()
     {
         // Previewing another status file reports nothing.
-        m_environment.set("PELK_AGENT_PREVIEW_STATUS", QString());
-        m_reporter->update(true);
-        QVERIFY(m_messages.isEmpty() && !QFile::exists(filePath()));
-        m_environment.unset("PELK_AGENT_PREVIEW_STATUS");
+        f->environment.values["PELK_AGENT_PREVIEW_STATUS"] = QString();
+        reporter().update(true);
+        QVERIFY(m_messages.isEmpty() && !QFile::exists(f->path("location.json")));
+        f->environment.values.clear();
         for (const qint64 step : { 0, 3, 56 })
-            m_clock.advance(step), m_reporter->update(true);
-        QCOMPARE(m_service->locationRequests, 1);
-        m_clock.advance(1); // 60 s after the first
-        m_reporter->update(true);
-        QCOMPARE(m_service->locationRequests, 2);
-        m_reporter->foregrounded(); // does not wait
-        QCOMPARE(m_service->locationRequests, 3);
+            f->clock.advance(step), reporter().update(true);
+        QCOMPARE(f->service->locationRequests, 1);
+        f->clock.advance(1); // 60 s after the first
+        reporter().update(true);
+        reporter().foregrounded(); // does not wait
+        QCOMPARE(f->service->locationRequests, 3);
         // Unenrolled and enrolled again: the spacing still counts from the last request.
-        m_reporter->update(false);
-        m_clock.advance(10);
-        m_reporter->update(true);
-        QCOMPARE(m_service->locationRequests, 3);
+        reporter().update(false);
+        f->clock.advance(10);
+        reporter().update(true);
+        QCOMPARE(f->service->locationRequests, 3);
     }
 
-    void fixLifetime_data()
-    {
-        QTest::addColumn<qint64>("ageMs");
-        QTest::addColumn<double>("accuracy");
-        QTest::addColumn<bool>("available");
-        QTest::newRow("fresh") << qint64(0) << 65.0 << true;
-        QTest::newRow("exactly 300 s") << qint64(300000) << 65.0 << true;
-        QTest::newRow("300.001 s") << qint64(300001) << 65.0 << false;
-        QTest::newRow("in the future") << qint64(-60000) << 65.0 << true;
-        // An invalid position is not kept.
-        QTest::newRow("negative accuracy") << qint64(0) << -1.0 << false;
-        QTest::newRow("NaN accuracy") << qint64(0) << std::numeric_limits<double>::quiet_NaN() << false;
-    }
+    // A fix is reported for 300 s (one stamped ahead counts as fresh); an invalid one is not kept.
     void fixLifetime()
     {
-        QFETCH(qint64, ageMs);
-        QFETCH(double, accuracy);
-        QFETCH(bool, available);
-        m_reporter->update(true);
-        deliver(accuracy);
-        m_service->deliver({});
-        m_clock.advanceMs(ageMs);
-        m_reporter->foregrounded();
-        QJsonObject expected { { u"status"_s, available ? u"available"_s : u"unavailable"_s },
-            { u"updated_at"_s, m_clock.now().toString(Qt::ISODate) } };
-        if (available) {
-            expected.insert(u"latitude"_s, 48.8566);
-            expected.insert(u"longitude"_s, 2.3522);
-            expected.insert(u"accuracy_m"_s, 65.0);
-            expected.insert(u"recorded_at"_s, u"2026-05-01T09:30:00Z"_s);
+        const struct {
+            qint64 ageMs;
+            double accuracy;
+            bool available;
+        } rows[] = { { 0, 65, true }, { 300000, 65, true }, { 300001, 65, false }, { -60000, 65, true },
+            { 0, -1, false }, { 0, std::numeric_limits<double>::quiet_NaN(), false } };
+        for (const auto &[ageMs, accuracy, available] : rows) {
+            init();
+            reporter().update(true);
+            deliver(accuracy);
+            f->service->deliver({});
+            f->clock.advanceMs(ageMs);
+            reporter().foregrounded();
+            QJsonObject expected { { u"status"_s, u"unavailable"_s } };
+            if (available)
+                expected = { { u"status"_s, u"available"_s }, { u"latitude"_s, 48.8566 }, { u"longitude"_s, 2.3522 },
+                    { u"accuracy_m"_s, 65.0 }, { u"recorded_at"_s, u"2026-05-01T09:30:00Z"_s } };
+            expected.insert(u"updated_at"_s, f->clock.now().toString(Qt::ISODate));
+            QCOMPARE(file(), expected);
         }
-        QCOMPARE(file(), expected);
-        QCOMPARE(m_messages.last(),
-            available
-                ? u"Location reporting is on."_s
-                : u"Waiting for a location from this computer. Battery and device health still report normally."_s);
     }
 
     void unenrollRemovesTheFileAndSilences()
     {
-        m_reporter->update(true);
+        reporter().update(true);
         deliver();
         const qsizetype published = m_messages.size();
-        m_reporter->update(false);
-        QVERIFY(!QFile::exists(filePath()));
-        QCOMPARE(m_service->stops, 1);
+        reporter().update(false);
+        QVERIFY(!QFile::exists(f->path("location.json")) && f->service->stops == 1);
         deliver();
-        m_service->fail(Failure::Denied);
-        m_reporter->foregrounded();
-        QCOMPARE(m_messages.size(), published);
-        QVERIFY(!QFile::exists(filePath()));
-        m_clock.advance(60);
-        m_reporter->update(true);
+        f->service->fail(Failure::Denied);
+        reporter().foregrounded();
+        QVERIFY(m_messages.size() == published && !QFile::exists(f->path("location.json")));
+        f->clock.advance(60);
+        reporter().update(true);
         QCOMPARE(written(), u"unavailable"_s); // the forgotten fix is not reported
     }
 
-    void failures_data()
-    {
-        QTest::addColumn<int>("how"); // 0: access denied, 1: failure denied, 2: other failure, 3: services off
-        QTest::addColumn<QString>("status");
-        QTest::addColumn<QString>("message");
-        QTest::newRow("access denied") << 0 << u"denied"_s
-                                       << u"Location access is off. Allow Pelk Agent in Settings \u2192 "
-                                          u"Privacy \u2192 Location Services."_s;
-        QTest::newRow("failure denied") << 1 << u"denied"_s
-                                        << u"Location access is off. Allow Pelk Agent in your desktop’s settings."_s;
-        QTest::newRow("other failure") << 2 << u"available"_s << u"Location reporting is on."_s;
-        QTest::newRow("services off") << 3 << u"services_disabled"_s
-                                      << u"Location Services are off. Enable them in your desktop’s settings."_s;
-    }
+    // What a denial, another failure or location services turned off write; a denial drops the fix,
+    // anything else keeps it while it is fresh.
     void failures()
     {
-        QFETCH(int, how);
-        QFETCH(QString, status);
-        m_reporter->update(true);
-        deliver();
-        m_service->enabled = how != 3;
-        if (how == 0)
-            m_service->answer(Authorization::Denied);
-        else if (how == 3)
-            m_reporter->foregrounded();
-        else
-            m_service->fail(how == 1 ? Failure::Denied : Failure::Other);
-        QCOMPARE(written(), status);
-        QTEST(m_messages.last(), "message");
-        QCOMPARE(file().size(), how == 2 ? 6 : 2);
-        // A denial drops the fix; anything else keeps it while it is fresh.
-        m_service->enabled = true;
-        m_service->answer(Authorization::Authorized);
-        QCOMPARE(written(), how >= 2 ? u"available"_s : u"unavailable"_s);
-        m_clock.advance(301);
-        m_service->fail(Failure::Other);
-        QCOMPARE(written(), u"unavailable"_s);
+        enum How { AccessDenied, FailureDenied, OtherFailure, ServicesOff };
+        for (const auto &[how, status] : { std::pair(AccessDenied, "denied"), std::pair(FailureDenied, "denied"),
+                 std::pair(OtherFailure, "available"), std::pair(ServicesOff, "services_disabled") }) {
+            init();
+            reporter().update(true);
+            deliver();
+            f->service->enabled = how != ServicesOff;
+            if (how == AccessDenied)
+                f->service->answer(Authorization::Denied);
+            else if (how == ServicesOff)
+                reporter().foregrounded();
+            else
+                f->service->fail(how == FailureDenied ? Failure::Denied : Failure::Other);
+            QCOMPARE(written(), QString::fromLatin1(status));
+            QCOMPARE(file().size(), how == OtherFailure ? 6 : 2); // the position is kept only after another failure
+            f->service->enabled = true;
+            f->service->answer(Authorization::Authorized);
+            QCOMPARE(written(), how >= OtherFailure ? u"available"_s : u"unavailable"_s);
+            f->clock.advance(301);
+            f->service->fail(Failure::Other);
+            QCOMPARE(written(), u"unavailable"_s);
+        }
     }
 
     void permissionIsAskedOnceAndOnlyWhenActive()
     {
-        m_service->access = Authorization::NotDetermined;
-        m_applicationActive = false;
-        m_reporter->update(true);
-        QCOMPARE(written(), u"not_determined"_s);
-        QCOMPARE(m_messages.last(), u"Allow Pelk Agent to report this device\u2019s location."_s);
-        QCOMPARE(m_service->authorizationRequests, 0);
-        m_applicationActive = true;
-        m_reporter->foregrounded();
-        m_reporter->foregrounded();
-        QCOMPARE(m_service->authorizationRequests, 1);
-        m_reporter->enableOrOpenSettings(); // asks again while the question is open
-        QCOMPARE(m_service->authorizationRequests, 2);
-        QCOMPARE(m_service->settingsOpened, 0);
-        m_service->answer(Authorization::Denied); // answered: the button opens the settings
-        m_reporter->enableOrOpenSettings();
-        QCOMPARE(m_service->settingsOpened, 1);
+        f->service->access = Authorization::NotDetermined;
+        f->applicationActive = false;
+        reporter().update(true);
+        QVERIFY(written() == u"not_determined"_s && f->service->authorizationRequests == 0);
+        f->applicationActive = true;
+        reporter().foregrounded();
+        reporter().foregrounded();
+        QCOMPARE(f->service->authorizationRequests, 1);
+        reporter().enableOrOpenSettings(); // asks again while the question is open
+        QVERIFY(f->service->authorizationRequests == 2 && f->service->settingsOpened == 0);
+        f->service->answer(Authorization::Denied); // answered: the button opens the settings
+        reporter().enableOrOpenSettings();
+        QCOMPARE(f->service->settingsOpened, 1);
     }
 
     void fileIsPrivateWhateverTheUmask()
     {
         const mode_t previous = ::umask(0);
-        m_reporter->update(true);
+        reporter().update(true);
         ::umask(previous);
-        struct stat info { };
-        QCOMPARE(::stat(QFile::encodeName(filePath()).constData(), &info), 0);
-        QCOMPARE(info.st_mode & 07777, mode_t(0600));
-        QCOMPARE(QDir(m_dir.path()).entryList(QDir::Files | QDir::Hidden), QStringList({ u"location.json"_s }));
+        QCOMPARE(QFile::permissions(f->path("location.json")),
+            QFile::ReadOwner | QFile::WriteOwner | QFile::ReadUser | QFile::WriteUser);
+        QCOMPARE(QDir(f->dir.path()).entryList(QDir::Files | QDir::Hidden), QStringList({ u"location.json"_s }));
         // Without the agent's directory nothing is created.
-        location::LocationReporter elsewhere(
-            new fakes::FakeLocationService, m_clock, m_environment, {}, m_dir.filePath(u"no-such-uid/location.json"_s));
+        location::LocationReporter elsewhere(new fakes::FakeLocationService, f->clock, f->environment, {},
+            f->dir.filePath(u"no-such-uid/location.json"_s));
         elsewhere.update(true);
-        QVERIFY(!QFile::exists(m_dir.filePath(u"no-such-uid"_s)));
+        QVERIFY(!QFile::exists(f->dir.filePath(u"no-such-uid"_s)));
     }
 };
 

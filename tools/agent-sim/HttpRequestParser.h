@@ -34,7 +34,6 @@ public:
     const HttpRequest &current() const { return m_request; }
     bool hasHead() const { return m_hasHead; }
     bool expectsContinue() const;
-    qsizetype buffered() const { return m_buffer.size(); }
 
 private:
     enum class State { Head, Body, Done, Failed };
