@@ -49,16 +49,11 @@ def notice():
 
 
 def click_in(wid, fx, fy):
-    g = dict(line.split("=") for line in desk.xdo("getwindowgeometry", "--shell", wid).splitlines() if "=" in line)
-    desk.xdo("mousemove", str(int(g["X"]) + int(int(g["WIDTH"]) * fx)),
-             str(int(g["Y"]) + int(int(g["HEIGHT"]) * fy)), "click", "1")
+    g = {k: int(v) for k, v in (line.split("=") for line in desk.xdo("getwindowgeometry", "--shell", wid).split())}
+    desk.xdo("mousemove", str(g["X"] + int(g["WIDTH"] * fx)), str(g["Y"] + int(g["HEIGHT"] * fy)), "click", "1")
 
 
 ALLOW, DECLINE_OR_STOP = (0.71, 0.715), (0.19, 0.715)  # the panel's buttons, as fractions of its size
-
-
-def shot(name, settle=True):
-    desk.shot(os.path.join(OUT, name), settle=settle)
 
 
 def logind(path, interface, method, *args):
@@ -67,7 +62,7 @@ def logind(path, interface, method, *args):
 
 
 def run_agent(extra_env=None):
-    env = dict(desk.env, DBUS_SYSTEM_BUS_ADDRESS=BUS, XDG_SESSION_ID="e2e", **(extra_env or {}))
+    env = {**desk.env, "DBUS_SYSTEM_BUS_ADDRESS": BUS, "XDG_SESSION_ID": "e2e", **(extra_env or {})}
     return desk.start([os.path.join(BUILD, "src/pelk-agent"), "--background"], env=env)
 
 
@@ -89,13 +84,14 @@ try:
                env=dict(os.environ, DBUS_SYSTEM_BUS_ADDRESS=BUS), stdout=subprocess.DEVNULL)
     import dbus
     wait_until(lambda: dbus.bus.BusConnection(BUS).name_has_owner("org.freedesktop.login1"), what="the mock logind")
-    logind("/org/freedesktop/login1", "org.freedesktop.DBus.Mock", "AddSession", "e2e", "seat0", 1000, "user", True)
     agent = run_agent()
 
-    # Consent: the panel shows the technician; nothing but polls before Allow.
+    # Consent: the panel shows the technician; nothing but polls before Allow. A session logind does
+    # not know yet counts as unlocked and on the console (later the agent finds it).
     wid = offer_shown("e2e-1", "control", technician="Dana Whitfield", withdraw_on_end=False)
+    logind("/org/freedesktop/login1", "org.freedesktop.DBus.Mock", "AddSession", "e2e", "seat0", 1000, "user", True)
     wait_until(actions, what="a poll")
-    shot("consent.png")
+    desk.shot(os.path.join(OUT, "consent.png"))
     check("only polls before Allow", set(actions()) == {"poll"}, actions())
 
     # Allow (delayed answer, to see "Connecting…"), then sharing.
@@ -103,15 +99,17 @@ try:
     before = serial()
     click_in(wid, *ALLOW)
     check("accept sent", wait_until(lambda: "accept" in actions(before)), actions(before))
-    shot("connecting.png", settle=False)  # within the delayed answer
-    check("simulator active", wait_until(lambda: sim.state()["support_state"] == "active"))
-    wait_until(lambda: sim.state()["frames"], what="a frame")
-    shot("sharing.png")
+    desk.shot(os.path.join(OUT, "connecting.png"), settle=False)  # within the delayed answer
+    click_in(wid, *ALLOW)  # disabled while connecting, hidden while sharing: neither asks again
+    wait_until(lambda: sim.state()["frames"], what="a frame")  # the simulator made the session active
+    desk.shot(os.path.join(OUT, "sharing.png"))
+    click_in(wid, *ALLOW)
     # Lower bound only: however slow the machine, four more frames take at least 1.5 s at two a second.
     f0, t0 = sim.state()["frames"], os.times().elapsed
     wait_until(lambda: sim.state()["frames"] >= f0 + 4, 15)
     elapsed = os.times().elapsed - t0
     check("frames arrive, at most two a second", sim.state()["frames"] >= f0 + 4 and elapsed >= 1.5, elapsed)
+    check("Allow asks once", actions(before).count("accept") == 1, actions(before))
     open(os.path.join(OUT, "frame.jpg"), "wb").write(sim.frame())
     size = desk.run("identify", "-format", "%wx%h", os.path.join(OUT, "frame.jpg")).stdout
     check("frame is a JPEG of the display's size", size == "1280x800", size)
@@ -139,23 +137,21 @@ try:
     check("Stop sharing sends stop", wait_until(lambda: "stop" in actions(before)), actions(before))
     check("panel closes", wait_until(lambda: panel() is None))
 
-    # Decline, and the same offer never returns.
-    wid = offer_shown("e2e-2", withdraw_on_end=False)
-    before = serial()
-    click_in(wid, *DECLINE_OR_STOP)
-    check("Decline sends decline", wait_until(lambda: "decline" in actions(before)), actions(before))
-    check("declined offer does not return",
-          holds(lambda: panel() is None and "accept" not in actions(before), 2), actions(before))
-
-    # An answer the network cannot deliver whole (server error, over 1 MiB, connection dropped) declines.
-    for n, answer in enumerate([{"status": 500}, {"body": '{"status":"requested","x":"' + "x" * (3 << 20) + '"}'},
-                                {"drop": True}]):
+    # Decline, and an answer the network cannot deliver whole (a server error, over 1 MiB, the
+    # connection dropped), each decline the offer; a declined offer never returns.
+    start = serial()
+    for n, (name, answer) in enumerate([("Decline", None), ("server error", {"status": 500}),
+                                        ("oversized answer", {"body": '{"status":"requested","x":"' + "x" * (3 << 20) + '"}'}),
+                                        ("dropped connection", {"drop": True})]):
         before = serial()
-        sim.override("support", **answer)
-        sim.control("offer", {"session_id": f"e2e-2{n}", "technician": "Sam", "mode": "view"})
-        check(f"undeliverable answer {list(answer)} declines the offer",
-              wait_until(lambda: "decline" in actions(before) and panel() is None), actions(before))
+        sim.override("support", **(answer or {"clear": True}))
+        sim.control("offer", {"session_id": f"e2e-2{n}", "technician": "Sam", "mode": "view", "withdraw_on_end": False})
+        if not answer:
+            click_in(wait_until(panel, what="the panel"), *DECLINE_OR_STOP)
+        check(f"{name} declines the offer", wait_until(lambda: "decline" in actions(before) and panel() is None),
+              actions(before))
         sim.override("support", clear=True)
+    check("declined offers do not return", holds(lambda: panel() is None and "accept" not in actions(start), 2))
 
     # View only: events are ignored (checked once the agent has fetched them with two frames).
     sharing("e2e-3")
@@ -165,20 +161,30 @@ try:
     wait_until(lambda: actions(before).count("frame") >= 2, what="two frames after the events")
     check("view-only mode ignores events", desk.pointer() == (10, 10), desk.pointer())
 
-    # Each of these ends a session within a tick: logind's Lock, the system about to sleep, and the
-    # X server blanking the displays (its screen saver, also DPMS's first step).
-    for n, (name, end) in enumerate([
-            ("logind Lock", lambda: logind(SESSION, "org.freedesktop.login1.Session", "Lock")),
+    # Each of these ends a session within a tick, and is undone before the next: logind's Lock, its
+    # locked hint, the session going inactive, the system about to sleep, and the X server blanking
+    # the displays (its screen saver, also DPMS's first step).
+    def session(method, *args):
+        return logind(SESSION, "org.freedesktop.login1.Session", method, *args)
+
+    def active(on):
+        logind(SESSION, "org.freedesktop.DBus.Properties", "Set", "org.freedesktop.login1.Session", "Active",
+               dbus.Boolean(on))
+    for n, (name, end, undo) in enumerate([
+            ("logind Lock", lambda: session("Lock"), None),
+            ("locked hint", lambda: session("SetLockedHint", True), lambda: session("SetLockedHint", False)),
+            ("session inactive", lambda: active(False), lambda: active(True)),
             ("system sleep", lambda: logind("/org/freedesktop/login1", "org.freedesktop.DBus.Mock", "EmitSignal",
-                                            "org.freedesktop.login1.Manager", "PrepareForSleep", "b", [True])),
-            ("screen saver", lambda: desk.run("xset", "s", "activate"))]):
+                                            "org.freedesktop.login1.Manager", "PrepareForSleep", "b", [True]), None),
+            ("screen saver", lambda: desk.run("xset", "s", "activate"), lambda: desk.run("xset", "s", "reset"))]):
         if n:  # the view-only session above is the first one
             sharing(f"e2e-3{n}")
         before = serial()
         end()
         check(f"{name} ends the session", wait_until(lambda: "stop" in actions(before), 2), actions(before))
         check(f"panel closes on {name}", wait_until(lambda: panel() is None, 2))
-    desk.run("xset", "s", "reset")
+        if undo:
+            undo()
 
     # An expired offer closes the panel without a message.
     before = serial()
@@ -195,13 +201,13 @@ try:
     sim.withdraw_offer()
     nid = wait_until(notice, 5)
     check("notice shown when the offer is gone", nid is not None)
-    shot("restart-notice.png")
+    desk.shot(os.path.join(OUT, "restart-notice.png"))
 
     # The open notice never blocks the managed lock: it locks, reports presence and takes a PIN.
     sim.set_pin("246810")
     sim.lock(command_uuid="e2e-lock")
     check("lock works while the notice is open", wait_until(lambda: len(sim.requests("/presence")) >= 2, 6))
-    shot("lock-over-notice.png")
+    desk.shot(os.path.join(OUT, "lock-over-notice.png"))
     desk.xdo("type", "--delay", "80", "246810")
     desk.xdo("key", "Return")
     check("lock window takes the PIN while the notice is open", wait_until(lambda: not sim.state()["locked"], 8))
@@ -211,16 +217,17 @@ try:
     sim.restart("Firefox", "r-1")
     check("notice shown once per id", holds(lambda: notice() is None, 2))
 
-    # The error face: a Wayland session cannot be shared.
+    # The error face: a Wayland session cannot be shared. (Without a system bus the session counts as
+    # unlocked and on the console: the panel shows.)
     sim.control("restart", {"clear": True})
     agent.terminate()
     agent.wait(10)
-    agent = run_agent({"WAYLAND_DISPLAY": "wayland-0"})
+    agent = run_agent({"WAYLAND_DISPLAY": "wayland-0", "DBUS_SYSTEM_BUS_ADDRESS": "unix:path=/nonexistent"})
     wid = offer_shown("e2e-6", "control", technician="Dana Whitfield")
     before = serial()
     click_in(wid, *ALLOW)
     wait_until(lambda: actions(before).count("poll") >= 2, what="polls after Allow")
-    shot("error.png")
+    desk.shot(os.path.join(OUT, "error.png"))
     check("Wayland refuses sharing", "accept" not in actions(before) and panel() is not None, actions(before))
 finally:
     desk.close()
