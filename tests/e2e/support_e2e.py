@@ -119,15 +119,14 @@ try:
     sim.events([{"type": "move", "x": 0.25, "y": 0.75}])
     check("move lands on the display", wait_until(lambda: desk.pointer() == (320, 599), 5), desk.pointer())
     xev_log = os.path.join(desk.work, "xev.log")
-    with open(xev_log, "w") as log:
-        desk.start(["xev", "-geometry", "300x200+900+500", "-name", "pelk-xev"], stdout=log)
+    desk.start(["xev", "-geometry", "300x200+900+500", "-name", "pelk-xev"], stdout=open(xev_log, "w"))
     wait_until(lambda: desk.windows("^pelk-xev$"), what="the xev window")
     at = {"x": 1000 / 1279, "y": 600 / 799}
     sim.events([dict(at, type="click"), dict(at, type="click", button="right"), dict(at, type="scroll", delta=-2),
                 {"type": "key", "key": "KeyQ", "modifiers": ["shift", "ctrl"]}])
     seen = lambda: open(xev_log).read()  # noqa: E731
-    # Shift and Control (state bits 1 and 4) held around the Q.
-    keyed = lambda: any(int(m, 16) & 5 == 5 for m in re.findall(r"state 0x(\w+), keycode \d+ \(keysym 0x51, Q", seen()))  # noqa: E731
+    keyed = lambda: any(int(m, 16) & 5 == 5  # Shift and Control (state bits 1, 4) held around the Q  # noqa: E731
+                        for m in re.findall(r"state 0x(\w+), keycode \d+ \(keysym 0x51, Q", seen()))
     check("clicks, wheel and keys reach a window", wait_until(
         lambda: keyed() and all(w in seen() for w in ["root:(1000,600)", "button 3,", "button 5,"]), 10), seen()[-900:])
 
@@ -141,7 +140,7 @@ try:
     # connection dropped), each decline the offer; a declined offer never returns.
     start = serial()
     for n, (name, answer) in enumerate([("Decline", None), ("server error", {"status": 500}),
-                                        ("oversized answer", {"body": '{"status":"requested","x":"' + "x" * (3 << 20) + '"}'}),
+                                        ("oversized answer", {"body": '{"x":"' + "x" * (3 << 20) + '"}'}),
                                         ("dropped connection", {"drop": True})]):
         before = serial()
         sim.override("support", **(answer or {"clear": True}))
