@@ -1,15 +1,22 @@
 #!/usr/bin/python3
 # Remote support end to end: the real pelk-agent against the agent simulator on the shared
-# fixture (fixture.py), with a mock logind on a private system bus.
+# fixture (fixture.py), with a mock logind on a private system bus. Root only (it binds a private
+# agent directory); exit 77 (skipped) without root, unshare or Xvfb.
 #
 # Usage: support_e2e.py BUILD_DIR OUT_DIR   (screenshots and the last frame go to OUT_DIR)
 import os
+import re
+import shutil
 import subprocess
 import sys
 
 from fixture import Desktop, holds, in_private_namespace, wait_until
 
+if os.getuid() != 0 or not shutil.which("unshare") or not shutil.which("Xvfb"):
+    print("needs root, unshare and Xvfb; skipped")
+    sys.exit(77)
 BUILD, OUT = sys.argv[1], sys.argv[2]
+SESSION = "/org/freedesktop/login1/session/e2e"
 failures = []
 
 
@@ -17,16 +24,6 @@ def check(name, ok, detail=""):
     print(("PASS  " if ok else "FAIL  ") + name + (f"  ({detail})" if detail and not ok else ""), flush=True)
     if not ok:
         failures.append(name)
-
-
-def jpeg_size(data):
-    i = 2
-    while i < len(data):
-        marker, length = data[i + 1], int.from_bytes(data[i + 2:i + 4], "big")
-        if marker in (0xC0, 0xC1, 0xC2):
-            return int.from_bytes(data[i + 7:i + 9], "big"), int.from_bytes(data[i + 5:i + 7], "big")
-        i += 2 + length
-    return None
 
 
 in_private_namespace()
@@ -40,8 +37,7 @@ def actions(since=0):
 
 
 def serial():
-    reqs = sim.requests()
-    return reqs[-1]["serial"] if reqs else 0
+    return (sim.requests() or [{"serial": 0}])[-1]["serial"]
 
 
 def panel():
@@ -53,44 +49,31 @@ def notice():
 
 
 def click_in(wid, fx, fy):
-    g = dict(line.split("=") for line in desk.xdo("getwindowgeometry", "--shell", wid).splitlines() if "=" in line)
-    desk.xdo("mousemove", str(int(g["X"]) + int(int(g["WIDTH"]) * fx)),
-             str(int(g["Y"]) + int(int(g["HEIGHT"]) * fy)), "click", "1")
+    g = {k: int(v) for k, v in (line.split("=") for line in desk.xdo("getwindowgeometry", "--shell", wid).split())}
+    desk.xdo("mousemove", str(g["X"] + int(g["WIDTH"] * fx)), str(g["Y"] + int(g["HEIGHT"] * fy)), "click", "1")
 
 
-def allow(wid):
-    click_in(wid, 0.71, 0.715)
-
-
-def decline_or_stop(wid):
-    click_in(wid, 0.19, 0.715)
-
-
-def shot(name, settle=True):
-    desk.shot(os.path.join(OUT, name), settle=settle)
+ALLOW, DECLINE_OR_STOP = (0.71, 0.715), (0.19, 0.715)  # the panel's buttons, as fractions of its size
 
 
 def logind(path, interface, method, *args):
-    import dbus
     bus = dbus.bus.BusConnection(BUS)
     return getattr(dbus.Interface(bus.get_object("org.freedesktop.login1", path), interface), method)(*args)
 
 
 def run_agent(extra_env=None):
-    env = dict(desk.env, DBUS_SYSTEM_BUS_ADDRESS=BUS, XDG_SESSION_ID="e2e", **(extra_env or {}))
+    env = {**desk.env, "DBUS_SYSTEM_BUS_ADDRESS": BUS, "XDG_SESSION_ID": "e2e", **(extra_env or {})}
     return desk.start([os.path.join(BUILD, "src/pelk-agent"), "--background"], env=env)
 
 
 def offer_shown(session_id, mode="view", **fields):
-    # Offers a session and waits for its panel.
     sim.control("offer", dict(fields, session_id=session_id, technician=fields.get("technician", "Sam"), mode=mode))
     return wait_until(panel, what=f"the panel of {session_id}")
 
 
 def sharing(session_id, mode="view"):
-    # An offer accepted and running: its panel.
     wid = offer_shown(session_id, mode)
-    allow(wid)
+    click_in(wid, *ALLOW)
     wait_until(lambda: sim.state()["support_state"] == "active", what="the session to start")
     return wid
 
@@ -101,59 +84,73 @@ try:
                env=dict(os.environ, DBUS_SYSTEM_BUS_ADDRESS=BUS), stdout=subprocess.DEVNULL)
     import dbus
     wait_until(lambda: dbus.bus.BusConnection(BUS).name_has_owner("org.freedesktop.login1"), what="the mock logind")
-    logind("/org/freedesktop/login1", "org.freedesktop.DBus.Mock", "AddSession", "e2e", "seat0", 1000, "user", True)
     agent = run_agent()
 
-    # Consent: the panel shows the technician; nothing but polls before Allow.
+    # Consent: the panel shows the technician; nothing but polls before Allow. A session logind does
+    # not know yet counts as unlocked and on the console (later the agent finds it).
     wid = offer_shown("e2e-1", "control", technician="Dana Whitfield", withdraw_on_end=False)
-    check("offer opens the panel", wid is not None)
+    logind("/org/freedesktop/login1", "org.freedesktop.DBus.Mock", "AddSession", "e2e", "seat0", 1000, "user", True)
     wait_until(actions, what="a poll")
-    shot("consent.png")
+    desk.shot(os.path.join(OUT, "consent.png"))
     check("only polls before Allow", set(actions()) == {"poll"}, actions())
 
     # Allow (delayed answer, to see "Connecting…"), then sharing.
     sim.override("support", delay_ms=2500, times=1)
     before = serial()
-    allow(wid)
+    click_in(wid, *ALLOW)
     check("accept sent", wait_until(lambda: "accept" in actions(before)), actions(before))
-    shot("connecting.png", settle=False)  # within the delayed answer
-    check("simulator active", wait_until(lambda: sim.state()["support_state"] == "active"))
-    wait_until(lambda: sim.state()["frames"], what="a frame")
-    shot("sharing.png")
+    desk.shot(os.path.join(OUT, "connecting.png"), settle=False)  # within the delayed answer
+    click_in(wid, *ALLOW)  # disabled while connecting, hidden while sharing: neither asks again
+    wait_until(lambda: sim.state()["frames"], what="a frame")  # the simulator made the session active
+    desk.shot(os.path.join(OUT, "sharing.png"))
+    click_in(wid, *ALLOW)
     # Lower bound only: however slow the machine, four more frames take at least 1.5 s at two a second.
     f0, t0 = sim.state()["frames"], os.times().elapsed
     wait_until(lambda: sim.state()["frames"] >= f0 + 4, 15)
     elapsed = os.times().elapsed - t0
     check("frames arrive, at most two a second", sim.state()["frames"] >= f0 + 4 and elapsed >= 1.5, elapsed)
-    frame = sim.frame()
-    open(os.path.join(OUT, "frame.jpg"), "wb").write(frame)
-    check("frame is a JPEG of the display's size", jpeg_size(frame) == (1280, 800), jpeg_size(frame))
+    check("Allow asks once", actions(before).count("accept") == 1, actions(before))
+    open(os.path.join(OUT, "frame.jpg"), "wb").write(sim.frame())
+    size = desk.run("identify", "-format", "%wx%h", os.path.join(OUT, "frame.jpg")).stdout
+    check("frame is a JPEG of the display's size", size == "1280x800", size)
 
-    # Input: pointer position, then a click and a typed key into an xev window.
+    # Input through XTEST: the pointer lands on the display; clicks (right is button 3), the wheel
+    # (down is button 5) and a key with Shift and Control held reach an xev window.
     sim.events([{"type": "move", "x": 0.25, "y": 0.75}])
     check("move lands on the display", wait_until(lambda: desk.pointer() == (320, 599), 5), desk.pointer())
     xev_log = os.path.join(desk.work, "xev.log")
-    with open(xev_log, "w") as log:
-        desk.start(["xev", "-geometry", "300x200+900+500", "-name", "pelk-xev"], stdout=log)
+    desk.start(["xev", "-geometry", "300x200+900+500", "-name", "pelk-xev"], stdout=open(xev_log, "w"))
     wait_until(lambda: desk.windows("^pelk-xev$"), what="the xev window")
-    sim.events([{"type": "click", "x": 1000 / 1279, "y": 600 / 799}, {"type": "key", "key": "KeyQ", "modifiers": ["shift"]}])
+    at = {"x": 1000 / 1279, "y": 600 / 799}
+    sim.events([dict(at, type="click"), dict(at, type="click", button="right"), dict(at, type="scroll", delta=-2),
+                {"type": "key", "key": "KeyQ", "modifiers": ["shift", "ctrl"]}])
     seen = lambda: open(xev_log).read()  # noqa: E731
-    check("click and key reach a window",
-          wait_until(lambda: "ButtonPress" in seen() and "keysym 0x51, Q" in seen(), 10), seen()[-300:])
+    keyed = lambda: any(int(m, 16) & 5 == 5  # Shift and Control (state bits 1, 4) held around the Q  # noqa: E731
+                        for m in re.findall(r"state 0x(\w+), keycode \d+ \(keysym 0x51, Q", seen()))
+    check("clicks, wheel and keys reach a window", wait_until(
+        lambda: keyed() and all(w in seen() for w in ["root:(1000,600)", "button 3,", "button 5,"]), 10), seen()[-900:])
 
     # Stop sharing.
     before = serial()
-    decline_or_stop(wid)
+    click_in(wid, *DECLINE_OR_STOP)
     check("Stop sharing sends stop", wait_until(lambda: "stop" in actions(before)), actions(before))
     check("panel closes", wait_until(lambda: panel() is None))
 
-    # Decline, and the same offer never returns.
-    wid = offer_shown("e2e-2", withdraw_on_end=False)
-    before = serial()
-    decline_or_stop(wid)
-    check("Decline sends decline", wait_until(lambda: "decline" in actions(before)), actions(before))
-    check("declined offer does not return",
-          holds(lambda: panel() is None and "accept" not in actions(before), 2), actions(before))
+    # Decline, and an answer the network cannot deliver whole (a server error, over 1 MiB, the
+    # connection dropped), each decline the offer; a declined offer never returns.
+    start = serial()
+    for n, (name, answer) in enumerate([("Decline", None), ("server error", {"status": 500}),
+                                        ("oversized answer", {"body": '{"x":"' + "x" * (3 << 20) + '"}'}),
+                                        ("dropped connection", {"drop": True})]):
+        before = serial()
+        sim.override("support", **(answer or {"clear": True}))
+        sim.control("offer", {"session_id": f"e2e-2{n}", "technician": "Sam", "mode": "view", "withdraw_on_end": False})
+        if not answer:
+            click_in(wait_until(panel, what="the panel"), *DECLINE_OR_STOP)
+        check(f"{name} declines the offer", wait_until(lambda: "decline" in actions(before) and panel() is None),
+              actions(before))
+        sim.override("support", clear=True)
+    check("declined offers do not return", holds(lambda: panel() is None and "accept" not in actions(start), 2))
 
     # View only: events are ignored (checked once the agent has fetched them with two frames).
     sharing("e2e-3")
@@ -163,19 +160,30 @@ try:
     wait_until(lambda: actions(before).count("frame") >= 2, what="two frames after the events")
     check("view-only mode ignores events", desk.pointer() == (10, 10), desk.pointer())
 
-    # A logind Lock ends the session within a tick.
-    before = serial()
-    logind("/org/freedesktop/login1/session/e2e", "org.freedesktop.login1.Session", "Lock")
-    check("logind Lock ends the session", wait_until(lambda: "stop" in actions(before), 2), actions(before))
-    check("panel closes on lock", wait_until(lambda: panel() is None, 2))
+    # Each of these ends a session within a tick, and is undone before the next: logind's Lock, its
+    # locked hint, the session going inactive, the system about to sleep, and the X server blanking
+    # the displays (its screen saver, also DPMS's first step).
+    def session(method, *args):
+        return logind(SESSION, "org.freedesktop.login1.Session", method, *args)
 
-    # The X server blanking the displays (its screen saver, also DPMS's first step) ends one too.
-    sharing("e2e-3b")
-    before = serial()
-    desk.run("xset", "s", "activate")
-    check("screen saver ends the session", wait_until(lambda: "stop" in actions(before), 2), actions(before))
-    check("panel closes when the displays sleep", wait_until(lambda: panel() is None, 2))
-    desk.run("xset", "s", "reset")
+    def active(on):
+        logind(SESSION, "org.freedesktop.DBus.Properties", "Set", "org.freedesktop.login1.Session", "Active",
+               dbus.Boolean(on))
+    for n, (name, end, undo) in enumerate([
+            ("logind Lock", lambda: session("Lock"), None),
+            ("locked hint", lambda: session("SetLockedHint", True), lambda: session("SetLockedHint", False)),
+            ("session inactive", lambda: active(False), lambda: active(True)),
+            ("system sleep", lambda: logind("/org/freedesktop/login1", "org.freedesktop.DBus.Mock", "EmitSignal",
+                                            "org.freedesktop.login1.Manager", "PrepareForSleep", "b", [True]), None),
+            ("screen saver", lambda: desk.run("xset", "s", "activate"), lambda: desk.run("xset", "s", "reset"))]):
+        if n:  # the view-only session above is the first one
+            sharing(f"e2e-3{n}")
+        before = serial()
+        end()
+        check(f"{name} ends the session", wait_until(lambda: "stop" in actions(before), 2), actions(before))
+        check(f"panel closes on {name}", wait_until(lambda: panel() is None, 2))
+        if undo:
+            undo()
 
     # An expired offer closes the panel without a message.
     before = serial()
@@ -192,13 +200,13 @@ try:
     sim.withdraw_offer()
     nid = wait_until(notice, 5)
     check("notice shown when the offer is gone", nid is not None)
-    shot("restart-notice.png")
+    desk.shot(os.path.join(OUT, "restart-notice.png"))
 
     # The open notice never blocks the managed lock: it locks, reports presence and takes a PIN.
     sim.set_pin("246810")
     sim.lock(command_uuid="e2e-lock")
     check("lock works while the notice is open", wait_until(lambda: len(sim.requests("/presence")) >= 2, 6))
-    shot("lock-over-notice.png")
+    desk.shot(os.path.join(OUT, "lock-over-notice.png"))
     desk.xdo("type", "--delay", "80", "246810")
     desk.xdo("key", "Return")
     check("lock window takes the PIN while the notice is open", wait_until(lambda: not sim.state()["locked"], 8))
@@ -208,16 +216,17 @@ try:
     sim.restart("Firefox", "r-1")
     check("notice shown once per id", holds(lambda: notice() is None, 2))
 
-    # The error face: a Wayland session cannot be shared.
+    # The error face: a Wayland session cannot be shared. (Without a system bus the session counts as
+    # unlocked and on the console: the panel shows.)
     sim.control("restart", {"clear": True})
     agent.terminate()
     agent.wait(10)
-    agent = run_agent({"WAYLAND_DISPLAY": "wayland-0"})
+    agent = run_agent({"WAYLAND_DISPLAY": "wayland-0", "DBUS_SYSTEM_BUS_ADDRESS": "unix:path=/nonexistent"})
     wid = offer_shown("e2e-6", "control", technician="Dana Whitfield")
     before = serial()
-    allow(wid)
+    click_in(wid, *ALLOW)
     wait_until(lambda: actions(before).count("poll") >= 2, what="polls after Allow")
-    shot("error.png")
+    desk.shot(os.path.join(OUT, "error.png"))
     check("Wayland refuses sharing", "accept" not in actions(before) and panel() is not None, actions(before))
 finally:
     desk.close()
