@@ -13,8 +13,10 @@ import datetime
 import fnmatch
 import glob
 import hashlib
+import itertools
 import json
 import os
+import re
 import subprocess
 import sys
 import time
@@ -74,30 +76,25 @@ def shot(name, change=None):
 
 
 def prominent_buttons(width=1280, height=800):
-    # Centres of the prominent (terracotta) buttons, top to bottom, left to right: runs of that
-    # colour at least 80 px wide, letters of the label in between, in 20 or more rows in a row.
-    # A quiet button's label is terracotta too, but its letters make narrow runs only.
+    # Centres of the prominent (terracotta) buttons, top to bottom, left to right. A button is 20
+    # or more rows that hold the colour across 80 px or more (its label's letters in between); its
+    # middle row has a run of the colour that wide, with gaps of up to 30 px for the letters. A
+    # quiet button's label is terracotta too, but its letters make narrow runs only.
     raw, colour = DESK.capture(), bytes((214, 74, 69))
 
-    def wide_runs(y):
-        xs = [x for x in range(0, width, 2) if raw[(y * width + x) * 3:(y * width + x) * 3 + 3] == colour]
-        runs, first = [], None
-        for i, x in enumerate(xs):
-            first = x if first is None else first
-            if i + 1 == len(xs) or xs[i + 1] - x > 30:
-                if x - first >= 80:
-                    runs.append((first + x) // 2)
-                first = None
-        return runs
+    def pixel(x, y):
+        return raw[(y * width + x) * 3:(y * width + x) * 3 + 3]
 
-    rows, buttons, start = [wide_runs(y) for y in range(height)] + [[]], [], None
-    for y, runs in enumerate(rows):
-        if runs and start is None:
-            start = y
-        elif not runs and start is not None:
-            if y - start >= 20:
-                buttons += [(x, (start + y) // 2) for x in rows[(start + y) // 2]]
-            start = None
+    # Sampled every 2 px: '#' where the colour is.
+    rows = ["".join("#" if pixel(x, y) == colour else "." for x in range(0, width, 2)) for y in range(height)]
+    buttons = []
+    for filled, band in itertools.groupby(range(height), lambda y: rows[y].count("#") >= 10
+                                          and rows[y].rindex("#") - rows[y].index("#") >= 40):
+        band = list(band)
+        if filled and len(band) >= 20:
+            middle = band[len(band) // 2]
+            buttons += [(m.start() + m.end() - 1, middle) for m in re.finditer(r"#(?:\.{0,14}#)*", rows[middle])
+                        if m.end() - m.start() > 40]
     return buttons
 
 
@@ -117,7 +114,8 @@ class TestTrayE2E(unittest.TestCase):
         cls.sim, cls.work = DESK.sim, DESK.work
         os.makedirs(SHOTS, exist_ok=True)
         # The device helper's directory, holding the simulator's helper (unmounted with the namespace).
-        cls.libexec, cls.helper = os.path.join(cls.work, "libexec"), os.path.join(cls.work, "libexec", "pelk-device-helper")
+        cls.libexec = os.path.join(cls.work, "libexec")
+        cls.helper = os.path.join(cls.libexec, "pelk-device-helper")
         os.mkdir(cls.libexec)
         os.symlink(HELPER, cls.helper)
         cls.made_libexec = not os.path.isdir(LIBEXEC)  # the mount point, removed again afterwards
