@@ -74,17 +74,13 @@ class Desktop:
     def __init__(self, build=None, screens=1, session_bus=True, simulator=True):
         self.work = tempfile.mkdtemp(prefix="pelk-e2e.")
         self.procs = []
-        subprocess.run(["mount", "--bind", self._dir("agent"), AGENT_DIR], check=True)
+        os.mkdir(os.path.join(self.work, "agent"))
+        subprocess.run(["mount", "--bind", os.path.join(self.work, "agent"), AGENT_DIR], check=True)
         try:
             self._start(build, screens, session_bus, simulator)
         except BaseException:
             self.close()
             raise
-
-    def _dir(self, name):
-        path = os.path.join(self.work, name)
-        os.makedirs(path, exist_ok=True)
-        return path
 
     def _start(self, build, screens, session_bus, simulator):
         geometry = ["-screen", "0", "1280x800x24"]

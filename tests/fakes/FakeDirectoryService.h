@@ -2,78 +2,56 @@
 
 #include "platform/DirectoryService.h"
 
-#include <QHash>
 #include <QSet>
 #include <QStringList>
 
 namespace pelk::fakes {
 
-// An in-memory local directory that can be told to fail one operation, named as in kSteps.
+// A local directory that grants every operation but the one named in failing, and keeps the
+// operations asked for, with their arguments. kSteps names them all, in the order account
+// creation takes them. A password checks when it is the one set; users and uids are taken already.
 class FakeDirectoryService final : public platform::DirectoryService {
 public:
-    static inline const QStringList kSteps { QStringLiteral("openLocalNode"), QStringLiteral("findUserByName"),
-        QStringLiteral("findUserByUniqueId"), QStringLiteral("canStorePassword"), QStringLiteral("createUser"),
-        QStringLiteral("setPassword"), QStringLiteral("findGroup"), QStringLiteral("addMember"),
-        QStringLiteral("commitUser"), QStringLiteral("commitGroup"), QStringLiteral("verifyPassword"),
-        QStringLiteral("isMember"), QStringLiteral("createHomeDirectory") };
+    using Lookup = platform::RecordLookup;
+    static inline const QStringList kSteps
+        = QStringLiteral("openLocalNode findUserByName findUserByUniqueId canStorePassword createUser setPassword "
+                         "findGroup addMember commitUser commitGroup verifyPassword isMember createHomeDirectory")
+              .split(u' ');
 
     QString failing;
-    bool touched = false; // any operation at all was asked for
-    QHash<QString, platform::NewUserRecord> users;
-    QSet<qint64> uniqueIds;
-    QHash<QString, QString> passwords;
-    QHash<QString, QStringList> members { { QStringLiteral("admin"), {} } };
+    QSet<QString> users;
+    QSet<qint64> uids;
+    QList<QStringList> asked;
 
-    bool openLocalNode() override { return ok("openLocalNode"); }
-    platform::RecordLookup findUserByName(const QString &name) override
-    {
-        return lookup("findUserByName", users.contains(name));
-    }
-    platform::RecordLookup findUserByUniqueId(qint64 uid) override
-    {
-        return lookup("findUserByUniqueId", uniqueIds.contains(uid));
-    }
-    bool canStorePassword(const QString &) override { return ok("canStorePassword"); }
-    bool createUser(const platform::NewUserRecord &r) override
-    {
-        if (!ok("createUser"))
-            return false;
-        users.insert(r.recordName, r);
-        uniqueIds.insert(r.uniqueId.toLongLong());
-        return true;
-    }
-    bool setPassword(const QString &name, const QString &password) override
-    {
-        return ok("setPassword") && users.contains(name) && (passwords.insert(name, password), true);
-    }
-    bool findGroup(const QString &group) override { return ok("findGroup") && members.contains(group); }
-    bool addMember(const QString &group, const QString &name) override
-    {
-        return ok("addMember") && members.contains(group) && (members[group].append(name), true);
-    }
-    bool commitUser(const QString &name) override { return ok("commitUser") && users.contains(name); }
-    bool commitGroup(const QString &group) override { return ok("commitGroup") && members.contains(group); }
+    bool openLocalNode() override { return ok(__func__); }
+    Lookup findUserByName(const QString &name) override { return find(__func__, users.contains(name)); }
+    Lookup findUserByUniqueId(qint64 uid) override { return find(__func__, uids.contains(uid)); }
+    bool canStorePassword(const QString &password) override { return ok(__func__, { password }); }
+    bool createUser(const platform::NewUserRecord &record) override { return ok(__func__, { record.recordName }); }
+    bool setPassword(const QString &name, const QString &password) override { return ok(__func__, { name, password }); }
+    bool findGroup(const QString &group) override { return ok(__func__, { group }); }
+    bool addMember(const QString &group, const QString &name) override { return ok(__func__, { group, name }); }
+    bool commitUser(const QString &name) override { return ok(__func__, { name }); }
+    bool commitGroup(const QString &group) override { return ok(__func__, { group }); }
     bool verifyPassword(const QString &name, const QString &password) override
     {
-        return ok("verifyPassword") && passwords.value(name) == password;
+        return ok(__func__) && asked.contains({ QStringLiteral("setPassword"), name, password });
     }
     bool isMember(const QString &group, const QString &name) override
     {
-        return ok("isMember") && members.value(group).contains(name);
+        return ok(__func__) && asked.contains({ QStringLiteral("addMember"), group, name });
     }
-    bool createHomeDirectory(const QString &name) override { return ok("createHomeDirectory") && users.contains(name); }
+    bool createHomeDirectory(const QString &name) override { return ok(__func__, { name }); }
 
 private:
-    bool ok(const char *step)
+    bool ok(const char *step, const QStringList &arguments = {})
     {
-        touched = true;
+        asked.append(QStringList { QString::fromLatin1(step) } + arguments);
         return failing != QLatin1StringView(step);
     }
-    platform::RecordLookup lookup(const char *step, bool found)
+    Lookup find(const char *step, bool found)
     {
-        if (!ok(step))
-            return platform::RecordLookup::Failed;
-        return found ? platform::RecordLookup::Found : platform::RecordLookup::NotFound;
+        return !ok(step) ? Lookup::Failed : found ? Lookup::Found : Lookup::NotFound;
     }
 };
 

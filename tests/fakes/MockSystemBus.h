@@ -5,7 +5,6 @@
 #include <QDBusMessage>
 #include <QFile>
 #include <QProcess>
-#include <QTemporaryDir>
 #include <QTest>
 
 namespace pelk::fakes {
@@ -23,39 +22,33 @@ public:
     ~MockSystemBus()
     {
         stopService();
-        m_bus.terminate();
-        if (!m_bus.waitForFinished(5000))
-            m_bus.kill();
+        m_bus.kill();
+        m_bus.waitForFinished();
     }
 
     // The template (a dbusmock name or a file) serving the named service; the bare bus without one.
     bool start(const QString &dbusmockTemplate = QString(), const QString &service = QString())
     {
-        const QString socket = m_dir.filePath(QStringLiteral("system_bus_socket"));
-        m_address = QStringLiteral("unix:path=") + socket;
         m_service = service;
         m_bus.start(QStringLiteral("/usr/bin/dbus-daemon"),
-            { QStringLiteral("--session"), QStringLiteral("--nofork"), QStringLiteral("--nopidfile"),
-                QStringLiteral("--address=") + m_address });
-        if (!m_bus.waitForStarted() || !QTest::qWaitFor([&] { return QFile::exists(socket); }, 10000))
+            { QStringLiteral("--session"), QStringLiteral("--nofork"), QStringLiteral("--print-address=1") });
+        if (!QTest::qWaitFor([&] { return m_bus.canReadLine(); }, 10000))
             return false;
+        m_address = QString::fromUtf8(m_bus.readLine().trimmed());
         if (dbusmockTemplate.isEmpty())
             return true;
-        QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
-        env.insert(QStringLiteral("DBUS_SYSTEM_BUS_ADDRESS"), m_address);
-        m_mock.setProcessEnvironment(env);
+        m_mock.setEnvironment(QProcess::systemEnvironment() << QStringLiteral("DBUS_SYSTEM_BUS_ADDRESS=") + m_address);
         m_mock.setProcessChannelMode(QProcess::ForwardedErrorChannel);
         m_mock.start(QStringLiteral("/usr/bin/python3"),
             { QStringLiteral("-m"), QStringLiteral("dbusmock"), QStringLiteral("--system"),
                 QStringLiteral("--template"), dbusmockTemplate });
-        return m_mock.waitForStarted() && bus().isConnected()
-            && QTest::qWaitFor([&] { return serviceRegistered(); }, 20000);
+        return bus().isConnected() && QTest::qWaitFor([&] { return serviceRegistered(); }, 20000);
     }
 
     void stopService()
     {
         m_mock.kill();
-        m_mock.waitForFinished(5000);
+        m_mock.waitForFinished();
     }
     bool serviceRegistered() const { return bus().interface()->isServiceRegistered(m_service).value(); }
 
@@ -70,7 +63,6 @@ public:
     }
 
 private:
-    QTemporaryDir m_dir;
     QProcess m_bus;
     QProcess m_mock;
     QString m_address;

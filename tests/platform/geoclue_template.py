@@ -1,8 +1,6 @@
-'''GeoClue 2 as the location tests need it: the manager, one client and one location.
-
-The manager's extra property TestDenyStart makes the client refuse to start, the way
-GeoClue does when the desktop's agent denies access.
-'''
+# GeoClue 2 as the location tests need it: the manager, one client and one location. The
+# manager's extra property TestDenyStart makes the client refuse to start, the way GeoClue does
+# when the desktop's agent denies access.
 
 import dbus
 
@@ -11,14 +9,8 @@ MAIN_OBJ = '/org/freedesktop/GeoClue2/Manager'
 MAIN_IFACE = 'org.freedesktop.GeoClue2.Manager'
 SYSTEM_BUS = True
 
-CLIENT_OBJ = '/org/freedesktop/GeoClue2/Client/1'
-CLIENT_IFACE = 'org.freedesktop.GeoClue2.Client'
-LOCATION_OBJ = '/org/freedesktop/GeoClue2/Location/1'
-LOCATION_IFACE = 'org.freedesktop.GeoClue2.Location'
-
 START = '''
-manager = objects['/org/freedesktop/GeoClue2/Manager']
-if manager.props['org.freedesktop.GeoClue2.Manager']['TestDenyStart']:
+if objects['/org/freedesktop/GeoClue2/Manager'].props['org.freedesktop.GeoClue2.Manager']['TestDenyStart']:
     raise dbus.exceptions.DBusException('denied by the agent', name='org.freedesktop.DBus.Error.AccessDenied')
 self.props['org.freedesktop.GeoClue2.Client']['Active'] = True
 self.props['org.freedesktop.GeoClue2.Client']['Location'] = dbus.ObjectPath('/org/freedesktop/GeoClue2/Location/1')
@@ -27,32 +19,19 @@ self.props['org.freedesktop.GeoClue2.Client']['Location'] = dbus.ObjectPath('/or
 GET_CLIENT = '''
 if '/org/freedesktop/GeoClue2/Client/1' not in objects:
     self.AddObject('/org/freedesktop/GeoClue2/Client/1', 'org.freedesktop.GeoClue2.Client', {
-        'Location': dbus.ObjectPath('/'),
-        'DistanceThreshold': dbus.UInt32(0),
-        'TimeThreshold': dbus.UInt32(0),
-        'DesktopId': '',
-        'RequestedAccuracyLevel': dbus.UInt32(0),
-        'Active': False,
+        'Location': dbus.ObjectPath('/'), 'DistanceThreshold': dbus.UInt32(0), 'TimeThreshold': dbus.UInt32(0),
+        'DesktopId': '', 'RequestedAccuracyLevel': dbus.UInt32(0), 'Active': False,
     }, [('Start', '', '', START_CODE), ('Stop', '', '', '')])
 ret = dbus.ObjectPath('/org/freedesktop/GeoClue2/Client/1')
 '''.replace('START_CODE', repr(START))
 
 
 def load(mock, parameters):
-    mock.AddProperties(MAIN_IFACE, {
-        'InUse': False,
-        'AvailableAccuracyLevel': dbus.UInt32(parameters.get('level', 8)),
-        'TestDenyStart': False,
-    })
+    mock.AddProperties(MAIN_IFACE, {'AvailableAccuracyLevel': dbus.UInt32(8), 'TestDenyStart': False})
     mock.AddMethod(MAIN_IFACE, 'GetClient', '', 'o', GET_CLIENT)
     mock.AddMethod(MAIN_IFACE, 'CreateClient', '', 'o', GET_CLIENT)
-    mock.AddObject(LOCATION_OBJ, LOCATION_IFACE, {
-        'Latitude': 48.8566,
-        'Longitude': 2.3522,
-        'Accuracy': 65.0,
-        'Altitude': -1.7976931348623157e308,
-        'Speed': -1.0,
-        'Heading': -1.0,
-        'Description': '',
+    mock.AddObject('/org/freedesktop/GeoClue2/Location/1', 'org.freedesktop.GeoClue2.Location', {
+        'Latitude': 48.8566, 'Longitude': 2.3522, 'Accuracy': 65.0, 'Altitude': -1.7976931348623157e308,
+        'Speed': -1.0, 'Heading': -1.0, 'Description': '',
         'Timestamp': dbus.Struct((dbus.UInt64(1777627800), dbus.UInt64(0)), signature='tt'),
     }, [])

@@ -20,16 +20,15 @@ class TestPkexecRunner : public QObject {
 
     QTemporaryDir m_dir;
 
-    QString script(const QString &name, const QByteArray &body, QFile::Permissions extra = QFile::ExeOwner)
+    // The path of a shell script with that body, or of nothing when the body is empty.
+    QString script(const QString &name, const QByteArray &body)
     {
         const QString path = m_dir.filePath(name);
+        QFile::remove(path);
         QDir().mkpath(QFileInfo(path).path());
         QFile f(path);
-        if (!f.open(QIODevice::WriteOnly | QIODevice::Truncate))
-            return QString();
-        f.write("#!/bin/sh\n" + body + '\n');
-        f.close();
-        f.setPermissions(QFile::ReadOwner | QFile::WriteOwner | extra);
+        if (!body.isEmpty() && f.open(QIODevice::WriteOnly) && f.write("#!/bin/sh\n" + body + '\n') > 0)
+            f.setPermissions(QFile::ReadOwner | QFile::WriteOwner | QFile::ExeOwner);
         return path;
     }
 
@@ -57,34 +56,24 @@ private Q_SLOTS:
     void outcomes_data()
     {
         QTest::addColumn<QByteArray>("pkexec"); // empty: no pkexec at all
-        QTest::addColumn<QByteArray>("helper"); // empty: no helper file
-        QTest::addColumn<bool>("helperExecutable");
+        QTest::addColumn<QByteArray>("helper");
         QTest::addColumn<Outcome>("outcome");
-        const QByteArray authorized = "exec \"$@\"";
-        QTest::newRow("helper accepts") << authorized << QByteArray("exit 0") << true << Outcome::Succeeded;
-        QTest::newRow("helper exits 126") << authorized << QByteArray("exit 126") << true << Outcome::Failed;
-        QTest::newRow("helper exits 127") << authorized << QByteArray("exit 127") << true << Outcome::Failed;
-        QTest::newRow("helper killed") << authorized << QByteArray("kill -9 $$") << true << Outcome::Failed;
-        QTest::newRow("helper missing (shell 127)") << authorized << QByteArray() << true << Outcome::Failed;
-        QTest::newRow("helper not executable (shell 126)")
-            << authorized << QByteArray("exit 0") << false << Outcome::Failed;
-        QTest::newRow("prompt dismissed")
-            << QByteArray("exit 126") << QByteArray("exit 0") << true << Outcome::Cancelled;
-        QTest::newRow("not authorized") << QByteArray("exit 127") << QByteArray("exit 0") << true << Outcome::Failed;
-        QTest::newRow("pkexec missing") << QByteArray() << QByteArray("exit 0") << true << Outcome::Failed;
+        const QByteArray authorized = "exec \"$@\"", ok = "exit 0";
+        QTest::newRow("helper accepts") << authorized << ok << Outcome::Succeeded;
+        QTest::newRow("helper exits 126") << authorized << QByteArray("exit 126") << Outcome::Failed;
+        QTest::newRow("helper exits 127") << authorized << QByteArray("exit 127") << Outcome::Failed;
+        QTest::newRow("helper killed") << authorized << QByteArray("kill -9 $$") << Outcome::Failed;
+        QTest::newRow("prompt dismissed") << QByteArray("exit 126") << ok << Outcome::Cancelled;
+        QTest::newRow("not authorized") << QByteArray("exit 127") << ok << Outcome::Failed;
+        QTest::newRow("pkexec missing") << QByteArray() << ok << Outcome::Failed;
     }
     void outcomes()
     {
         QFETCH(QByteArray, pkexec);
         QFETCH(QByteArray, helper);
-        QFETCH(bool, helperExecutable);
-        QFile::remove(m_dir.filePath(u"helper"_s));
-        const QString helperPath = helper.isEmpty()
-            ? m_dir.filePath(u"helper"_s)
-            : script(u"helper"_s, helper, helperExecutable ? QFile::ExeOwner : QFile::Permissions());
-        const QString pkexecPath = pkexec.isEmpty() ? m_dir.filePath(u"no-pkexec"_s) : script(u"pkexec"_s, pkexec);
-        PkexecRunner runner(pkexecPath);
-        QTEST(runner.run(agent::helperCommandLine(helperPath, m_dir.filePath(u"copy.json"_s), u"00"_s)), "outcome");
+        const QString path = script(u"helper"_s, helper);
+        PkexecRunner runner(script(u"pkexec"_s, pkexec));
+        QTEST(runner.run(agent::helperCommandLine(path, m_dir.filePath(u"copy.json"_s), u"00"_s)), "outcome");
     }
 };
 

@@ -8,13 +8,10 @@ import sys
 
 from gi.repository import Gio, GLib
 
-XML = """<node><interface name="org.kde.StatusNotifierWatcher">
+WATCHER_XML = """<node><interface name="org.kde.StatusNotifierWatcher">
   <method name="RegisterStatusNotifierItem"><arg name="service" type="s" direction="in"/></method>
-  <method name="RegisterStatusNotifierHost"><arg name="service" type="s" direction="in"/></method>
   <property name="RegisteredStatusNotifierItems" type="as" access="read"/>
-  <property name="IsStatusNotifierHostRegistered" type="b" access="read"/>
-  <property name="ProtocolVersion" type="i" access="read"/>
-  <signal name="StatusNotifierItemRegistered"><arg type="s"/></signal></interface></node>"""
+  <property name="IsStatusNotifierHostRegistered" type="b" access="read"/></interface></node>"""
 
 PORTAL_XML = """<node><interface name="org.freedesktop.portal.Settings">
   <method name="Read"><arg name="namespace" type="s" direction="in"/><arg name="key" type="s" direction="in"/>
@@ -23,48 +20,37 @@ PORTAL_XML = """<node><interface name="org.freedesktop.portal.Settings">
   <interface name="co.pelkcore.TestPortal">
     <method name="SetColorScheme"><arg name="scheme" type="u" direction="in"/></method></interface></node>"""
 
-items = []
-scheme = [0]
-owned = []
+APPEARANCE = ("org.freedesktop.appearance", "color-scheme")
+items, scheme, owned = [], [GLib.Variant("u", 0)], []
 
 
-def on_call(connection, sender, path, interface, method, params, invocation):
-    if method == "RegisterStatusNotifierItem":
-        service = params.unpack()[0]
-        # An item may register by object path, meaning "at the caller's own name".
-        items.append(sender + service if service.startswith("/") else service)
+def on_watcher_call(connection, sender, path, interface, method, params, invocation):
+    # RegisterStatusNotifierItem: an item may register by object path, meaning "at the caller's own name".
+    service = params.unpack()[0]
+    items.append(sender + service if service.startswith("/") else service)
     invocation.return_value(None)
 
 
-def on_get(connection, sender, path, interface, name):
-    if name == "RegisteredStatusNotifierItems":
-        return GLib.Variant("as", items)
-    if name == "IsStatusNotifierHostRegistered":
-        return GLib.Variant("b", True)
-    return GLib.Variant("i", 0)
+def on_watcher_get(connection, sender, path, interface, name):
+    return GLib.Variant("as", items) if name == "RegisteredStatusNotifierItems" else GLib.Variant("b", True)
 
 
 def on_portal_call(connection, sender, path, interface, method, params, invocation):
-    if method == "Read":
-        namespace, key = params.unpack()
-        if (namespace, key) != ("org.freedesktop.appearance", "color-scheme"):
-            invocation.return_dbus_error("org.freedesktop.portal.Error.NotFound", "no such setting")
-            return
-        # Read() answers the value wrapped in one variant more.
-        invocation.return_value(GLib.Variant("(v)", (GLib.Variant("v", GLib.Variant("u", scheme[0])),)))
-        return
-    scheme[0] = params.unpack()[0]
-    connection.emit_signal(None, path, "org.freedesktop.portal.Settings", "SettingChanged",
-                           GLib.Variant("(ssv)", ("org.freedesktop.appearance", "color-scheme",
-                                                  GLib.Variant("u", scheme[0]))))
-    invocation.return_value(None)
+    if method == "Read" and params.unpack() != APPEARANCE:
+        invocation.return_dbus_error("org.freedesktop.portal.Error.NotFound", "no such setting")
+    elif method == "Read":  # the value wrapped in one variant more
+        invocation.return_value(GLib.Variant("(v)", (GLib.Variant("v", scheme[0]),)))
+    else:
+        scheme[0] = params.get_child_value(0)
+        connection.emit_signal(None, path, "org.freedesktop.portal.Settings", "SettingChanged",
+                               GLib.Variant("(ssv)", APPEARANCE + (scheme[0],)))
+        invocation.return_value(None)
 
 
 def on_bus(connection, name):
-    node = Gio.DBusNodeInfo.new_for_xml(XML)
-    connection.register_object("/StatusNotifierWatcher", node.interfaces[0], on_call, on_get, None)
-    portal = Gio.DBusNodeInfo.new_for_xml(PORTAL_XML)
-    for interface in portal.interfaces:
+    watcher = Gio.DBusNodeInfo.new_for_xml(WATCHER_XML).interfaces[0]
+    connection.register_object("/StatusNotifierWatcher", watcher, on_watcher_call, on_watcher_get, None)
+    for interface in Gio.DBusNodeInfo.new_for_xml(PORTAL_XML).interfaces:
         connection.register_object("/org/freedesktop/portal/desktop", interface, on_portal_call, None, None)
 
 
