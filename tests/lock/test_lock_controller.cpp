@@ -192,17 +192,15 @@ private Q_SLOTS:
     void addressRule_data()
     {
         QTest::addColumn<AddressRow>("row");
-        for (const AddressRow &row :
-            std::initializer_list<AddressRow> { { "http://127.0.0.1:8123", "s3cret", "http://127.0.0.1:8123/presence" },
-                { "http://127.0.0.1:8123/api/v1?x=1#f", "s3cret", "http://127.0.0.1:8123/presence" },
-                { "http://127.0.0.1:08123/", "s3cret", "http://127.0.0.1:8123/presence" },
-                { "https://127.0.0.1:8123", "s3cret", "" }, { "HTTP://127.0.0.1:8123", "s3cret", "" },
-                { "http://localhost:8123", "s3cret", "" }, { "http://127.0.0.2:8123", "s3cret", "" },
-                { "http://[::1]:8123", "s3cret", "" }, { "http://127.0.0.1/", "s3cret", "" },
-                { "http://127.0.0.1:0", "s3cret", "" }, { "http://127.0.0.1:65536", "s3cret", "" },
-                { "http://agent@127.0.0.1:8123", "s3cret", "" },
-                { "http://127.0.0.1:80@evil.example:8123", "s3cret", "" }, { "http://127.0.0.1:8123", nullptr, "" },
-                { "http://127.0.0.1:8123", "s\\r\\nX: y", "" }, { "http://127.0.0.1:8123", "a\\u0000b", "" } })
+        const char *s = "s3cret", *to = "http://127.0.0.1:8123/presence";
+        for (const AddressRow &row : std::initializer_list<AddressRow> { { "http://127.0.0.1:8123", s, to },
+                 { "http://127.0.0.1:8123/api/v1?x=1#f", s, to }, { "http://127.0.0.1:08123/", s, to },
+                 { "https://127.0.0.1:8123", s, "" }, { "HTTP://127.0.0.1:8123", s, "" },
+                 { "http://localhost:8123", s, "" }, { "http://127.0.0.2:8123", s, "" }, { "http://[::1]:8123", s, "" },
+                 { "http://127.0.0.1/", s, "" }, { "http://127.0.0.1:0", s, "" }, { "http://127.0.0.1:65536", s, "" },
+                 { "http://agent@127.0.0.1:8123", s, "" }, { "http://127.0.0.1:80@evil.example:8123", s, "" },
+                 { "http://127.0.0.1:8123", nullptr, "" }, { "http://127.0.0.1:8123", "s\\r\\nX: y", "" },
+                 { "http://127.0.0.1:8123", "a\\u0000b", "" } })
             QTest::addRow("%s %s", row[0], row[1] ? row[1] : "(no session)") << row;
     }
     void addressRule()
