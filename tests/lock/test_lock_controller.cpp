@@ -143,19 +143,27 @@ private Q_SLOTS:
         }
     }
 
-    void lockCoversEveryScreenAndReportsPresence()
+    // While another client holds the keyboard the lock asks again well before the next tick (none
+    // runs here) and logs that once; the windows are up meanwhile, and the input then goes to the
+    // first one.
+    void lockCoversEveryScreenTakesInputAndReportsPresence()
     {
         Rig r;
         r.screens.list = { QRect(0, 0, 800, 600), QRect(800, 0, 1920, 1080) };
         r.lock->setAboveLoginWindow(true);
+        r.lockdown.refusals = 3;
+        QTest::ignoreMessage(QtWarningMsg, QRegularExpression(u"another client holds"_s));
+        QTest::failOnWarning(QRegularExpression(u"another client holds"_s));
         const QByteArray locked = record(R"("locked":true,"command_uuid":"cmd-42","message":"Call IT\nExt. 42")");
         r.tick(locked);
+        QCOMPARE(r.lockdown.current, Lockdown::Custom);
         const auto &open = r.screens.created;
         QCOMPARE(r.screens.openCount(), 2);
         QCOMPARE(open[1].frame, QRect(800, 0, 1920, 1080));
         QCOMPARE(open[1].message, u"Call IT\nExt. 42"_s);
         QVERIFY(open[0].above && open[1].above);
         QVERIFY(open[0].key && !open[1].key);
+        QTRY_COMPARE(r.lockdown.current, Lockdown::Locked);
         QCOMPARE(r.lockdown.keyWindow, quintptr(101));
 
         // Every tick refits the windows and reports presence again, without rebuilding.
@@ -169,21 +177,6 @@ private Q_SLOTS:
         for (int i = 0; i < 2; ++i)
             r.tick(record(R"("locked":false,"command_uuid":"cmd-42")"));
         QCOMPARE(r.api.sent.size(), size_t(2)); // no presence while unlocked
-    }
-
-    // Another client holding the keyboard is asked again well before the next tick (none runs
-    // here), while the lock windows stay up; the refusal is logged once.
-    void refusedGrabIsRetriedSoon()
-    {
-        Rig r;
-        r.lockdown.refusals = 3;
-        QTest::ignoreMessage(QtWarningMsg, QRegularExpression(u"another client holds"_s));
-        QTest::failOnWarning(QRegularExpression(u"another client holds"_s));
-        r.tick(kLocked);
-        QCOMPARE(r.lockdown.current, Lockdown::Custom);
-        QCOMPARE(r.screens.openCount(), 1);
-        QTRY_COMPARE(r.lockdown.current, Lockdown::Locked);
-        QCOMPARE(r.lockdown.keyWindow, quintptr(101));
     }
 
     // Where presence and PINs go: only http on 127.0.0.1 with a port, no user, under the root,
@@ -219,6 +212,13 @@ private Q_SLOTS:
         QCOMPARE(presence.url(), QUrl(QString::fromUtf8(sentTo)));
         QCOMPARE(presence.rawHeader("X-Pelk-Session"), QByteArray("s3cret"));
         QCOMPARE(presence.rawHeader("Content-Type"), QByteArray("application/json"));
+
+        // A PIN answered after the controller is gone reaches no one.
+        r.submit(u"123456"_s);
+        r.lock.reset();
+        r.api.answer(1, true);
+        r.api.answer(0, true);
+        QCOMPARE(r.answer, std::nullopt);
     }
 
     // The pad's answer over real HTTP: only a 200 from the agent is a yes, and it shows the unlock
@@ -243,17 +243,6 @@ private Q_SLOTS:
         r.lock->refresh();
         sim.setOverride(Endpoint::Unlock, { {}, {}, 6000, false, 1 });
         QCOMPARE(r.submit(u"246810"_s, 15000), std::optional(false));
-    }
-
-    void completionAfterControllerIsGoneIsHarmless()
-    {
-        Rig r;
-        r.tick(kLocked);
-        r.submit(u"123456"_s);
-        r.lock.reset();
-        r.api.answer(1, true);
-        r.api.answer(0, true);
-        QCOMPARE(r.answer, std::nullopt);
     }
 };
 

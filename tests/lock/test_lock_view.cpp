@@ -20,7 +20,6 @@ class TestLockView : public QObject {
     Q_OBJECT
 
     std::unique_ptr<QQmlEngine> m_engine;
-    std::unique_ptr<lock::QuickLockScreens> m_screens;
     std::unique_ptr<lock::LockSurface> m_surface;
     QQuickWindow *m_window = nullptr;
     QStringList m_submitted;
@@ -50,16 +49,15 @@ private Q_SLOTS:
     {
         app::registerBrandFonts();
         m_engine = app::makeViewEngine();
-        m_screens = std::make_unique<lock::QuickLockScreens>(*m_engine);
     }
     void init()
     {
         m_submitted.clear();
-        m_surface
-            = m_screens->createWindow(QRect(0, 0, 900, 900), QString(), false, [this](const QString &p, auto done) {
-                  m_submitted.append(p);
-                  m_answer = std::move(done);
-              });
+        m_surface = lock::QuickLockScreens(*m_engine).createWindow(
+            QRect(0, 0, 900, 900), QString(), false, [this](const QString &p, auto done) {
+                m_submitted.append(p);
+                m_answer = std::move(done);
+            });
         QVERIFY(m_surface);
         m_surface->makeKeyAndOrderFront();
         for (QWindow *w : QGuiApplication::topLevelWindows()) {
