@@ -52,16 +52,24 @@ class TestLockE2E : public QObject {
     std::unique_ptr<AgentSimulator> m_sim;
     std::unique_ptr<QProcess> m_agent;
 
-    void startAgent(const QString &mode)
+    // Up in this mode over the given number of monitors, and held through termination signals,
+    // which neither end the agent nor touch the lock; it keeps reporting presence.
+    void startAgent(const QString &mode, qsizetype monitors)
     {
         QVERIFY(m_sim->lock(u"cmd-e2e"_s, u"Call the IT desk on ext. 4242"_s));
         m_agent = std::make_unique<QProcess>();
         m_agent->setProcessChannelMode(QProcess::ForwardedChannels);
         m_agent->start(qEnvironmentVariable("PELK_AGENT_BINARY"), { mode });
         QVERIFY(m_agent->waitForStarted());
-        QTRY_VERIFY_WITH_TIMEOUT(!lockWindows().isEmpty(), 20000);
+        QTRY_COMPARE_WITH_TIMEOUT(lockWindows().size(), monitors, 20000);
         QTRY_COMPARE_WITH_TIMEOUT(magenta(shot(u"locked"_s)), 0, 20000);
         QCOMPARE(shot(u"locked"_s).pixel(2, 2), qRgb(18, 23, 33)); // the lock's own colour
+        const QStringList windows = lockWindows();
+        for (const int sig : { SIGTERM, SIGINT, SIGHUP })
+            ::kill(pid_t(m_agent->processId()), sig);
+        waitForPresence(2);
+        QCOMPARE(m_agent->state(), QProcess::Running);
+        QCOMPARE(lockWindows(), windows);
     }
     // A screenshot of the whole display, kept for people to look at.
     QImage shot(const QString &name)
@@ -126,18 +134,7 @@ class TestLockE2E : public QObject {
         const qsizetype target = m_sim->requestsTo(Endpoint::Presence).size() + more;
         QTRY_VERIFY_WITH_TIMEOUT(m_sim->requestsTo(Endpoint::Presence).size() >= target, 20000);
     }
-    void xdotool(const QStringList &args) { run(u"xdotool"_s, args); }
 
-    // Termination signals neither end the agent nor touch the lock, which keeps reporting presence.
-    void holdThroughSignals()
-    {
-        const QStringList windows = lockWindows();
-        for (const int sig : { SIGTERM, SIGINT, SIGHUP })
-            ::kill(pid_t(m_agent->processId()), sig);
-        waitForPresence(2);
-        QCOMPARE(m_agent->state(), QProcess::Running);
-        QCOMPARE(lockWindows(), windows);
-    }
     // Once unlocked: the windows go, the input is free, nothing typed while locked reached another
     // window, and the agent still ends cleanly when asked.
     void expectUnlockedAndCleanExit()
@@ -174,10 +171,7 @@ private Q_SLOTS:
     void trayLockHoldsUntilThePin()
     {
         QVERIFY(grabKeyboard());
-        xcb_flush(m_x);
-        startAgent(u"--background"_s);
-        waitForPresence(2);
-        QVERIFY(!lockWindows().isEmpty()); // the lock stays up while it waits for the grab
+        startAgent(u"--background"_s, 1); // the lock stays up while it waits for the grab
         xcb_ungrab_keyboard(m_x, XCB_CURRENT_TIME);
         xcb_flush(m_x);
         QTRY_VERIFY_WITH_TIMEOUT(inputIsHeld(), 20000);
@@ -196,13 +190,12 @@ private Q_SLOTS:
         const QStringList windows = lockWindows();
         for (const QString &keys : { u"Escape"_s, u"alt+Tab"_s, u"alt+F4"_s, u"ctrl+alt+BackSpace"_s, u"super"_s,
                  u"ctrl+Escape"_s, u"alt+F2"_s, u"ctrl+w"_s, u"ctrl+q"_s })
-            xdotool({ u"key"_s, keys });
-        xdotool({ u"mousemove"_s, u"5"_s, u"5"_s, u"click"_s, u"1"_s });
-        xdotool({ u"mousemove"_s, u"30"_s, u"30"_s, u"click"_s, u"3"_s });
+            run(u"xdotool"_s, { u"key"_s, keys });
+        run(u"xdotool"_s, { u"mousemove"_s, u"5"_s, u"5"_s, u"click"_s, u"1"_s });
+        run(u"xdotool"_s, { u"mousemove"_s, u"30"_s, u"30"_s, u"click"_s, u"3"_s });
         waitForPresence(2);
         QCOMPARE(lockWindows(), windows);
         QCOMPARE(magenta(shot(u"after-escape-attempts"_s)), 0);
-        holdThroughSignals();
 
         // A new message rebuilds the windows, which take the input again.
         QVERIFY(m_sim->lock(u"cmd-e2e"_s, u"Bring the laptop to room 4.12\nThe IT desk"_s));
@@ -210,8 +203,8 @@ private Q_SLOTS:
         QTRY_VERIFY_WITH_TIMEOUT(inputIsHeld(), 20000);
         xcb_destroy_window(m_x, popup);
 
-        xdotool({ u"type"_s, u"--delay"_s, u"50"_s, u"246810"_s });
-        xdotool({ u"key"_s, u"Return"_s });
+        run(u"xdotool"_s, { u"type"_s, u"--delay"_s, u"50"_s, u"246810"_s });
+        run(u"xdotool"_s, { u"key"_s, u"Return"_s });
         QTRY_VERIFY_WITH_TIMEOUT(!m_sim->requestsTo(Endpoint::Unlock).isEmpty(), 20000);
         QCOMPARE(m_sim->requestsTo(Endpoint::Unlock).constLast().body, (QJsonObject { { u"pin"_s, u"246810"_s } }));
         expectUnlockedAndCleanExit();
@@ -228,10 +221,8 @@ private Q_SLOTS:
         auto monitors
             = [] { return run(u"xrandr"_s, { u"--listmonitors"_s }).section(u'\n', 0, 0).section(u' ', 1).toInt(); };
         QCOMPARE(monitors(), 3);
-        startAgent(u"--login-window"_s);
-        QTRY_COMPARE_WITH_TIMEOUT(lockWindows().size(), 3, 20000);
+        startAgent(u"--login-window"_s, 3);
         QTRY_VERIFY_WITH_TIMEOUT(inputIsHeld(), 20000);
-        holdThroughSignals();
 
         // A third display appears: it gets its own lock window within about a tick.
         xrandr({ u"--delmonitor"_s, u"right"_s });
