@@ -9,6 +9,7 @@
 
 #include <xcb/xcb.h>
 
+#include <algorithm>
 #include <csignal>
 #include <cstdlib>
 
@@ -32,6 +33,14 @@ QStringList lockWindows()
     return out.isEmpty() ? QStringList() : out.split(u'\n');
 }
 
+// Whether a grab reply says this client got the device; frees the reply.
+template <typename Reply> bool granted(Reply *reply)
+{
+    const bool ok = reply && reply->status == XCB_GRAB_STATUS_SUCCESS;
+    std::free(reply);
+    return ok;
+}
+
 } // namespace
 
 class TestLockE2E : public QObject {
@@ -42,36 +51,38 @@ class TestLockE2E : public QObject {
     xcb_screen_t *m_screen = nullptr;
     std::unique_ptr<AgentSimulator> m_sim;
     std::unique_ptr<QProcess> m_agent;
-    uint32_t m_victim = 0;
 
-    // The normal mode starts in the background: its setup window has the lock windows' title.
-    void startAgent(const QStringList &args = { u"--background"_s })
+    // Up in this mode over the given number of monitors, and held through termination signals,
+    // which neither end the agent nor touch the lock; it keeps reporting presence.
+    void startAgent(const QString &mode, qsizetype monitors)
     {
         QVERIFY(m_sim->lock(u"cmd-e2e"_s, u"Call the IT desk on ext. 4242"_s));
         m_agent = std::make_unique<QProcess>();
         m_agent->setProcessChannelMode(QProcess::ForwardedChannels);
-        m_agent->start(qEnvironmentVariable("PELK_AGENT_BINARY"), args);
+        m_agent->start(qEnvironmentVariable("PELK_AGENT_BINARY"), { mode });
         QVERIFY(m_agent->waitForStarted());
-        QTRY_VERIFY_WITH_TIMEOUT(!lockWindows().isEmpty(), 20000);
+        QTRY_COMPARE_WITH_TIMEOUT(lockWindows().size(), monitors, 20000);
         QTRY_COMPARE_WITH_TIMEOUT(magenta(shot(u"locked"_s)), 0, 20000);
-        QCOMPARE(shot(u"locked"_s).pixel(2, 2) & 0xffffff, qRgb(18, 23, 33) & 0xffffff); // the lock's own colour
+        QCOMPARE(shot(u"locked"_s).pixel(2, 2), qRgb(18, 23, 33)); // the lock's own colour
+        const QStringList windows = lockWindows();
+        for (const int sig : { SIGTERM, SIGINT, SIGHUP })
+            ::kill(pid_t(m_agent->processId()), sig);
+        waitForPresence(2);
+        QCOMPARE(m_agent->state(), QProcess::Running);
+        QCOMPARE(lockWindows(), windows);
     }
     // A screenshot of the whole display, kept for people to look at.
     QImage shot(const QString &name)
     {
         const QString path = m_shots + u'/' + name + u".png"_s;
         run(u"import"_s, { u"-window"_s, u"root"_s, path });
-        return QImage(path);
+        return QImage(path).convertToFormat(QImage::Format_RGB32);
     }
     // Pixels of other clients' windows, which are magenta.
     static int magenta(const QImage &image)
     {
-        int n = 0;
-        for (int y = 0; y < image.height(); ++y) {
-            for (int x = 0; x < image.width(); ++x)
-                n += (image.pixel(x, y) & 0xffffff) == 0xff00ff;
-        }
-        return n;
+        const auto *pixels = reinterpret_cast<const QRgb *>(image.constBits());
+        return int(std::count(pixels, pixels + image.width() * image.height(), qRgb(255, 0, 255)));
     }
     // A magenta window of another client, listening for input.
     uint32_t makeWindow(bool overrideRedirect, int x, int y, int w, int h)
@@ -86,7 +97,8 @@ class TestLockE2E : public QObject {
         xcb_flush(m_x);
         return id;
     }
-    bool victimGotInput()
+    // Whether any key or button press reached one of this client's windows since the last call.
+    bool gotInput()
     {
         bool got = false;
         while (xcb_generic_event_t *e = xcb_poll_for_event(m_x)) {
@@ -96,20 +108,20 @@ class TestLockE2E : public QObject {
         }
         return got;
     }
+    bool grabKeyboard()
+    {
+        return granted(xcb_grab_keyboard_reply(m_x,
+            xcb_grab_keyboard(m_x, 0, m_screen->root, XCB_CURRENT_TIME, XCB_GRAB_MODE_ASYNC, XCB_GRAB_MODE_ASYNC),
+            nullptr));
+    }
     // Whether this test client could take the keyboard and the pointer (given back at once).
     std::pair<bool, bool> inputFree()
     {
-        auto *keyboard = xcb_grab_keyboard_reply(m_x,
-            xcb_grab_keyboard(m_x, 0, m_screen->root, XCB_CURRENT_TIME, XCB_GRAB_MODE_ASYNC, XCB_GRAB_MODE_ASYNC),
-            nullptr);
-        auto *pointer = xcb_grab_pointer_reply(m_x,
-            xcb_grab_pointer(m_x, 0, m_screen->root, XCB_EVENT_MASK_BUTTON_PRESS, XCB_GRAB_MODE_ASYNC,
-                XCB_GRAB_MODE_ASYNC, XCB_NONE, XCB_NONE, XCB_CURRENT_TIME),
-            nullptr);
-        const std::pair free { keyboard && keyboard->status == XCB_GRAB_STATUS_SUCCESS,
-            pointer && pointer->status == XCB_GRAB_STATUS_SUCCESS };
-        std::free(keyboard);
-        std::free(pointer);
+        const std::pair free { grabKeyboard(),
+            granted(xcb_grab_pointer_reply(m_x,
+                xcb_grab_pointer(m_x, 0, m_screen->root, XCB_EVENT_MASK_BUTTON_PRESS, XCB_GRAB_MODE_ASYNC,
+                    XCB_GRAB_MODE_ASYNC, XCB_NONE, XCB_NONE, XCB_CURRENT_TIME),
+                nullptr)) };
         xcb_ungrab_keyboard(m_x, XCB_CURRENT_TIME);
         xcb_ungrab_pointer(m_x, XCB_CURRENT_TIME);
         xcb_flush(m_x);
@@ -122,9 +134,23 @@ class TestLockE2E : public QObject {
         const qsizetype target = m_sim->requestsTo(Endpoint::Presence).size() + more;
         QTRY_VERIFY_WITH_TIMEOUT(m_sim->requestsTo(Endpoint::Presence).size() >= target, 20000);
     }
-    void xdotool(const QStringList &args) { run(u"xdotool"_s, args); }
+
+    // Once unlocked: the windows go, the input is free, nothing typed while locked reached another
+    // window, and the agent still ends cleanly when asked.
+    void expectUnlockedAndCleanExit()
+    {
+        QTRY_VERIFY_WITH_TIMEOUT(lockWindows().isEmpty(), 20000);
+        QTRY_VERIFY_WITH_TIMEOUT(inputIsFree(), 20000);
+        QVERIFY2(!gotInput(), "input typed while locked reached another window");
+        m_agent->terminate();
+        QVERIFY(m_agent->waitForFinished(10000));
+        QCOMPARE(m_agent->exitStatus(), QProcess::NormalExit);
+        QCOMPARE(m_agent->exitCode(), 0);
+    }
 
 private Q_SLOTS:
+    // One simulator and one full-screen window of another client for both runs; the agent is
+    // killed with the test if still running.
     void initTestCase()
     {
         QVERIFY2(!qEnvironmentVariableIsEmpty("PELK_E2E_AGENT_DIR"), "run me through run-under-xvfb.sh");
@@ -133,82 +159,23 @@ private Q_SLOTS:
         m_x = xcb_connect(nullptr, nullptr);
         QVERIFY(!xcb_connection_has_error(m_x));
         m_screen = xcb_setup_roots_iterator(xcb_get_setup(m_x)).data;
-    }
-    void init()
-    {
         m_sim = std::make_unique<AgentSimulator>(qEnvironmentVariable("PELK_E2E_AGENT_DIR"));
         m_sim->setSession(u"sess-e2e"_s);
         m_sim->setPin(u"246810"_s);
         QVERIFY(m_sim->listen());
-        m_victim = makeWindow(false, 0, 0, m_screen->width_in_pixels, m_screen->height_in_pixels);
-        victimGotInput();
-    }
-    void cleanup()
-    {
-        m_agent.reset(); // killed if still running
-        m_sim.reset();
-        xcb_destroy_window(m_x, m_victim);
-        xcb_flush(m_x);
-    }
-    void cleanupTestCase() { xcb_disconnect(m_x); }
-
-    // Lock, hold through termination signals, unlock, exit cleanly; in each mode, and when
-    // another client (an open menu, say) holds the keyboard as the lock comes.
-    void lockAndUnlock_data()
-    {
-        QTest::addColumn<QString>("mode");
-        QTest::addColumn<bool>("grabbedElsewhere");
-        QTest::addColumn<bool>("byPin"); // else the agent unlocks remotely
-        QTest::newRow("tray, PIN") << u"--background"_s << false << true;
-        QTest::newRow("login window, remote") << u"--login-window"_s << false << false;
-        QTest::newRow("grab held elsewhere") << u"--background"_s << true << false;
-    }
-    void lockAndUnlock()
-    {
-        QFETCH(QString, mode);
-        QFETCH(bool, grabbedElsewhere);
-        QFETCH(bool, byPin);
+        makeWindow(false, 0, 0, m_screen->width_in_pixels, m_screen->height_in_pixels);
         QVERIFY(inputIsFree());
-        if (grabbedElsewhere)
-            std::free(xcb_grab_keyboard_reply(m_x,
-                xcb_grab_keyboard(m_x, 0, m_screen->root, XCB_CURRENT_TIME, XCB_GRAB_MODE_ASYNC, XCB_GRAB_MODE_ASYNC),
-                nullptr));
-        startAgent({ mode });
-        if (grabbedElsewhere) {
-            waitForPresence(2);
-            QVERIFY(!lockWindows().isEmpty()); // the lock stays up while it waits for the grab
-            xcb_ungrab_keyboard(m_x, XCB_CURRENT_TIME);
-            xcb_flush(m_x);
-        }
+    }
+    // The tray's mode, locking while another client (an open menu, say) holds the keyboard:
+    // nothing gets past the lock until the PIN is typed on it.
+    void trayLockHoldsUntilThePin()
+    {
+        QVERIFY(grabKeyboard());
+        startAgent(u"--background"_s, 1); // the lock stays up while it waits for the grab
+        xcb_ungrab_keyboard(m_x, XCB_CURRENT_TIME);
+        xcb_flush(m_x);
         QTRY_VERIFY_WITH_TIMEOUT(inputIsHeld(), 20000);
 
-        const QStringList windows = lockWindows();
-        for (const int sig : { SIGTERM, SIGINT, SIGHUP })
-            ::kill(pid_t(m_agent->processId()), sig);
-        waitForPresence(2);
-        QCOMPARE(m_agent->state(), QProcess::Running);
-        QCOMPARE(lockWindows(), windows);
-
-        if (byPin) {
-            xdotool({ u"type"_s, u"--delay"_s, u"50"_s, u"246810"_s });
-            xdotool({ u"key"_s, u"Return"_s });
-            QTRY_VERIFY_WITH_TIMEOUT(!m_sim->requestsTo(Endpoint::Unlock).isEmpty(), 20000);
-            QCOMPARE(m_sim->requestsTo(Endpoint::Unlock).constLast().body, (QJsonObject { { u"pin"_s, u"246810"_s } }));
-        } else {
-            QVERIFY(m_sim->unlock());
-        }
-        QTRY_VERIFY_WITH_TIMEOUT(lockWindows().isEmpty(), 20000);
-        QTRY_VERIFY_WITH_TIMEOUT(inputIsFree(), 20000);
-        QVERIFY2(!victimGotInput(), "input typed while locked reached another window");
-        m_agent->terminate();
-        QVERIFY(m_agent->waitForFinished(10000));
-        QCOMPARE(m_agent->exitStatus(), QProcess::NormalExit);
-        QCOMPARE(m_agent->exitCode(), 0);
-    }
-
-    void nothingGetsPastTheLock()
-    {
-        startAgent();
         // A popup that maps itself above everything afterwards is covered again within a tick.
         const uint32_t popup = makeWindow(true, 20, 20, 300, 80);
         QTRY_COMPARE_WITH_TIMEOUT(magenta(shot(u"after-popup"_s)), 0, 20000);
@@ -223,9 +190,9 @@ private Q_SLOTS:
         const QStringList windows = lockWindows();
         for (const QString &keys : { u"Escape"_s, u"alt+Tab"_s, u"alt+F4"_s, u"ctrl+alt+BackSpace"_s, u"super"_s,
                  u"ctrl+Escape"_s, u"alt+F2"_s, u"ctrl+w"_s, u"ctrl+q"_s })
-            xdotool({ u"key"_s, keys });
-        xdotool({ u"mousemove"_s, u"5"_s, u"5"_s, u"click"_s, u"1"_s });
-        xdotool({ u"mousemove"_s, u"30"_s, u"30"_s, u"click"_s, u"3"_s });
+            run(u"xdotool"_s, { u"key"_s, keys });
+        run(u"xdotool"_s, { u"mousemove"_s, u"5"_s, u"5"_s, u"click"_s, u"1"_s });
+        run(u"xdotool"_s, { u"mousemove"_s, u"30"_s, u"30"_s, u"click"_s, u"3"_s });
         waitForPresence(2);
         QCOMPARE(lockWindows(), windows);
         QCOMPARE(magenta(shot(u"after-escape-attempts"_s)), 0);
@@ -234,12 +201,18 @@ private Q_SLOTS:
         QVERIFY(m_sim->lock(u"cmd-e2e"_s, u"Bring the laptop to room 4.12\nThe IT desk"_s));
         QTRY_VERIFY_WITH_TIMEOUT(lockWindows() != windows && !lockWindows().isEmpty(), 20000);
         QTRY_VERIFY_WITH_TIMEOUT(inputIsHeld(), 20000);
-        QVERIFY(!victimGotInput());
         xcb_destroy_window(m_x, popup);
+
+        run(u"xdotool"_s, { u"type"_s, u"--delay"_s, u"50"_s, u"246810"_s });
+        run(u"xdotool"_s, { u"key"_s, u"Return"_s });
+        QTRY_VERIFY_WITH_TIMEOUT(!m_sim->requestsTo(Endpoint::Unlock).isEmpty(), 20000);
+        QCOMPARE(m_sim->requestsTo(Endpoint::Unlock).constLast().body, (QJsonObject { { u"pin"_s, u"246810"_s } }));
+        expectUnlockedAndCleanExit();
     }
 
-    // Last: it changes the display's monitors. RandR monitors stand in for real displays.
-    void everyMonitorIsCoveredAsTheyChange()
+    // Last: it changes the display's monitors; RandR monitors stand in for real displays. Above
+    // the login window, every monitor is covered as they change, until the agent unlocks.
+    void loginWindowLockCoversEveryMonitorUntilUnlocked()
     {
         auto xrandr = [](const QStringList &args) { run(u"xrandr"_s, args); };
         xrandr({ u"--setmonitor"_s, u"left"_s, u"640/169x800/211+0+0"_s, u"none"_s });
@@ -248,8 +221,8 @@ private Q_SLOTS:
         auto monitors
             = [] { return run(u"xrandr"_s, { u"--listmonitors"_s }).section(u'\n', 0, 0).section(u' ', 1).toInt(); };
         QCOMPARE(monitors(), 3);
-        startAgent();
-        QTRY_COMPARE_WITH_TIMEOUT(lockWindows().size(), 3, 20000);
+        startAgent(u"--login-window"_s, 3);
+        QTRY_VERIFY_WITH_TIMEOUT(inputIsHeld(), 20000);
 
         // A third display appears: it gets its own lock window within about a tick.
         xrandr({ u"--delmonitor"_s, u"right"_s });
@@ -259,6 +232,9 @@ private Q_SLOTS:
         QTRY_COMPARE_WITH_TIMEOUT(lockWindows().size(), 4, 20000);
         QTRY_COMPARE_WITH_TIMEOUT(magenta(shot(u"three-monitors"_s)), 0, 20000);
         QTRY_VERIFY_WITH_TIMEOUT(inputIsHeld(), 20000);
+
+        QVERIFY(m_sim->unlock());
+        expectUnlockedAndCleanExit();
     }
 };
 

@@ -9,23 +9,20 @@ namespace pelk::fakes {
 class FakeDesktopLockdown : public platform::DesktopLockdown {
 public:
     enum State { Normal, Custom, Locked };
-    State current = Custom;
-    State saved = Normal;
+    State current = Custom, saved = Normal;
     quintptr keyWindow = 0;
     int refusals = 0;
 
     void saveState() override { saved = current; }
+    void restore() override { current = saved; }
     bool force(quintptr window) override
     {
-        if (refusals > 0) {
-            --refusals;
+        if (refusals-- > 0)
             return false;
-        }
         current = Locked;
         keyWindow = window;
         return true;
     }
-    void restore() override { current = saved; }
 };
 
 } // namespace pelk::fakes

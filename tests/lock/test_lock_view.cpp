@@ -11,13 +11,15 @@
 using namespace pelk;
 using namespace Qt::StringLiterals;
 
+using EntryRow = std::tuple<const char *, QString, QString, QString, int>;
+Q_DECLARE_METATYPE(EntryRow)
+
 // The lock window as the user meets it: what the keys and the keyboard do, what the PIN
 // dots, the Unlock key and the status line show, and which PINs go out.
 class TestLockView : public QObject {
     Q_OBJECT
 
     std::unique_ptr<QQmlEngine> m_engine;
-    std::unique_ptr<lock::QuickLockScreens> m_screens;
     std::unique_ptr<lock::LockSurface> m_surface;
     QQuickWindow *m_window = nullptr;
     QStringList m_submitted;
@@ -47,16 +49,15 @@ private Q_SLOTS:
     {
         app::registerBrandFonts();
         m_engine = app::makeViewEngine();
-        m_screens = std::make_unique<lock::QuickLockScreens>(*m_engine);
     }
     void init()
     {
         m_submitted.clear();
-        m_surface
-            = m_screens->createWindow(QRect(0, 0, 900, 900), QString(), false, [this](const QString &p, auto done) {
-                  m_submitted.append(p);
-                  m_answer = std::move(done);
-              });
+        m_surface = lock::QuickLockScreens(*m_engine).createWindow(
+            QRect(0, 0, 900, 900), QString(), false, [this](const QString &p, auto done) {
+                m_submitted.append(p);
+                m_answer = std::move(done);
+            });
         QVERIFY(m_surface);
         m_surface->makeKeyAndOrderFront();
         for (QWindow *w : QGuiApplication::topLevelWindows()) {
@@ -72,40 +73,39 @@ private Q_SLOTS:
         QCoreApplication::sendPostedEvents(nullptr, QEvent::DeferredDelete);
     }
 
-    // What is pasted, then the keys clicked: only Unicode numbers count, whole code points, at
+    // What is pasted, then the keys clicked ("0!" clicks the corner of the 0 key's square), and
+    // what Return sends then (null: nothing): only Unicode numbers count, whole code points, at
     // most twelve; "del" takes the last one; Unlock sends from six on.
     void entry_data()
     {
-        QTest::addColumn<QString>("pasted");
-        QTest::addColumn<QString>("keys"); // "0!" clicks the corner of the 0 key's square
-        QTest::addColumn<QString>("sent"); // empty: nothing is sent
-        QTest::addColumn<int>("filled");
-        QTest::newRow("first twelve") << u"12345678901234567890"_s << u"go"_s << u"123456789012"_s << 12;
-        QTest::newRow("five") << u"12345"_s << u"go"_s << QString() << 5;
-        QTest::newRow("keypad") << QString() << u"1 2 3 4 5 6 7 go"_s << u"1234567"_s << 7;
-        QTest::newRow("keypad stops at twelve") << u"12345678901"_s << u"2 3 4 go"_s << u"123456789012"_s << 12;
-        QTest::newRow("delete") << u"1234567"_s << u"del del del del go"_s << QString() << 3;
-        QTest::newRow("only the circle is a key") << u"12345"_s << u"0! go"_s << QString() << 5;
-        QTest::newRow("other scripts") << u"\u0661\u0662\u0969x½98"_s << u"go"_s << u"\u0661\u0662\u0969½98"_s << 6;
-        QTest::newRow("astral digit whole") << u"1\U0001D7D82345"_s << u"go"_s << u"1\U0001D7D82345"_s << 6;
-        QTest::newRow("astral digit deleted whole") << u"9\U0001D7D8"_s << u"del 1 2 3 4 5 go"_s << u"912345"_s << 6;
-        QTest::newRow("lone surrogate") << (u"1"_s + QChar(0xD835) + u"23456"_s) << u"go"_s << u"123456"_s << 6;
-        QTest::newRow("no numbers") << u" +-*#abc"_s << u"go"_s << QString() << 0;
+        QTest::addColumn<EntryRow>("row");
+        for (const EntryRow &row : std::initializer_list<EntryRow> {
+                 { "first twelve", u"12345678901234567890"_s, u"go"_s, u"123456789012"_s, 12 },
+                 { "five", u"12345"_s, u"go"_s, {}, 5 }, { "keypad", {}, u"1 2 3 4 5 6 7 go"_s, u"1234567"_s, 7 },
+                 { "keypad stops at twelve", u"12345678901"_s, u"2 3 4 go"_s, u"123456789012"_s, 12 },
+                 { "delete", u"1234567"_s, u"del del del del go"_s, {}, 3 },
+                 { "only the circle is a key", u"12345"_s, u"0! go"_s, {}, 5 },
+                 { "other scripts", u"\u0661\u0662\u0969x½98"_s, u"go"_s, u"\u0661\u0662\u0969½98"_s, 6 },
+                 { "astral digit whole", u"1\U0001D7D82345"_s, u"go"_s, u"1\U0001D7D82345"_s, 6 },
+                 { "astral digit deleted whole", u"9\U0001D7D8"_s, u"del 1 2 3 4 5 go"_s, u"912345"_s, 6 },
+                 { "lone surrogate", u"1"_s + QChar(0xD835) + u"23456"_s, u"go"_s, u"123456"_s, 6 },
+                 { "no numbers", u" +-*#abc"_s, u"go"_s, {}, 0 } })
+            QTest::newRow(std::get<0>(row)) << row;
     }
     void entry()
     {
-        QFETCH(QString, pasted);
-        QFETCH(QString, keys);
-        QFETCH(QString, sent);
-        QFETCH(int, filled);
+        QFETCH(EntryRow, row);
+        const auto &[name, pasted, keys, sent, filled] = row;
         type(pasted);
         for (const QString &key : keys.split(u' '))
             key.endsWith(u'!') ? click(key.chopped(1), QPointF(2, 2)) : click(key);
         QCOMPARE(dots(), std::pair(filled, std::max(6, filled)));
         QTest::keyClick(m_window, Qt::Key_Return);
-        QCOMPARE(m_submitted, sent.isEmpty() ? QStringList() : QStringList { sent });
+        QCOMPARE(m_submitted, sent.isNull() ? QStringList() : QStringList { sent });
     }
 
+    // Typed on the keyboard; while the agent thinks nothing changes; a no clears the PIN and says
+    // so until the next number; an answer after the window is gone is harmless.
     void keyboardThenRejection()
     {
         for (const char c : QByteArray("12ab345"))
@@ -119,7 +119,6 @@ private Q_SLOTS:
         QCOMPARE(m_submitted, QStringList { u"123456"_s });
         QCOMPARE(status(), u"Checking\u2026"_s);
 
-        // While the agent thinks neither the keypad nor the keyboard changes anything.
         click(u"7"_s);
         QTest::keyClick(m_window, Qt::Key_8);
         QTest::keyClick(m_window, Qt::Key_Return);
@@ -135,10 +134,7 @@ private Q_SLOTS:
         click(u"3"_s);
         QCOMPARE(status(), u" "_s);
         QCOMPARE(dots().first, 1);
-    }
 
-    void answerAfterWindowIsGoneIsHarmless()
-    {
         type(u"123456"_s);
         QTest::keyClick(m_window, Qt::Key_Return);
         auto answer = std::move(m_answer);
