@@ -59,8 +59,14 @@ def until(what, condition, timeout=20):
 
 
 def geometry(wid):
-    g = dict(line.split("=") for line in xdo("getwindowgeometry", "--shell", wid).splitlines() if "=" in line)
-    return {k.lower(): int(g[k]) for k in ("X", "Y", "WIDTH", "HEIGHT")} if g else None
+    # Where the window's contents are on the screen (xdotool counts a window manager's frame twice).
+    info = subprocess.run(["xwininfo", "-id", wid], capture_output=True, text=True, timeout=10).stdout
+    fields = dict(line.strip().split(":", 1) for line in info.splitlines() if ":" in line)
+    keys = {"x": "Absolute upper-left X", "y": "Absolute upper-left Y", "width": "Width", "height": "Height"}
+    try:
+        return {k: int(fields[v]) for k, v in keys.items()}
+    except (KeyError, ValueError):
+        return None  # gone meanwhile
 
 
 def windows(pattern):
@@ -131,10 +137,10 @@ def story():
 
     panel = until("the support offer", lambda: windows(SUPPORT_WINDOW))[0]
     offer = shot("support-offer", "a technician asks to view the screen; the consent panel asks the user")
-    click_in(panel, 0.71, 0.715)  # Allow
+    click_in(panel, 0.72, 0.775)  # Allow
     until("frames shared", lambda: state()["support_state"] == "active" and state()["frames"] >= 3)
     shot("sharing", f"allowed: the screen is shared ({state()['frames']} frames sent so far)", changed_from=offer)
-    click_in(panel, 0.19, 0.715)  # Stop sharing
+    click_in(panel, 0.19, 0.775)  # Stop sharing
     until("the session to end", lambda: not windows(SUPPORT_WINDOW), 10)
     say("  stopped sharing; the agent ended the session")
 

@@ -39,7 +39,7 @@ while [ $# -gt 0 ]; do
     --xvfb) force_xvfb=1 ;;
     --duration) duration="${2:?--duration needs a number of seconds}"; shift ;;
     --shots) shots="${2:?--shots needs a directory}"; shift ;;
-    -h|--help) sed -n '2,22p' "$0" | sed 's/^# \{0,1\}//'; exit 0 ;;
+    -h|--help) sed -n '2,21p' "$0" | sed 's/^# \{0,1\}//'; exit 0 ;;
     *) echo "demo: unknown option $1 (see --help)" >&2; exit 2 ;;
   esac
   shift
@@ -172,8 +172,8 @@ stop() {
   [ -n "$driver" ] && kill "$driver" 2>/dev/null
   [ -n "$timer" ] && kill "$timer" 2>/dev/null
   if [ -n "$app" ] && alive "$app"; then
-    [ -n "$control" ] && { post unlock >/dev/null 2>&1 || echo "[demo] the simulator did not take the unlock" >&2; }
-    local agent i
+    local agent i how="unlocked through the agent simulator"
+    [ -n "$control" ] && post unlock >/dev/null 2>&1 || how="the simulator did not take the unlock"
     agent="$(pgrep -P "$app" -x pelk-agent || echo "$app")"
     for i in $(seq 0 49); do
       # A request to end that comes before the application has read the unlock is refused: ask again.
@@ -182,8 +182,10 @@ stop() {
       sleep 0.1
     done
     if alive "$app"; then
-      echo "[demo] Pelk Agent did not end within 5 s of the unlock; killing it." >&2
+      echo "[demo] Pelk Agent did not end within 5 s ($how); killed it." >&2
       kill -KILL "$agent" "$app" 2>/dev/null
+    else
+      echo "[demo] Pelk Agent ended ($how)."
     fi
   fi
   [ -n "$sim" ] && kill -TERM "$sim" 2>/dev/null
