@@ -16,7 +16,7 @@ import time
 import urllib.request
 
 CONTROL, SHOTS, PIN = sys.argv[1:4]
-LOCK_WINDOW = "^Pelk Agent$"
+PELK_WINDOW = "^Pelk Agent$"  # the setup window, the restart notice and the lock windows
 SUPPORT_WINDOW = "Remote support"
 
 
@@ -87,7 +87,7 @@ def full_screen(w):
 
 
 def lock_shown():
-    return any(full_screen(w) for w in windows(LOCK_WINDOW))
+    return any(full_screen(w) for w in windows(PELK_WINDOW))
 
 
 def click_in(w, fx, fy):
@@ -112,7 +112,7 @@ def shot(name, said, changed_from=None):
         pass
     file = f"{len(steps) + 1:02d}-{name}.png"
     subprocess.run(["import", "-window", "root", os.path.join(SHOTS, file)], timeout=30, check=True)
-    listed = [{k: v for k, v in w.items() if k != "id"} for p in (LOCK_WINDOW, SUPPORT_WINDOW) for w in windows(p)]
+    listed = [{k: v for k, v in w.items() if k != "id"} for p in (PELK_WINDOW, SUPPORT_WINDOW) for w in windows(p)]
     steps.append({"step": name, "file": file, "said": said, "windows": listed})
     with open(os.path.join(SHOTS, "steps.json"), "w") as out:
         json.dump({"screen": [SCREEN_W, SCREEN_H], "steps": steps}, out, indent=1)
@@ -121,7 +121,7 @@ def shot(name, said, changed_from=None):
 
 
 def story():
-    setup = until("the setup window", lambda: [w for w in windows(LOCK_WINDOW) if not full_screen(w)])[0]
+    setup = until("the setup window", lambda: [w for w in windows(PELK_WINDOW) if not full_screen(w)])[0]
     shot("connected", "the setup window is open; the agent reports this computer connected to Acme Corp")
 
     until("the agent's lock", lambda: state()["locked"] and lock_shown())
@@ -144,7 +144,7 @@ def story():
     until("the session to end", lambda: not windows(SUPPORT_WINDOW), 10)
     say("  stopped sharing; the agent ended the session")
 
-    until("the restart notice", lambda: [w for w in windows(LOCK_WINDOW) if w["id"] != setup["id"]
+    until("the restart notice", lambda: [w for w in windows(PELK_WINDOW) if w["id"] != setup["id"]
                                          and not full_screen(w)])
     shot("restart-notice", "the agent announces that Firefox needs a restart")
 
