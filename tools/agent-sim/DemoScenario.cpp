@@ -14,8 +14,8 @@ namespace pelk::agentsim {
 using namespace Qt::StringLiterals;
 namespace key = boundary::key;
 
-DemoScenario::DemoScenario(AgentSimulator &simulator, QString pin, QObject *parent)
-    : QObject(parent), m_simulator(simulator), m_pin(std::move(pin))
+DemoScenario::DemoScenario(AgentSimulator &simulator, QString pin, Pace pace, QObject *parent)
+    : QObject(parent), m_simulator(simulator), m_pin(std::move(pin)), m_pace(pace)
 {
     m_step.setSingleShot(true);
     connect(&m_simulator, &AgentSimulator::requestReceived, this, [this](const RecordedRequest &r) {
@@ -32,11 +32,11 @@ DemoScenario::DemoScenario(AgentSimulator &simulator, QString pin, QObject *pare
     });
     connect(&m_simulator, &AgentSimulator::lockChanged, this, [this](bool locked) {
         if (!locked)
-            after(kStepDelayMs, &DemoScenario::offerSupport);
+            after(m_pace.stepMs, &DemoScenario::offerSupport);
     });
     connect(&m_simulator, &AgentSimulator::supportStateChanged, this, [this](SupportState state) {
         if (state == SupportState::Ended)
-            after(kStepDelayMs, &DemoScenario::announceRestart);
+            after(m_pace.stepMs, &DemoScenario::announceRestart);
     });
 }
 
@@ -70,8 +70,8 @@ void DemoScenario::start()
     m_simulator.setStatusHeartbeat(10000);
     m_simulator.setLock(false, QUuid::createUuid().toString(QUuid::WithoutBraces));
     m_simulator.writeDesktopState();
-    say(u"status: connected (refreshed every 10 s). A lock follows in %1 s."_s.arg(kFirstLockDelayMs / 1000));
-    after(kFirstLockDelayMs, &DemoScenario::lockNow);
+    say(u"status: connected (refreshed every 10 s). A lock follows in %1 s."_s.arg(m_pace.firstLockMs / 1000));
+    after(m_pace.firstLockMs, &DemoScenario::lockNow);
 }
 
 void DemoScenario::lockNow()
@@ -100,8 +100,8 @@ void DemoScenario::announceRestart()
     m_simulator.withdrawOffer();
     m_simulator.putRestart({ u"demo-restart-%1"_s.arg(m_round), u"Firefox"_s });
     say(u"restart notice: Firefox was changed and needs a restart. The lock returns in %1 s."_s.arg(
-        kRelockDelayMs / 1000));
-    after(kRelockDelayMs, &DemoScenario::lockNow);
+        m_pace.relockMs / 1000));
+    after(m_pace.relockMs, &DemoScenario::lockNow);
 }
 
 } // namespace pelk::agentsim

@@ -14,12 +14,18 @@ class AgentSimulator;
 class DemoScenario : public QObject {
     Q_OBJECT
 public:
-    DemoScenario(AgentSimulator &simulator, QString pin, QObject *parent = nullptr);
-    void start();
+    // The waits between the steps. A person at the keyboard needs time to read; a demo that drives
+    // itself has already taken its screenshot and only needs the windows to settle.
+    struct Pace {
+        int firstLockMs;
+        int stepMs;
+        int relockMs;
+    };
+    static constexpr Pace kNormalPace { 8000, 5000, 30000 };
+    static constexpr Pace kQuickPace { 8000, 2000, 3000 };
 
-    static constexpr int kFirstLockDelayMs = 8000;
-    static constexpr int kStepDelayMs = 5000;
-    static constexpr int kRelockDelayMs = 30000;
+    DemoScenario(AgentSimulator &simulator, QString pin, Pace pace, QObject *parent = nullptr);
+    void start();
 
 private:
     void say(const QString &line) const;
@@ -30,6 +36,7 @@ private:
 
     AgentSimulator &m_simulator;
     QString m_pin;
+    Pace m_pace;
     QTimer m_step;
     bool m_running = false;
     int m_round = 0;

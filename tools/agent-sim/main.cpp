@@ -1,6 +1,6 @@
 // agent-sim: runs a fake background agent until killed or told to quit.
 //   agent-sim --dir DIR [--port N] [--control-port N] [--pin PIN] [--session TOKEN]
-//             [--scenario none|demo] [--telemetry-uid UID] [--timeout-ms MS]
+//             [--scenario none|demo] [--quick] [--telemetry-uid UID] [--timeout-ms MS]
 // Prints one JSON line on standard output once both servers listen:
 //   {"port":N,"control_port":M,"base_url":"http://127.0.0.1:N","session":"...","dir":"...","pid":P}
 
@@ -66,6 +66,7 @@ int main(int argc, char **argv)
         { u"pin"_s, u"PIN that \"unlock\" accepts (default: none; 123456 with --scenario demo)."_s, u"PIN"_s },
         { u"session"_s, u"Session token for X-Pelk-Session (default: random)."_s, u"TOKEN"_s },
         { u"scenario"_s, u"none (default; writes nothing until told) or demo."_s, u"NAME"_s, u"none"_s },
+        { u"quick"_s, u"Demo scenario with short waits (2 s between steps, 3 s to the relock)."_s },
         { u"telemetry-uid"_s, u"Also create agent-telemetry/UID/ for that user's location file."_s, u"UID"_s },
         { u"timeout-ms"_s, u"Per-connection deadline of the local API (default 10000)."_s, u"MS"_s },
     });
@@ -117,7 +118,7 @@ int main(int argc, char **argv)
     std::fwrite(line.constData(), 1, size_t(line.size()), stdout);
     std::fflush(stdout);
 
-    DemoScenario demo(simulator, pin);
+    DemoScenario demo(simulator, pin, parser.isSet(u"quick"_s) ? DemoScenario::kQuickPace : DemoScenario::kNormalPace);
     if (scenario == "demo"_L1)
         demo.start();
     return QCoreApplication::exec();
