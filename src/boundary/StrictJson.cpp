@@ -2,9 +2,11 @@
 
 #include <QJsonDocument>
 #include <QJsonParseError>
+#include <QSet>
 #include <QTextBoundaryFinder>
 
 #include <cmath>
+#include <vector>
 
 namespace pelk::boundary {
 
@@ -21,11 +23,102 @@ qsizetype graphemeCount(const QString &text)
 
 namespace pelk::json {
 
+namespace {
+
+char unescaped(char escape)
+{
+    switch (escape) {
+    case 'b':
+        return '\b';
+    case 'f':
+        return '\f';
+    case 'n':
+        return '\n';
+    case 'r':
+        return '\r';
+    case 't':
+        return '\t';
+    default: // '"', '\\', '/'
+        return escape;
+    }
+}
+
+// The parser keeps the last of two equal keys, so two readers of one file could disagree on it
+// ({"locked":true,"locked":false}). A key repeated in any object, however it is escaped, makes
+// the document undecodable. Runs on text the parser accepted, yet never reads past its end.
+bool repeatsAKey(const QByteArray &bytes)
+{
+    struct Scope {
+        bool object = false;
+        bool expectsKey = false;
+        QSet<QString> keys;
+    };
+    std::vector<Scope> scopes;
+    const char *text = bytes.constData();
+    const qsizetype size = bytes.size();
+    for (qsizetype i = 0; i < size; ++i) {
+        switch (text[i]) {
+        case '{':
+            scopes.push_back({ true, true, {} });
+            break;
+        case '[':
+            scopes.push_back({ false, false, {} });
+            break;
+        case '}':
+        case ']':
+            if (!scopes.empty())
+                scopes.pop_back();
+            break;
+        case ',':
+            if (!scopes.empty())
+                scopes.back().expectsKey = scopes.back().object;
+            break;
+        case '"': {
+            const bool isKey = !scopes.empty() && scopes.back().expectsKey;
+            QString key;
+            qsizetype run = ++i;
+            for (; i < size && text[i] != '"'; ++i) {
+                if (text[i] != '\\')
+                    continue;
+                if (isKey)
+                    key += QString::fromUtf8(text + run, i - run);
+                if (++i >= size)
+                    return false;
+                if (text[i] == 'u') {
+                    if (i + 4 >= size)
+                        return false;
+                    if (isKey)
+                        key += QChar(QByteArray(text + i + 1, 4).toUShort(nullptr, 16));
+                    i += 4;
+                } else if (isKey) {
+                    key += QLatin1Char(unescaped(text[i]));
+                }
+                run = i + 1;
+            }
+            if (!isKey || i >= size)
+                break;
+            key += QString::fromUtf8(text + run, i - run);
+            Scope &scope = scopes.back();
+            if (scope.keys.contains(key))
+                return true;
+            scope.keys.insert(key);
+            scope.expectsKey = false;
+            break;
+        }
+        default:
+            break;
+        }
+    }
+    return false;
+}
+
+} // namespace
+
 std::optional<QJsonObject> parseObject(const QByteArray &bytes)
 {
     QJsonParseError error {};
     const QJsonDocument document = QJsonDocument::fromJson(bytes, &error);
-    if (error.error != QJsonParseError::NoError || !document.isObject())
+    if (error.error != QJsonParseError::NoError || !document.isObject() || repeatsAKey(bytes))
         return std::nullopt;
     return document.object();
 }

@@ -109,6 +109,13 @@ private Q_SLOTS:
                  { "truncated", 1, "{\"locked\":false,\"command_uu", 1, {} },
                  { "no command", 1, R"({"locked":false,"url":"x"})", 1, {} },
                  { "locked as text", 1, R"({"locked":"false","command_uuid":"c"})", 1, {} },
+                 // Another reader would keep the first of two equal keys: the record is not decodable.
+                 { "key repeated", 1, R"({"locked":true,"command_uuid":"c","locked":false})", 1, {} },
+                 { "key repeated, escaped", 1, "{\"locked\":true,\"command_uuid\":\"c\",\"lo\\u0063ked\":false}", 1,
+                     {} },
+                 { "key repeated inside", 1, R"({"locked":false,"command_uuid":"c","x":[{"a":1,"a":2}]})", 1, {} },
+                 { "equal keys apart", 1,
+                     "{\"locked\":false,\"command_uuid\":\"c\",\"x\":{\"locked\":1},\"y\":\"\\\"locked\\\"\"}", 0, {} },
                  { "session as object", 1, R"({"locked":false,"command_uuid":"c","session":{}})", 1, {} },
                  { "same record", 1, kLocked, 1, {} },
                  { "new session only", 1, R"({"locked":true,"command_uuid":"cmd-1","message":"m","session":"x"})", 1,
