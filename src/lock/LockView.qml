@@ -171,9 +171,20 @@ Rectangle {
                 if (filtered !== "")
                     view.failed = false
             }
-            Keys.onReturnPressed: view.pad.submit(view.pin)
-            Keys.onEnterPressed: view.pad.submit(view.pin)
-            Keys.onEscapePressed: event => event.accepted = true
+            // No cursor and no editing: numbers go to the end, Backspace (with any modifier)
+            // takes the last one, Return sends; every other key (Home, arrows, Ctrl+A, undo,
+            // paste, Escape) does nothing, so the dots always show what will be sent.
+            Keys.onPressed: event => {
+                event.accepted = true
+                if (event.key === Qt.Key_Return || event.key === Qt.Key_Enter)
+                    view.pad.submit(view.pin)
+                else if (event.key === Qt.Key_Backspace)
+                    view.setPin(view.pin.slice(0, -1))
+                else if (event.text !== "" && !(event.modifiers & (Qt.ControlModifier | Qt.AltModifier | Qt.MetaModifier)))
+                    view.setPin(view.pin + event.text)
+            }
+            // Text an input method commits is filtered like typed text; the cursor stays at the end.
+            onCursorPositionChanged: cursorPosition = text.length
         }
 
         Column {
