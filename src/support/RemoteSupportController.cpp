@@ -8,9 +8,11 @@
 #include "support/KeyTable.h"
 #include "support/SupportWindows.h"
 
+#include <QEventLoop>
 #include <QJsonArray>
 #include <QPointer>
 #include <QRectF>
+#include <QTimer>
 
 #include <cmath>
 #include <limits>
@@ -130,8 +132,19 @@ void RemoteSupportController::start()
 
 void RemoteSupportController::shutdown()
 {
-    stop();
     m_timer.stop();
+    if (!m_presentedID || m_shuttingDown)
+        return;
+    m_shuttingDown = true;
+    // The agent and the technician hear that it ended before the process goes; a silent agent
+    // holds the exit up for a second at most. The answer cannot outlive the loop: end() below
+    // makes the request's completion stale.
+    QEventLoop answered;
+    if (send(endingAction(), {}, [&answered](const std::optional<QJsonObject> &) { answered.quit(); })) {
+        QTimer::singleShot(kShutdownWaitMs, &answered, &QEventLoop::quit);
+        answered.exec();
+    }
+    end();
 }
 
 void RemoteSupportController::tick()
@@ -220,11 +233,18 @@ void RemoteSupportController::stop()
 {
     if (!m_presentedID)
         return;
+    send(endingAction(), {}, {});
+    end();
+}
+
+QLatin1StringView RemoteSupportController::endingAction() const
+{
+    return m_accepted ? boundary::kSupportActionStop : boundary::kSupportActionDecline;
+}
+
+void RemoteSupportController::end()
+{
     m_dismissed.insert(*m_presentedID);
-    const QLatin1StringView action = m_accepted ? boundary::kSupportActionStop : boundary::kSupportActionDecline;
-    m_accepted = false;
-    m_model.setActive(false);
-    send(action, {}, {});
     reset();
 }
 

@@ -52,6 +52,7 @@ public:
     static constexpr qint64 kMaxJpegBytes = 400000;
     static constexpr qint64 kMaxAnswerBytes = 1024 * 1024;
     static constexpr int kMaxPictureSide = 1440;
+    static constexpr int kShutdownWaitMs = 1000;
 
     explicit RemoteSupportController(
         Services services, QString desktopFilePath = boundary::desktopFilePath(), QObject *parent = nullptr);
@@ -61,7 +62,8 @@ public:
 
     // Wires the model's buttons and the session notifications, then ticks every half second.
     void start();
-    // Ends a shown offer or session (telling the agent) and stops ticking.
+    // Ends a shown offer or session and stops ticking, on the way out of the process: returns
+    // once the agent has answered the "decline" or "stop", or after kShutdownWaitMs.
     void shutdown();
 
     // One look at the desktop state file; the timer calls it every half second.
@@ -75,6 +77,10 @@ private:
 
     void continueTick();
     void stop();
+    // "stop" for a session that was allowed, "decline" for an offer.
+    QLatin1StringView endingAction() const;
+    // The shown offer or session is over for this process: dismissed, and everything reset.
+    void end();
     void allow();
     void capture();
     void consume(const std::optional<QJsonObject> &answer);
@@ -92,6 +98,7 @@ private:
     std::optional<DesktopState> m_state;
     std::unique_ptr<SupportPanel> m_panel;
     bool m_requestInFlight = false;
+    bool m_shuttingDown = false;
     qint64 m_generation = 0;
     bool m_accepted = false;
     bool m_wantsAccept = false;

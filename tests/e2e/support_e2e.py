@@ -219,8 +219,12 @@ try:
     # The error face: a Wayland session cannot be shared. (Without a system bus the session counts as
     # unlocked and on the console: the panel shows.)
     sim.control("restart", {"clear": True})
+    # Quitting while sharing tells the agent before the process is gone.
+    sharing("e2e-7")
+    before = serial()
     agent.terminate()
     agent.wait(10)
+    check("quitting while sharing sends stop", "stop" in actions(before), actions(before))
     agent = run_agent({"WAYLAND_DISPLAY": "wayland-0", "DBUS_SYSTEM_BUS_ADDRESS": "unix:path=/nonexistent"})
     wid = offer_shown("e2e-6", "control", technician="Dana Whitfield")
     before = serial()
