@@ -72,6 +72,8 @@ AgentParts AgentParts::production(platform::Platform &platform)
     });
     parts.model->enrollment()->setFileChooser(chooseEnrollmentFile);
     parts.remoteSupport = std::make_unique<support::RemoteSupport>(parts.managedLock->engine(), platform);
+    parts.remoteSupport->controller().setManagedLockHeld(
+        [lock = &parts.managedLock->lock()] { return lock->isLocked(); });
     return parts;
 }
 

@@ -190,6 +190,10 @@ void RemoteSupportController::continueTick()
         reset();
         return;
     }
+    if (m_managedLockHeld && m_managedLockHeld()) {
+        m_accepted ? stop() : reset();
+        return;
+    }
     const platform::ConsoleSession::Properties session = m_services.session.properties();
     if (session.screenIsLocked || !session.onConsole) {
         stop();

@@ -62,6 +62,9 @@ public:
 
     // Wires the model's buttons and the session notifications, then ticks every half second.
     void start();
+    // Whether the organisation holds this computer locked: a session then ends as on a screen
+    // lock, and an offer waits, unshown and undeclined, until the lock lifts.
+    void setManagedLockHeld(std::function<bool()> held) { m_managedLockHeld = std::move(held); }
     // Ends a shown offer or session and stops ticking, on the way out of the process: returns
     // once the agent has answered the "decline" or "stop", or after kShutdownWaitMs.
     void shutdown();
@@ -99,6 +102,7 @@ private:
     std::unique_ptr<SupportPanel> m_panel;
     bool m_requestInFlight = false;
     bool m_shuttingDown = false;
+    std::function<bool()> m_managedLockHeld;
     qint64 m_generation = 0;
     bool m_accepted = false;
     bool m_wantsAccept = false;

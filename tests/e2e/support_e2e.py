@@ -185,6 +185,21 @@ try:
         if undo:
             undo()
 
+    # The organisation's lock ends a session with "stop"; an offer made meanwhile waits, unshown and
+    # undeclined, and shows once the lock lifts.
+    sharing("e2e-8")
+    before = serial()
+    sim.lock(command_uuid="e2e-managed")
+    check("the managed lock ends sharing", wait_until(lambda: "stop" in actions(before), 3), actions(before))
+    sim.control("offer", {"session_id": "e2e-9", "technician": "Sam", "mode": "view", "withdraw_on_end": False})
+    check("an offer waits under the lock", holds(lambda: panel() is None and "decline" not in actions(before), 2),
+          actions(before))
+    sim.unlock()
+    wid = wait_until(panel, 5)
+    check("the offer shows once the lock lifts", wid is not None)
+    click_in(wid, *DECLINE_OR_STOP)
+    wait_until(lambda: panel() is None, what="the declined panel to close")
+
     # An expired offer closes the panel without a message.
     before = serial()
     check("short offer shown", offer_shown("e2e-4", expires_in=3) is not None)
