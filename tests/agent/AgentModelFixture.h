@@ -12,7 +12,6 @@
 #include <QJsonDocument>
 #include <QJsonObject>
 #include <QTemporaryDir>
-#include <QThread>
 
 #include <memory>
 
@@ -31,7 +30,6 @@ struct AgentModelFixture {
     std::unique_ptr<agent::AgentModel> model;
     bool applicationActive = true;
     int refreshes = 0;
-    QThread *refreshThread = nullptr;
 
     AgentModelFixture()
     {
@@ -44,7 +42,7 @@ struct AgentModelFixture {
             .runner = runner,
             .location = new location::LocationReporter(
                 service, clock, environment, [this] { return applicationActive; }, path("location.json")) });
-        model->setOnRefresh([this] { ++refreshes, refreshThread = QThread::currentThread(); });
+        model->setOnRefresh([this] { ++refreshes; });
     }
 
     agent::EnrollmentImporter &import() const { return *model->enrollment(); }
@@ -57,6 +55,11 @@ struct AgentModelFixture {
             f.write(bytes);
         return file;
     }
+    QByteArray read(const QString &file) const
+    {
+        QFile f(file);
+        return f.open(QIODevice::ReadOnly) ? f.readAll() : QByteArray();
+    }
     // Writes the status file with these members after {"message":"m", and polls it.
     void status(const QByteArray &members)
     {
@@ -65,7 +68,7 @@ struct AgentModelFixture {
     }
     QStringList copies() const { return QDir(copyDirectory).entryList(QDir::Files | QDir::Hidden); }
 
-    // A valid enrollment file with some members replaced (null removes one).
+    // A valid enrollment file with some members replaced (null counts as missing).
     QString enrollment(const char *name, const QJsonObject &changes = {}) const
     {
         QJsonObject o = QJsonDocument::fromJson(

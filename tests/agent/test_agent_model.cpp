@@ -1,6 +1,5 @@
 #include "AgentModelFixture.h"
 #include "agent/EnrollmentImport.h"
-#include "agent/Profile.h"
 #include "agent/Timestamp.h"
 #include "boundary/AgentFile.h"
 
@@ -67,10 +66,10 @@ private Q_SLOTS:
         };
         row(R"({"phase":"x","message":"","enrolled":null})", true); // null is absent
         row(R"({"phase":"","message":"","device_id":-9223372036854775808})", true);
-        for (const char *refused : { R"({"phase":"connected"})", R"({"phase":"","message":"","enrolled":"true"})",
-                 R"({"phase":"","message":"","next_checkin_seconds":30.5})",
-                 R"({"phase":"","message":"","device_id":9223372036854775808})", R"([{"phase":"","message":""}])",
-                 R"({"phase":"","message":""} x)", "{\"phase\":\"a\xff\",\"message\":\"\"}" })
+        for (const char *refused :
+            { R"({"phase":"connected"})", R"({"phase":"","message":"","next_checkin_seconds":30.5})",
+                R"({"phase":"","message":"","device_id":9223372036854775808})", R"([{"phase":"","message":""}])",
+                R"({"phase":"","message":""} x)", "{\"phase\":\"a\xff\",\"message\":\"\"}" })
             row(refused, false);
         row(QByteArray(10000, '[') + QByteArray(10000, ']'), false);
     }
@@ -78,25 +77,6 @@ private Q_SLOTS:
     {
         QFETCH(QByteArray, bytes);
         QTEST(AgentStatus::decode(bytes).has_value(), "decodes");
-    }
-
-    void profileEveryMemberRequired()
-    {
-        const QByteArray full = R"({"format":"f","version":1,"base_url":"b","workspace":"w","device_name":"n",)"
-                                R"("device_id":42,"platform":"p","role":"r","enrollment_token":"t","expires_at":"e"})";
-        const auto p = Profile::decode(full);
-        QVERIFY(p);
-        QCOMPARE(QVariantList({ p->format, p->version, p->baseURL, p->workspace, p->deviceName, p->deviceID,
-                     p->platform, p->role, p->enrollmentToken, p->expiresAt }),
-            QVariantList({ u"f"_s, 1LL, u"b"_s, u"w"_s, u"n"_s, 42LL, u"p"_s, u"r"_s, u"t"_s, u"e"_s }));
-        for (const char *key : { "format", "version", "base_url", "workspace", "device_name", "device_id", "platform",
-                 "role", "enrollment_token", "expires_at" }) {
-            const QByteArray quoted = '"' + QByteArray(key) + "\":";
-            QVERIFY2(!Profile::decode(QByteArray(full).replace(quoted, "\"other\":")), key);
-            QVERIFY2(!Profile::decode(QByteArray(full).replace(quoted, QByteArray(quoted + "null,\"x\":"))), key);
-        }
-        QVERIFY(!Profile::decode(QByteArray(full).replace("\"version\":1", "\"version\":\"1\"")));
-        QVERIFY(!Profile::decode(QByteArray(full).replace("\"device_id\":42", "\"device_id\":1.5")));
     }
 
     void timestamps_data()
@@ -118,25 +98,19 @@ private Q_SLOTS:
         QFETCH(QString, text);
         QFETCH(qint64, msAfterMarch4);
         const auto parsed = timestamp(text);
-        QCOMPARE(parsed.has_value(), msAfterMarch4 >= 0);
-        if (parsed)
-            QCOMPARE(QDateTime(QDate(2026, 3, 4), QTime(0, 0), Qt::UTC).msecsTo(*parsed), msAfterMarch4);
+        QCOMPARE(parsed ? QDateTime(QDate(2026, 3, 4), QTime(0, 0), Qt::UTC).msecsTo(*parsed) : -1, msAfterMarch4);
     }
 
     // Only a regular file within the cap is read, and nothing blocks.
     void agentFileReads()
     {
         using boundary::readAgentFile;
-        const QByteArray cap(100, 'x');
-        QCOMPARE(readAgentFile(f->write(f->path("empty"), {})), std::optional<QByteArray>(QByteArray()));
-        QCOMPARE(readAgentFile(f->write(f->path("cap"), cap), 100), std::optional<QByteArray>(cap));
-        QVERIFY(!readAgentFile(f->path("cap"), 99) && !readAgentFile(f->path("missing")));
-        QVERIFY(!readAgentFile(f->write(f->path("big"), QByteArray(1048577, ' '))) && !readAgentFile(f->dir.path()));
+        QCOMPARE(readAgentFile(f->write(f->path("small"), "x")), std::optional<QByteArray>("x"));
+        QVERIFY(!readAgentFile(f->write(f->path("big"), QByteArray(1048577, ' '))));
         QCOMPARE(::mkfifo(QFile::encodeName(f->path("fifo")).constData(), 0600), 0);
-        QVERIFY(!readAgentFile(f->path("fifo")));
-        QVERIFY(QFile::link(u"/dev/zero"_s, f->path("zero")) && QFile::link(f->path("cap"), f->path("link")));
-        QVERIFY(!readAgentFile(f->path("zero")));
-        QCOMPARE(readAgentFile(f->path("link")), std::optional<QByteArray>(cap));
+        QVERIFY(QFile::link(u"/dev/zero"_s, f->path("zero")) && QFile::link(f->path("small"), f->path("link")));
+        QVERIFY(!readAgentFile(f->path("fifo")) && !readAgentFile(f->path("zero")) && !readAgentFile(f->path("none")));
+        QCOMPARE(readAgentFile(f->path("link")), std::optional<QByteArray>("x"));
     }
 
     void startPollsAtOnceAndFollowsThePreviewVariable()
@@ -146,16 +120,14 @@ private Q_SLOTS:
         f->model->start();
         QVERIFY(changed.count() == 1 && f->model->connected() && f->service->locationRequests == 1);
         QVERIFY(f->model->locationMessage().startsWith(u"Waiting for a location from this computer."_s));
+        const auto phase = [this] { return f->model->refresh(), f->model->phase(); };
         f->environment.values["PELK_AGENT_PREVIEW_STATUS"]
             = f->write(f->path("p"), R"({"phase":"revoked","message":"x"})");
-        f->model->refresh();
-        QCOMPARE(f->model->phase(), u"revoked"_s);
+        QCOMPARE(phase(), u"revoked"_s);
         f->environment.values["PELK_AGENT_PREVIEW_STATUS"] = QString(); // names no file
-        f->model->refresh();
-        QCOMPARE(f->model->phase(), u"stopped"_s);
+        QCOMPARE(phase(), u"stopped"_s);
         f->environment.values.remove("PELK_AGENT_PREVIEW_STATUS");
-        f->model->refresh();
-        QVERIFY(f->model->connected());
+        QCOMPARE(phase(), u"connected"_s);
     }
 
     // What the model shows for a status file at 2026-05-01T09:30:00Z (phase "connected" unless given):
@@ -166,17 +138,15 @@ private Q_SLOTS:
     {
         QTest::addColumn<QByteArray>("members");
         QTest::addColumn<QString>("shown");
-        const auto row = [](const char *name, const char *members, const char *shown) {
-            QTest::newRow(name) << QByteArray(members) << QString::fromUtf8(shown);
+        const auto row = [](const char *name, const QByteArray &members, const char *shown) {
+            QTest::newRow(name) << members << QString::fromUtf8(shown);
         };
         row("connected", R"("phase":"connected")", "connected reporting");
         row("offline", R"("phase":"offline","last_checkin":"2026-05-01T09:29:00Z")",
             "offline reporting | 1 minute ago");
         row("enrolled false", R"("enrolled":false)", "connected");
-        row("stopped, enrolled true", R"("phase":"stopped","enrolled":true)", "stopped reporting");
         row("phase in other case", R"("phase":"Connected")", "Connected");
         row("garbled", R"("enrolled":1)", "stopped");
-        row("check-in unparsable", R"("last_checkin":"2026-05-01 09:28:00Z")", "connected reporting");
         row("check-in 60 s ago", R"("last_checkin":"2026-05-01T09:29:00Z")",
             "connected reporting | 1 minute ago | Checking in\u2026");
         row("check-in 10 s ago, interval 300", R"("last_checkin":"2026-05-01T09:29:50Z","next_checkin_seconds":300)",
@@ -187,12 +157,10 @@ private Q_SLOTS:
         row("90.001 s old", R"("updated_at":"2026-05-01T09:28:29.999Z")", "stopped");
         row("330 s old, interval 300", R"("updated_at":"2026-05-01T09:24:30Z","next_checkin_seconds":300)",
             "connected reporting");
-        row("limit overflows", R"("updated_at":"2020-01-01T00:00:00Z","next_checkin_seconds":9223372036854775807)",
-            "connected reporting");
-        row("largest limit", R"("updated_at":"2020-01-01T00:00:00Z","next_checkin_seconds":9223372036854775777)",
-            "connected reporting");
-        row("negative interval, ahead", R"("updated_at":"2026-05-01T09:30:05Z","next_checkin_seconds":-100)",
-            "stopped");
+        // Intervals whose limit overflows 64 bits in seconds, then in milliseconds.
+        for (const char *interval : { "9223372036854775807", "9223372036854775777" })
+            row(interval, R"("updated_at":"2020-01-01T00:00:00Z","next_checkin_seconds":)"_ba + interval,
+                "connected reporting");
     }
     void statusShown()
     {
@@ -212,10 +180,14 @@ private Q_SLOTS:
     {
         QTest::addColumn<QJsonObject>("changes");
         QTest::addColumn<QString>("error"); // empty: accepted
-        const auto row = [](const char *name, const char *key, const QJsonValue &value, const QString &error) {
-            QTest::newRow(name) << QJsonObject { { QLatin1StringView(key), value } } << error;
+        const auto row = [](const QByteArray &name, const char *key, const QJsonValue &value, const QString &error) {
+            QTest::newRow(name.constData()) << QJsonObject { { QLatin1StringView(key), value } } << error;
         };
-        row("valid", "workspace", u"Acme"_s, QString());
+        // Every member is required, and null counts as missing.
+        for (const char *key : { "format", "version", "base_url", "workspace", "device_name", "device_id", "platform",
+                 "role", "enrollment_token", "expires_at" })
+            row("no "_ba + key, key, QJsonValue::Null, kUnreadable);
+        row("version as text", "version", u"1"_s, kUnreadable);
         row("format", "format", u"co.pelkcore.agent-enrollment.v2"_s, kInvalid);
         row("version 2", "version", 2, kInvalid);
         row("role", "role", u"agent"_s, kInvalid);
@@ -223,8 +195,7 @@ private Q_SLOTS:
         row("device_id 0", "device_id", 0, kInvalid);
         row("url with port and slash", "base_url", u"https://m.example:8443/"_s, QString());
         for (const QString &url : { u"http://m.example"_s, u"HTTPS://m.example"_s, u"https://m.example/api"_s,
-                 u"https://m.example/?a=1"_s, u"https://m.example?"_s, u"https://m.example/#"_s,
-                 u"https://admin@m.example"_s, u"https://@m.example"_s, u"https:///"_s })
+                 u"https://m.example?"_s, u"https://m.example/#"_s, u"https://@m.example"_s, u"https:///"_s })
             row(qPrintable(url), "base_url", url, kInvalid);
         // 32 user-perceived characters, each an e with a combining accent (64 UTF-16 units).
         row("token 32 graphemes", "enrollment_token", QString(u"e\u0301"_s).repeated(32), QString());
@@ -246,21 +217,14 @@ private Q_SLOTS:
     // Only a regular local file of at most 64 KiB is read; a refused file keeps the last good one.
     void fileChecks()
     {
-        QFile file(f->enrollment("exact.json"));
-        QVERIFY(file.open(QIODevice::ReadOnly));
-        const QByteArray exact = file.readAll().leftJustified(65536, ' ');
-        QVERIFY(error(f->write(file.fileName(), exact)).isEmpty());
-        QCOMPARE(error(f->write(f->path("over.json"), exact + ' ')), kInvalid);
-        QCOMPARE(error(f->write(f->path("empty.json"), {})), kUnreadable);
-        QVERIFY(QFile::link(f->path("exact.json"), f->path("link.json")));
+        const QString exact = f->enrollment("exact.json");
+        const QByteArray padded = f->read(exact).leftJustified(65536, ' ');
+        QVERIFY(error(f->write(exact, padded)).isEmpty());
+        QCOMPARE(error(f->write(f->path("over.json"), padded + ' ')), kInvalid);
+        QVERIFY(QFile::link(exact, f->path("link.json")));
         QCOMPARE(error(f->path("link.json")), kInvalid);
-        QCOMPARE(::mkfifo(QFile::encodeName(f->path("fifo")).constData(), 0600), 0);
-        QCOMPARE(error(f->path("fifo")), kInvalid);
         f->import().load(QUrl(u"https://m.example/enrollment.json"_s));
-        QCOMPARE(f->import().errorText(), kUnreadable);
-        QVERIFY(f->import().hasSelection());
-        f->import().load(QUrl::fromLocalFile(f->path("exact.json")));
-        QVERIFY(!f->import().hasError());
+        QVERIFY(f->import().errorText() == kUnreadable && f->import().hasSelection());
     }
 
     // The helper really runs through the shell: it gets the private copy and its digest intact.
@@ -272,32 +236,23 @@ private Q_SLOTS:
         f->runner->inspect = [](const QString &commandLine) {
             [[maybe_unused]] const int status = std::system(commandLine.toLocal8Bit().constData());
         };
-        QFile file(f->enrollment("profile.json"));
-        QVERIFY(file.open(QIODevice::ReadOnly));
+        const QString profile = f->enrollment("profile.json");
         const QString digest
-            = QString::fromLatin1(QCryptographicHash::hash(file.readAll(), QCryptographicHash::Sha256).toHex());
-        f->import().loadFile(file.fileName());
+            = QString::fromLatin1(QCryptographicHash::hash(f->read(profile), QCryptographicHash::Sha256).toHex());
+        f->import().loadFile(profile);
         f->import().connect();
-        QVERIFY(f->import().busy());
         QTRY_VERIFY(!f->import().busy());
-        QFile log(helper + u".log"_s);
-        QVERIFY(log.open(QIODevice::ReadOnly));
-        const QStringList args = QString::fromUtf8(log.readAll()).split(u'\n');
-        QVERIFY(
-            args.value(1).startsWith(f->copyDirectory + u"/pelk-enrollment-"_s) && args.value(1).endsWith(u".json"_s));
+        const QStringList args = QString::fromUtf8(f->read(helper + u".log"_s)).split(u'\n');
+        QVERIFY(args.value(1).startsWith(f->copyDirectory + u'/'));
         QCOMPARE(args.mid(0, 1) + args.mid(2),
             QStringList({ u"--import-enrollment"_s, u"--enrollment-sha256"_s, digest, u"600"_s, digest + u"  -"_s,
                 QString() }));
-        QVERIFY(!QFile::exists(f->path("CANARY")) && f->copies().isEmpty());
-        QVERIFY(f->runner->thread != QThread::currentThread() && f->refreshThread == QThread::currentThread());
+        QVERIFY(!QFile::exists(f->path("CANARY")) && f->copies().isEmpty() && !f->import().hasSelection());
         QCOMPARE(f->model->message(), u"Enrollment imported. Connecting to https://m.example\u2026"_s);
-        QVERIFY(!f->import().hasSelection() && !f->import().hasError());
 
         // Until the agent writes a status dated at or after the import (at 09:30), "connecting" holds.
         f->status(R"("phase":"connected","updated_at":"2026-05-01T09:29:59.999Z")");
         QVERIFY(f->model->phase() == u"connecting"_s && f->refreshes == 1); // ignored, and nobody is told
-        f->status(R"("phase":"offline")"); // undated: the rule cannot apply
-        QCOMPARE(f->model->phase(), u"offline"_s);
         f->status(R"("phase":"connected","updated_at":"2026-05-01T09:30:00Z")");
         QCOMPARE(f->model->phase(), u"connected"_s);
     }
@@ -312,7 +267,6 @@ private Q_SLOTS:
             init();
             f->runner->outcome = outcome;
             f->import().connect(); // nothing selected: nothing happens
-            QVERIFY(!f->import().busy());
             f->import().loadFile(f->enrollment("profile.json"));
             if (!copyDirectory)
                 QDir(f->copyDirectory).removeRecursively();
@@ -321,9 +275,6 @@ private Q_SLOTS:
             QCOMPARE(f->import().errorText(), QString(error));
             QVERIFY(f->import().hasSelection() && f->copies().isEmpty() && f->refreshes == 0);
             QCOMPARE(f->runner->commandLines.size(), copyDirectory ? 1 : 0);
-            // A status dated before the attempt is still shown: no import happened.
-            f->status(R"("phase":"offline","updated_at":"2026-05-01T09:29:59Z")");
-            QCOMPARE(f->model->phase(), u"offline"_s);
         }
     }
 
@@ -336,7 +287,6 @@ private Q_SLOTS:
         f->import().connect();
         entered.acquire();
         f->import().loadFile(f->enrollment("other.json", { { u"device_name"_s, u"other"_s } }));
-        f->import().loadFile(f->path("missing.json"));
         f->import().connect();
         QVERIFY(f->import().selectedDeviceName() == u"mac-01"_s && !f->import().hasError());
         release.release();

@@ -3,7 +3,6 @@
 #include "platform/PrivilegedRunner.h"
 
 #include <QStringList>
-#include <QThread>
 
 #include <functional>
 
@@ -17,12 +16,10 @@ public:
     Outcome outcome = Outcome::Succeeded;
     std::function<void(const QString &)> inspect;
     QStringList commandLines;
-    QThread *thread = nullptr;
 
     Outcome run(const QString &commandLine) override
     {
         commandLines.append(commandLine);
-        thread = QThread::currentThread();
         if (inspect)
             inspect(commandLine);
         return outcome;
