@@ -79,8 +79,8 @@ private Q_SLOTS:
         GeoclueLocationService service;
         QSignalSpy changed(&service, &LocationService::authorizationChanged);
         QSignalSpy located(&service, &LocationService::locationsUpdated);
+        // The first look asks GeoClue itself: a tray application that never becomes active still reports.
         QCOMPARE(service.authorization(), Authorization::NotDetermined);
-        service.requestLocation();
         QTRY_COMPARE(located.count(), 1);
         QCOMPARE(changed.count(), 1);
         QCOMPARE(service.authorization(), Authorization::Authorized);

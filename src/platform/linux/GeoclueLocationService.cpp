@@ -103,7 +103,10 @@ LocationService::Authorization GeoclueLocationService::authorization()
 {
     if (!desktopFileInstalled())
         return Authorization::Denied;
-    if (m_answer == Authorization::Denied && source()) {
+    // GeoClue has no question without a request, and a tray application is never the active
+    // one that may ask: the first look asks GeoClue itself, a denied answer again each minute.
+    const bool undetermined = m_answer == Authorization::NotDetermined && !m_lastProbe.isValid();
+    if ((undetermined || m_answer == Authorization::Denied) && source()) {
         const QDateTime now = m_clock.now();
         if (!m_lastProbe.isValid() || m_lastProbe.secsTo(now) >= kReprobeSeconds) {
             m_lastProbe = now;
@@ -177,8 +180,8 @@ void GeoclueLocationService::errorOccurred(QGeoPositionInfoSource::Error error)
         m_source = nullptr;
         m_sourceTried = false;
     }
-    // The quiet probe only looks for access granted; its failures say nothing new.
-    if (quiet)
+    // A probe while denied only looks for access granted: its failures say nothing new.
+    if (quiet && m_answer == Authorization::Denied)
         return;
     if (error != QGeoPositionInfoSource::AccessError) {
         Q_EMIT failed(Failure::Other);
