@@ -112,10 +112,10 @@ private Q_SLOTS:
             { Qt::Key_3, {} }, { Qt::Key_Home, {} }, { Qt::Key_Left, {} }, { Qt::Key_4, {} },
             { Qt::Key_A, Qt::ControlModifier }, { Qt::Key_5, {} }, { Qt::Key_Z, Qt::ControlModifier },
             { Qt::Key_Backspace, {} }, { Qt::Key_Backspace, Qt::ControlModifier }, { Qt::Key_Delete, {} },
-            { Qt::Key_6, {} }, { Qt::Key_7, {} }, { Qt::Key_Return, {} } };
+            { Qt::Key_6, {} }, { Qt::Key_7, {} }, { Qt::Key_8, {} }, { Qt::Key_Return, {} } };
         for (const auto &[key, modifiers] : keys)
             QTest::keyClick(m_window, key, modifiers);
-        QCOMPARE(m_submitted, QStringList { u"12367"_s });
+        QCOMPARE(m_submitted, QStringList { u"123678"_s });
     }
 
     // Typed on the keyboard; while the agent thinks nothing changes; a no clears the PIN and says
