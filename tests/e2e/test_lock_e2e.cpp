@@ -52,8 +52,8 @@ class TestLockE2E : public QObject {
     std::unique_ptr<AgentSimulator> m_sim;
     std::unique_ptr<QProcess> m_agent;
 
-    // Up in this mode over the given number of monitors, and held through termination signals,
-    // which neither end the agent nor touch the lock; it keeps reporting presence.
+    // Up in this mode over the given number of monitors, and held through the termination signals
+    // and the others desktop tools send: none ends the agent or touches the lock, which keeps reporting.
     void startAgent(const QString &mode, qsizetype monitors)
     {
         QVERIFY(m_sim->lock(u"cmd-e2e"_s, u"Call the IT desk on ext. 4242"_s));
@@ -65,7 +65,7 @@ class TestLockE2E : public QObject {
         QTRY_COMPARE_WITH_TIMEOUT(magenta(shot(u"locked"_s)), 0, 20000);
         QCOMPARE(shot(u"locked"_s).pixel(2, 2), qRgb(18, 23, 33)); // the lock's own colour
         const QStringList windows = lockWindows();
-        for (const int sig : { SIGTERM, SIGINT, SIGHUP })
+        for (const int sig : { SIGTERM, SIGINT, SIGHUP, SIGUSR1, SIGQUIT, SIGALRM, SIGPIPE, SIGRTMIN })
             ::kill(pid_t(m_agent->processId()), sig);
         waitForPresence(2);
         QCOMPARE(m_agent->state(), QProcess::Running);

@@ -21,6 +21,7 @@
 
 #include <cerrno>
 #include <chrono>
+#include <csignal>
 #include <poll.h>
 #include <sys/prctl.h>
 #include <sys/resource.h>
@@ -41,6 +42,18 @@ void LinuxPlatform::hardenProcess()
     const rlimit none { 0, 0 };
     ::setrlimit(RLIMIT_CORE, &none);
     ::prctl(PR_SET_DUMPABLE, 0, 0, 0, 0);
+    // Signals whose default ends the process, which desktop tools send for their own reasons:
+    // none of them may end a locked application. Caught by a handler that does nothing rather
+    // than ignored, so that the programs this process starts get them back as usual.
+    struct sigaction nothing { };
+    nothing.sa_handler = [](int) {};
+    sigemptyset(&nothing.sa_mask);
+    nothing.sa_flags = SA_RESTART;
+    for (const int signal :
+        { SIGUSR1, SIGUSR2, SIGQUIT, SIGALRM, SIGVTALRM, SIGPROF, SIGPIPE, SIGIO, SIGPWR, SIGSTKFLT, SIGXCPU, SIGXFSZ })
+        ::sigaction(signal, &nothing, nullptr);
+    for (int signal = SIGRTMIN; signal <= SIGRTMAX; ++signal)
+        ::sigaction(signal, &nothing, nullptr);
 }
 
 uint LinuxPlatform::effectiveUserId() const
