@@ -20,6 +20,7 @@
 
 #include <QApplication>
 #include <QCursor>
+#include <QDir>
 #include <QFileDialog>
 #include <QGuiApplication>
 #include <QImage>
@@ -64,7 +65,10 @@ AgentParts AgentParts::production(platform::Platform &platform)
     parts.managedLock = std::make_unique<LockRuntime>(platform.desktopLockdown());
     auto *location = new location::LocationReporter(platform.locationService(), *parts.clock, *parts.environment,
         applicationIsActive, boundary::locationFilePath(platform.userId()));
+    // The private copy of an enrollment goes to the user's own runtime directory, not the shared /tmp.
+    const std::optional<QString> runtimeDirectory = parts.environment->value("XDG_RUNTIME_DIR");
     parts.model = std::make_unique<agent::AgentModel>(agent::AgentModel::Collaborators {
+        .temporaryDirectory = runtimeDirectory && !runtimeDirectory->isEmpty() ? *runtimeDirectory : QDir::tempPath(),
         .clock = parts.clock.get(),
         .environment = parts.environment.get(),
         .runner = platform.privilegedRunner(),

@@ -52,6 +52,8 @@ int runEventLoop(LaunchMode mode, const ProcessValues &values, platform::Platfor
     QQuickWindow::setGraphicsApi(QSGRendererInterface::Software);
     QApplication application(argc, argv);
     QApplication::setApplicationName(QStringLiteral("Pelk Agent"));
+    // Shown in the setup window when the agent reports no version of its own.
+    QApplication::setApplicationVersion(QStringLiteral(PELK_VERSION));
     // The .desktop file's id: GeoClue admits the application by it.
     QGuiApplication::setDesktopFileName(QStringLiteral("pelk-agent"));
     QApplication::setQuitOnLastWindowClosed(false);

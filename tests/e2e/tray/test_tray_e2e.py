@@ -35,7 +35,7 @@ SHOTS = os.environ.get("PELK_E2E_SHOTS", "/tmp/pelk-tray-shots")
 LIBEXEC, PKEXEC = "/usr/local/libexec", "/usr/bin/pkexec"
 DOT = "\u00b7"
 NOT_ENROLLED = "Drop the enrollment JSON downloaded from Pelk to connect this computer."
-COPIES = "pelk-enrollment-*"  # the agent's private copies of an enrollment file, in its TMPDIR
+COPIES = "pelk-enrollment-*"  # the agent's private copies of an enrollment file, in its runtime directory
 
 
 def iso(seconds_ago=0):
@@ -138,8 +138,8 @@ class TestTrayE2E(unittest.TestCase):
             DESK.env["DBUS_SESSION_BUS_ADDRESS"],
             Gio.DBusConnectionFlags.AUTHENTICATION_CLIENT | Gio.DBusConnectionFlags.MESSAGE_BUS_CONNECTION)
         cls.tmp, cls.helper_log = os.path.join(cls.work, "tmp"), os.path.join(cls.work, "helper.log")
-        os.mkdir(cls.tmp)
-        cls.agent_env = dict(DESK.env, TMPDIR=cls.tmp, PELK_FAKE_HELPER_LOG=cls.helper_log)
+        os.mkdir(cls.tmp, 0o700)
+        cls.agent_env = dict(DESK.env, XDG_RUNTIME_DIR=cls.tmp, PELK_FAKE_HELPER_LOG=cls.helper_log)
         cls.agent, cls.last_import = None, 0
         cls.sim.status("not_enrolled", NOT_ENROLLED)
         cls.start_agent()
