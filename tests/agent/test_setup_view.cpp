@@ -102,11 +102,18 @@ private Q_SLOTS:
         m_window->show();
         QVERIFY(QTest::qWaitForWindowExposed(m_window.get()));
         const QPoint point = item("dropArea")->mapToScene(QPointF(item("dropArea")->width() / 2, 20)).toPoint();
+        const QString idleHint = text("dropHint");
+        QMimeData link; // a web link is no file: not taken, the area stays as it was
+        link.setUrls({ QUrl(u"https://example.com/enrollment.json"_s) });
+        QDragEnterEvent linkEnter(point, Qt::CopyAction, &link, Qt::LeftButton, Qt::NoModifier);
+        QCoreApplication::sendEvent(m_window.get(), &linkEnter);
+        QVERIFY(!linkEnter.isAccepted() && text("dropHint") == idleHint);
+        QDragLeaveEvent leave;
+        QCoreApplication::sendEvent(m_window.get(), &leave);
         QMimeData data;
         data.setUrls({ QUrl::fromLocalFile(f->enrollment("dropped.json")),
             QUrl::fromLocalFile(f->enrollment("other.json", { { u"device_name"_s, u"Other"_s } })) });
         QDragEnterEvent enter(point, Qt::CopyAction, &data, Qt::LeftButton, Qt::NoModifier);
-        const QString idleHint = text("dropHint");
         QCoreApplication::sendEvent(m_window.get(), &enter);
         QVERIFY(enter.isAccepted() && text("dropHint") != idleHint);
         QDropEvent drop(point, Qt::CopyAction, &data, Qt::LeftButton, Qt::NoModifier);

@@ -240,8 +240,9 @@ Item {
                             objectName: "dropTarget"
                             anchors.fill: parent
                             keys: ["text/uri-list"]
+                            // Files only: the first item is the one taken, and a web link is no file.
                             onEntered: drag => {
-                                if (!drag.hasUrls) {
+                                if (!drag.hasUrls || !String(drag.urls[0]).startsWith("file:")) {
                                     drag.accepted = false
                                     return
                                 }
