@@ -219,8 +219,9 @@ try:
 
     # The open notice never blocks the managed lock: it locks, reports presence and takes a PIN.
     sim.set_pin("246810")
+    before = serial()
     sim.lock(command_uuid="e2e-lock")
-    check("lock works while the notice is open", wait_until(lambda: len(sim.requests("/presence")) >= 2, 6))
+    check("lock works while the notice is open", wait_until(lambda: len(sim.requests("/presence", before)) >= 2, 6))
     desk.shot(os.path.join(OUT, "lock-over-notice.png"))
     desk.xdo("type", "--delay", "80", "246810")
     desk.xdo("key", "Return")
