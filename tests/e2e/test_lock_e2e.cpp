@@ -166,6 +166,7 @@ private Q_SLOTS:
         makeWindow(false, 0, 0, m_screen->width_in_pixels, m_screen->height_in_pixels);
         QVERIFY(inputIsFree());
     }
+    void cleanupTestCase() { xcb_disconnect(m_x); }
     // The tray's mode, locking while another client (an open menu, say) holds the keyboard:
     // nothing gets past the lock until the PIN is typed on it.
     void trayLockHoldsUntilThePin()
