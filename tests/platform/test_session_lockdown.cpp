@@ -4,6 +4,7 @@
 #include "fakes/MockSystemBus.h"
 #include "platform/linux/LogindConsoleSession.h"
 #include "platform/linux/LogindSessionLockdown.h"
+#include "platform/linux/WaylandSession.h"
 
 #include <QDBusArgument>
 #include <QTest>
@@ -74,7 +75,7 @@ private Q_SLOTS:
     {
         auto held = lockdown(u"nosuch"_s);
         QVERIFY(!QTest::qWaitFor([&] { return held->force(0); }, 1500));
-        QVERIFY(!LogindSessionLockdown::isWaylandSession(m_logind.bus(), u"nosuch"_s));
+        QVERIFY(!pelk::platform::logindSaysWayland(m_logind.bus(), u"nosuch"_s));
     }
 };
 

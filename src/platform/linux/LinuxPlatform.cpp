@@ -141,10 +141,8 @@ LocationService *LinuxPlatform::locationService()
 
 std::unique_ptr<DesktopLockdown> LinuxPlatform::desktopLockdown()
 {
-    // Decided by the session, not by the display Qt happened to open: under Wayland, X grabs on
-    // Xwayland would hold nothing but other X clients.
-    if (isWaylandSession()
-        || LogindSessionLockdown::isWaylandSession(QDBusConnection::systemBus(), logind::currentSessionId()))
+    // Under Wayland, X grabs on Xwayland would hold nothing but other X clients.
+    if (isWaylandSession())
         return std::make_unique<LogindSessionLockdown>(QDBusConnection::systemBus(), logind::currentSessionId(),
             std::unique_ptr<ConsoleSession>(LogindConsoleSession::forCurrentSession()));
     return std::make_unique<X11DesktopLockdown>();

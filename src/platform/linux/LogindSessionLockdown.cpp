@@ -6,7 +6,6 @@
 #include <QDBusObjectPath>
 #include <QDBusPendingCallWatcher>
 #include <QDBusPendingReply>
-#include <QDBusReply>
 
 namespace pelk::platform {
 
@@ -23,21 +22,6 @@ LogindSessionLockdown::LogindSessionLockdown(
     QDBusConnection bus, QString sessionId, std::unique_ptr<ConsoleSession> session)
     : m_bus(std::move(bus)), m_sessionId(std::move(sessionId)), m_session(std::move(session))
 {
-}
-
-bool LogindSessionLockdown::isWaylandSession(const QDBusConnection &bus, const QString &sessionId)
-{
-    if (!bus.isConnected())
-        return false;
-    QDBusMessage find = QDBusMessage::createMethodCall(kService, kManagerPath, kManagerInterface, u"GetSession"_s);
-    find << sessionId;
-    const QDBusReply<QDBusObjectPath> session = bus.call(find, QDBus::Block, kCallTimeoutMs);
-    if (!session.isValid())
-        return false;
-    QDBusMessage get = QDBusMessage::createMethodCall(kService, session.value().path(), kPropertiesInterface, u"Get"_s);
-    get << QString(kSessionInterface) << u"Type"_s;
-    const QDBusReply<QVariant> type = bus.call(get, QDBus::Block, kCallTimeoutMs);
-    return type.isValid() && type.value().toString() == u"wayland"_s;
 }
 
 bool LogindSessionLockdown::force(quintptr)

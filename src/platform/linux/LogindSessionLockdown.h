@@ -23,8 +23,6 @@ class LogindSessionLockdown final : public QObject, public DesktopLockdown {
 public:
     // session answers whether the screen is locked (logind's LockedHint).
     LogindSessionLockdown(QDBusConnection bus, QString sessionId, std::unique_ptr<ConsoleSession> session);
-    // Whether logind knows the session as a Wayland one (asked once, at start).
-    static bool isWaylandSession(const QDBusConnection &bus, const QString &sessionId);
 
     void saveState() override { }
     // Held only while the session's screen is locked; asks for the lock otherwise.
