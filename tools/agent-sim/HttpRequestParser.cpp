@@ -122,7 +122,9 @@ HttpRequestParser::Result HttpRequestParser::parse()
             }
         }
         if (end < 0) {
-            if (m_buffer.size() > m_limits.maxHeadBytes)
+            // The head ends at the earliest with the last byte but one (a "\n\r" still waiting
+            // for its "\n"): only a buffer beyond that is certainly too long, however it arrives.
+            if (m_buffer.size() - 1 > m_limits.maxHeadBytes)
                 return fail(431);
             // The last two bytes may begin the terminator; look at them again next time.
             m_scanned = qMax<qsizetype>(0, m_buffer.size() - 2);
