@@ -8,6 +8,7 @@
 #include "app/BrandLook.h"
 #include "app/brand/Appearance.h"
 #include "boundary/AgentBoundary.h"
+#include "boundary/AgentDirectoryWatcher.h"
 #include "location/LocationReporter.h"
 #include "lock/ManagedLockController.h"
 #include "platform/Clock.h"
@@ -126,11 +127,22 @@ void AgentDelegate::applicationDidFinishLaunching()
         self->updateMenu();
     });
     m_parts.model->start();
+    // The agent's files are read as soon as they change, not only on the next poll.
+    boundary::AgentDirectoryWatcher &agentDirectory = m_parts.managedLock->agentDirectory();
+    agentDirectory.follow(boundary::statusFilePath(), [self = QPointer<AgentDelegate>(this)] {
+        if (self)
+            self->m_parts.model->refresh();
+    });
     updateMenu();
     m_item->show();
 
-    if (m_parts.remoteSupport)
+    if (m_parts.remoteSupport) {
         m_parts.remoteSupport->controller().start();
+        agentDirectory.follow(boundary::desktopFilePath(), [self = QPointer<AgentDelegate>(this)] {
+            if (self && self->m_parts.remoteSupport)
+                self->m_parts.remoteSupport->controller().tick();
+        });
+    }
 
     if (managedLock().isLocked())
         return;

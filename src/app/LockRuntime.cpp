@@ -1,21 +1,26 @@
 #include "app/LockRuntime.h"
 
 #include "app/ViewEngine.h"
+#include "boundary/AgentDirectoryWatcher.h"
 #include "boundary/LocalApi.h"
 #include "lock/ManagedLockController.h"
 #include "lock/QuickLockScreens.h"
 #include "platform/DesktopLockdown.h"
 
+#include <QFileInfo>
 #include <QQmlEngine>
 
 namespace pelk::app {
 
 LockRuntime::LockRuntime(std::unique_ptr<platform::DesktopLockdown> lockdown, const QString &lockFilePath)
     : m_engine(makeViewEngine()), m_screens(std::make_unique<lock::QuickLockScreens>(*m_engine)),
-      m_lockdown(std::move(lockdown)), m_requester(std::make_unique<boundary::NetworkApiRequester>()),
-      m_lock(std::make_unique<lock::ManagedLockController>(
-          *m_screens, *m_lockdown, *m_requester, lockFilePath.isEmpty() ? boundary::lockFilePath() : lockFilePath))
+      m_lockdown(std::move(lockdown)), m_requester(std::make_unique<boundary::NetworkApiRequester>())
 {
+    const QString path = lockFilePath.isEmpty() ? boundary::lockFilePath() : lockFilePath;
+    m_lock = std::make_unique<lock::ManagedLockController>(*m_screens, *m_lockdown, *m_requester, path);
+    // A new record locks or unlocks at once; the controller's own second keeps holding the lock.
+    m_agentDirectory = std::make_unique<boundary::AgentDirectoryWatcher>(QFileInfo(path).absolutePath());
+    m_agentDirectory->follow(path, [lock = m_lock.get()] { lock->refresh(); });
 }
 
 QString LockRuntime::limitation() const
@@ -26,6 +31,7 @@ QString LockRuntime::limitation() const
 // The controller goes first: its windows belong to the engine and its requests to the requester.
 LockRuntime::~LockRuntime()
 {
+    m_agentDirectory.reset();
     m_lock.reset();
 }
 

@@ -7,8 +7,9 @@
 class QQmlEngine;
 
 namespace pelk::boundary {
+class AgentDirectoryWatcher;
 class NetworkApiRequester;
-}
+} // namespace pelk::boundary
 namespace pelk::lock {
 class ManagedLockController;
 class QuickLockScreens;
@@ -32,6 +33,8 @@ public:
     QQmlEngine &engine() { return *m_engine; }
     // What this desktop cannot do while locked (empty where the lock works in full).
     QString limitation() const;
+    // The lock state file's directory: the lock follows its file at once, others may follow theirs.
+    boundary::AgentDirectoryWatcher &agentDirectory() { return *m_agentDirectory; }
 
 private:
     std::unique_ptr<QQmlEngine> m_engine;
@@ -39,6 +42,7 @@ private:
     std::unique_ptr<platform::DesktopLockdown> m_lockdown;
     std::unique_ptr<boundary::NetworkApiRequester> m_requester;
     std::unique_ptr<lock::ManagedLockController> m_lock;
+    std::unique_ptr<boundary::AgentDirectoryWatcher> m_agentDirectory;
 };
 
 } // namespace pelk::app
