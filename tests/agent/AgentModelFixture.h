@@ -86,6 +86,7 @@ struct AgentModelFixture {
     // The enrollment copy goes to a directory whose name the shell would gladly misread.
     QString copyDirectory = dir.filePath(QStringLiteral("tmp 'it''s' $(touch CANARY) `x`"));
     std::unique_ptr<agent::AgentModel> model;
+    agent::AgentModel *live = nullptr; // the model, also once the application owns it
     bool applicationActive = true;
     int refreshes = 0;
 
@@ -101,9 +102,10 @@ struct AgentModelFixture {
             .location = new location::LocationReporter(
                 service, clock, environment, [this] { return applicationActive; }, path("location.json")) });
         model->setOnRefresh([this] { ++refreshes; });
+        live = model.get();
     }
 
-    agent::EnrollmentImporter &import() const { return *model->enrollment(); }
+    agent::EnrollmentImporter &import() const { return *live->enrollment(); }
     QString path(const char *name) const { return dir.filePath(QLatin1StringView(name)); }
     QString statusPath() const { return path("agent-status.json"); }
     QString write(const QString &file, const QByteArray &bytes) const
@@ -122,7 +124,7 @@ struct AgentModelFixture {
     void status(const QByteArray &members)
     {
         write(statusPath(), R"({"message":"m",)" + members + '}');
-        model->refresh();
+        live->refresh();
     }
     QStringList copies() const { return QDir(copyDirectory).entryList(QDir::Files | QDir::Hidden); }
 

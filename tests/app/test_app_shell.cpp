@@ -7,7 +7,6 @@
 #include "app/BrandLook.h"
 #include "app/LaunchMode.h"
 #include "app/TerminationRequests.h"
-#include "app/ViewEngine.h"
 #include "fakes/FakeDesktopLockdown.h"
 #include "fakes/QuickItems.h"
 #include "lock/ManagedLockController.h"
@@ -15,8 +14,6 @@
 
 #include <QFontInfo>
 #include <QMimeData>
-#include <QQmlComponent>
-#include <QQmlEngine>
 #include <QQuickItem>
 #include <QQuickWindow>
 #include <QTest>
@@ -48,8 +45,7 @@ class TestAppShell : public QObject {
 
     std::unique_ptr<testing::AgentModelFixture> f;
     std::unique_ptr<app::AgentDelegate> m_delegate;
-    std::unique_ptr<QQmlEngine> m_engine;
-    std::unique_ptr<QQuickWindow> m_window;
+    QQuickWindow *m_window = nullptr; // the delegate's
 
     app::AgentDelegate &launch(bool background = false)
     {
@@ -81,18 +77,8 @@ class TestAppShell : public QObject {
         return QCoreApplication::exec() == 0;
     }
 
-    // The setup window alone, over the fixture's model.
-    void showSetupWindow()
-    {
-        registerBrandFonts();
-        m_engine = makeViewEngine();
-        QQmlComponent component(m_engine.get());
-        component.setData("import Pelk.Agent\nSetupWindow {}\n", QUrl(u"qrc:/test/SetupWindowLoader.qml"_s));
-        m_window.reset(qobject_cast<QQuickWindow *>(
-            component.createWithInitialProperties({ { u"model"_s, QVariant::fromValue<QObject *>(f->model.get()) } })));
-        if (!m_window)
-            qFatal("%s", qPrintable(component.errorString()));
-    }
+    // The setup window as the application shows it at launch.
+    void showSetupWindow() { m_window = launch().window(); }
     QQuickItem *item(const char *name)
     {
         QQuickItem *found = fakes::findItem(m_window->contentItem(), QLatin1StringView(name));
@@ -103,8 +89,7 @@ class TestAppShell : public QObject {
 
 private Q_SLOTS:
     void init() { f = std::make_unique<testing::AgentModelFixture>(), writeLocked(false); }
-    // The delegate and the window before the model and clock they read.
-    void cleanup() { m_delegate.reset(), m_window.reset(), m_engine.reset(), f.reset(); }
+    void cleanup() { m_delegate.reset(), f.reset(); } // the delegate before the clock it reads
 
     // Runs first, while nothing is registered yet: the process registry is global. A face that is
     // missing falls back to the default one at the same size; a weight without a face of its own
@@ -243,32 +228,31 @@ private Q_SLOTS:
         QVERIFY(QMetaObject::invokeMethod(item("importButton"), "clicked"));
         QTRY_VERIFY(shown("spinner"));
         QVERIFY(!shown("selectedFile") && !shown("errorLine"));
-        QCOMPARE(text("statusMessage"), f->model->message());
+        QCOMPARE(text("statusMessage"), f->live->message());
     }
 
     // Drags come as the window system delivers them: enter, then drop, at a point of the area.
     void droppingFilesLoadsTheFirst()
     {
         showSetupWindow();
-        m_window->show();
-        QVERIFY(QTest::qWaitForWindowExposed(m_window.get()));
+        QVERIFY(QTest::qWaitForWindowExposed(m_window));
         const QPoint point = item("dropArea")->mapToScene(QPointF(item("dropArea")->width() / 2, 20)).toPoint();
         const QString idleHint = text("dropHint");
         QMimeData link; // a web link is no file: not taken, the area stays as it was
         link.setUrls({ QUrl(u"https://example.com/enrollment.json"_s) });
         QDragEnterEvent linkEnter(point, Qt::CopyAction, &link, Qt::LeftButton, Qt::NoModifier);
-        QCoreApplication::sendEvent(m_window.get(), &linkEnter);
+        QCoreApplication::sendEvent(m_window, &linkEnter);
         QVERIFY(!linkEnter.isAccepted() && text("dropHint") == idleHint);
         QDragLeaveEvent leave;
-        QCoreApplication::sendEvent(m_window.get(), &leave);
+        QCoreApplication::sendEvent(m_window, &leave);
         QMimeData data;
         data.setUrls({ QUrl::fromLocalFile(f->enrollment("dropped.json")),
             QUrl::fromLocalFile(f->enrollment("other.json", { { u"device_name"_s, u"Other"_s } })) });
         QDragEnterEvent enter(point, Qt::CopyAction, &data, Qt::LeftButton, Qt::NoModifier);
-        QCoreApplication::sendEvent(m_window.get(), &enter);
+        QCoreApplication::sendEvent(m_window, &enter);
         QVERIFY(enter.isAccepted() && text("dropHint") != idleHint);
         QDropEvent drop(point, Qt::CopyAction, &data, Qt::LeftButton, Qt::NoModifier);
-        QCoreApplication::sendEvent(m_window.get(), &drop);
+        QCoreApplication::sendEvent(m_window, &drop);
         QVERIFY(drop.isAccepted() && text("dropHint") == idleHint);
         QCOMPARE(text("selectedDeviceName"), u"mac-01"_s);
     }
