@@ -90,8 +90,7 @@ private Q_SLOTS:
         QVERIFY(closed.wait(5000));
     }
 
-    // Whole, and byte by byte: the requests must not depend on how the bytes arrive, and a body
-    // waits for its whole length.
+    // That they come out the same however the bytes arrive is the fuzz target's property.
     void parserAccepts_data()
     {
         QTest::addColumn<QByteArray>("wire");
@@ -111,19 +110,15 @@ private Q_SLOTS:
     void parserAccepts()
     {
         QFETCH(QByteArray, wire);
-        for (const qsizetype step : { wire.size(), qsizetype(1) }) {
-            HttpRequestParser parser = makeParser();
-            QByteArray requests;
-            for (qsizetype i = 0; i < wire.size(); i += step) {
-                parser.append(wire.mid(i, step));
-                for (Result result; (result = parser.parse()) != Result::NeedMore;) {
-                    QCOMPARE(result, Result::Complete);
-                    const HttpRequest request = parser.takeRequest();
-                    requests += request.path + ' ' + request.body + (request.keepAlive() ? ";" : " close;");
-                }
-            }
-            QTEST(requests, "requests");
+        HttpRequestParser parser = makeParser();
+        parser.append(wire);
+        QByteArray requests;
+        for (Result result; (result = parser.parse()) != Result::NeedMore;) {
+            QCOMPARE(result, Result::Complete);
+            const HttpRequest request = parser.takeRequest();
+            requests += request.path + ' ' + request.body + (request.keepAlive() ? ";" : " close;");
         }
+        QTEST(requests, "requests");
     }
 
     void parserRefuses_data()

@@ -2,18 +2,76 @@
 
 #include "agent/AgentModel.h"
 #include "fakes/FakeClock.h"
-#include "fakes/FakeEnvironment.h"
-#include "fakes/FakeLocationService.h"
-#include "fakes/FakePrivilegedRunner.h"
 #include "location/LocationReporter.h"
+#include "platform/Environment.h"
+#include "platform/LocationService.h"
+#include "platform/PrivilegedRunner.h"
 
 #include <QDir>
 #include <QFile>
+#include <QHash>
 #include <QJsonDocument>
 #include <QJsonObject>
 #include <QTemporaryDir>
 
+#include <functional>
 #include <memory>
+
+namespace pelk::fakes {
+
+// An environment the test writes.
+class FakeEnvironment final : public platform::Environment {
+public:
+    QHash<QByteArray, QString> values;
+
+    std::optional<QString> value(const char *name) const override
+    {
+        const auto it = values.constFind(name);
+        return it == values.constEnd() ? std::nullopt : std::optional(*it);
+    }
+};
+
+// A location service whose state the test sets and whose answers the test delivers.
+class FakeLocationService final : public platform::LocationService {
+public:
+    bool enabled = true;
+    Authorization access = Authorization::Authorized;
+    int authorizationRequests = 0;
+    int locationRequests = 0;
+    int stops = 0;
+    int settingsOpened = 0;
+
+    bool servicesEnabled() override { return enabled; }
+    Authorization authorization() override { return access; }
+    void requestAuthorization() override { ++authorizationRequests; }
+    void requestLocation() override { ++locationRequests; }
+    void stopUpdatingLocation() override { ++stops; }
+    void openLocationSettings() override { ++settingsOpened; }
+
+    void answer(Authorization newAccess) { access = newAccess, Q_EMIT authorizationChanged(); }
+    void deliver(const QList<platform::LocationFix> &fixes) { Q_EMIT locationsUpdated(fixes); }
+    void fail(Failure failure) { Q_EMIT failed(failure); }
+};
+
+// Answers every run with a set outcome, after letting the test look at the command line (and at
+// the files it names) on the run's own thread. Tests read the record only after the run's
+// completion has reached the main thread, so no lock is needed.
+class FakePrivilegedRunner final : public platform::PrivilegedRunner {
+public:
+    Outcome outcome = Outcome::Succeeded;
+    std::function<void(const QString &)> inspect;
+    QStringList commandLines;
+
+    Outcome run(const QString &commandLine) override
+    {
+        commandLines.append(commandLine);
+        if (inspect)
+            inspect(commandLine);
+        return outcome;
+    }
+};
+
+} // namespace pelk::fakes
 
 namespace pelk::testing {
 
@@ -28,6 +86,7 @@ struct AgentModelFixture {
     // The enrollment copy goes to a directory whose name the shell would gladly misread.
     QString copyDirectory = dir.filePath(QStringLiteral("tmp 'it''s' $(touch CANARY) `x`"));
     std::unique_ptr<agent::AgentModel> model;
+    agent::AgentModel *live = nullptr; // the model, also once the application owns it
     bool applicationActive = true;
     int refreshes = 0;
 
@@ -43,9 +102,10 @@ struct AgentModelFixture {
             .location = new location::LocationReporter(
                 service, clock, environment, [this] { return applicationActive; }, path("location.json")) });
         model->setOnRefresh([this] { ++refreshes; });
+        live = model.get();
     }
 
-    agent::EnrollmentImporter &import() const { return *model->enrollment(); }
+    agent::EnrollmentImporter &import() const { return *live->enrollment(); }
     QString path(const char *name) const { return dir.filePath(QLatin1StringView(name)); }
     QString statusPath() const { return path("agent-status.json"); }
     QString write(const QString &file, const QByteArray &bytes) const
@@ -64,7 +124,7 @@ struct AgentModelFixture {
     void status(const QByteArray &members)
     {
         write(statusPath(), R"({"message":"m",)" + members + '}');
-        model->refresh();
+        live->refresh();
     }
     QStringList copies() const { return QDir(copyDirectory).entryList(QDir::Files | QDir::Hidden); }
 

@@ -1,5 +1,6 @@
-// The application shell: launch modes, termination requests, the brand fonts, and the tray
-// application over the agent model's fixture with a lock file beside its status file.
+// The application shell: launch modes, termination requests, the brand fonts, the tray
+// application over the agent model's fixture with a lock file beside its status file, and the
+// setup window as the person sees it.
 
 #include "agent/AgentModelFixture.h"
 #include "app/AgentDelegate.h"
@@ -7,13 +8,14 @@
 #include "app/LaunchMode.h"
 #include "app/TerminationRequests.h"
 #include "fakes/FakeDesktopLockdown.h"
+#include "fakes/QuickItems.h"
 #include "lock/ManagedLockController.h"
 #include "platform/linux/UnixTerminationSignals.h"
 
-#include <QAction>
 #include <QFontInfo>
-#include <QMenu>
-#include <QSystemTrayIcon>
+#include <QMimeData>
+#include <QQuickItem>
+#include <QQuickWindow>
 #include <QTest>
 #include <QTimer>
 
@@ -43,6 +45,7 @@ class TestAppShell : public QObject {
 
     std::unique_ptr<testing::AgentModelFixture> f;
     std::unique_ptr<app::AgentDelegate> m_delegate;
+    QQuickWindow *m_window = nullptr; // the delegate's
 
     app::AgentDelegate &launch(bool background = false)
     {
@@ -73,6 +76,16 @@ class TestAppShell : public QObject {
         guard.start(200);
         return QCoreApplication::exec() == 0;
     }
+
+    // The setup window as the application shows it at launch.
+    void showSetupWindow() { m_window = launch().window(); }
+    QQuickItem *item(const char *name)
+    {
+        QQuickItem *found = fakes::findItem(m_window->contentItem(), QLatin1StringView(name));
+        return found ? found : (qFatal("no item %s", name), nullptr);
+    }
+    QString text(const char *name) { return item(name)->property("text").toString(); }
+    bool shown(const char *name) { return item(name)->isVisible(); }
 
 private Q_SLOTS:
     void init() { f = std::make_unique<testing::AgentModelFixture>(), writeLocked(false); }
@@ -135,35 +148,111 @@ private Q_SLOTS:
         }
     }
 
-    // The window is made when first asked for; of files opened with the application the first
-    // loads. (The menu's lines, closing and reopening the window and quitting while locked are
-    // driven end to end by tests/e2e/tray.)
+    // The window is made when first asked for: files opened with the application show it. (The
+    // tray's menu, which of several files loads, closing and reopening the window and quitting while
+    // locked are driven end to end by tests/e2e/tray.)
     void windowOnDemandAndOpenedFiles()
     {
         app::AgentDelegate &delegate = launch(true);
         delegate.openFiles({});
         QVERIFY(!delegate.window());
-        delegate.openFiles({ QUrl::fromLocalFile(f->enrollment("first.json", { { u"device_name"_s, u"First"_s } })),
-            QUrl::fromLocalFile(f->enrollment("second.json")) });
-        QCOMPARE(delegate.model().enrollment()->selectedDeviceName(), u"First"_s);
-        QVERIFY(delegate.window() && delegate.window()->isVisible());
-        QVERIFY(delegate.item()->contextMenu() == delegate.menu() && !delegate.item()->icon().isNull());
+        delegate.openFiles({ QUrl::fromLocalFile(f->enrollment("e.json")) });
+        QVERIFY(delegate.window() && delegate.window()->isVisible() && delegate.model().enrollment()->hasSelection());
     }
 
-    // While locked no window opens, at launch or later, and nothing ends the application.
-    void lockedRefusesWindowAndQuit()
+    // While locked no window opens, at launch or later; unlocked, reopening shows it.
+    void lockedOpensNoWindow()
     {
         writeLocked(true);
         app::AgentDelegate &delegate = launch();
         QVERIFY(delegate.managedLock().isLocked() && !delegate.window());
-        QVERIFY(!delegate.menu()->actions().constLast()->isEnabled() && !delegate.applicationShouldTerminate());
         delegate.openWindow();
         QVERIFY(!delegate.window());
         writeLocked(false);
         delegate.model().refresh();
-        QVERIFY(delegate.applicationShouldTerminate());
         delegate.applicationShouldHandleReopen();
         QVERIFY(delegate.window() && delegate.window()->isVisible());
+    }
+
+    // The card's title, the parts shown and the import button, by phase and selection.
+    void cardFollowsPhaseAndSelection_data()
+    {
+        QTest::addColumn<QByteArray>("status");
+        QTest::addColumn<bool>("selected");
+        QTest::addColumn<QString>("card");
+        QTest::newRow("connected") << QByteArray(R"("phase":"connected","browser_history_enabled":true)") << false
+                                   << u"Your device is connected | connectedGroup changeButton | "_s;
+        QTest::newRow("connected, selected")
+            << QByteArray(R"("phase":"connected")") << true
+            << u"Your device is connected | dropArea selectedFile connectedGroup | Replace enrollment"_s;
+        QTest::newRow("revoked, selected")
+            << QByteArray(R"("phase":"revoked")") << true
+            << u"Device removed from Pelk | dropArea selectedFile | Connect to workspace"_s;
+        QTest::newRow("offline") << QByteArray(R"("phase":"offline")") << false
+                                 << u"Connect your device | dropArea | "_s;
+        QTest::newRow("connected, check-in unreadable")
+            << QByteArray(R"("phase":"connected","last_checkin":"yesterday")") << false
+            << u"Your device is connected | changeButton | "_s;
+    }
+    void cardFollowsPhaseAndSelection()
+    {
+        QFETCH(QByteArray, status);
+        QFETCH(bool, selected);
+        showSetupWindow();
+        f->status(status.contains("last_checkin") ? status : R"("last_checkin":"2026-05-01T09:29:15Z",)" + status);
+        if (selected)
+            f->import().loadFile(f->enrollment("e.json"));
+        QStringList parts;
+        for (const char *name : { "dropArea", "selectedFile", "connectedGroup", "changeButton" })
+            if (shown(name))
+                parts << QString::fromLatin1(name);
+        QTEST(QString(text("title") + u" | "_s + parts.join(u' ') + u" | "_s
+                  + (selected ? text("importButton") : QString())),
+            "card");
+        if (shown("connectedGroup"))
+            QCOMPARE(text("websiteReporting").startsWith(u"Website reporting is on"_s), status.contains("history"));
+    }
+
+    void errorLineCancelAndImport()
+    {
+        showSetupWindow();
+        f->import().loadFile(f->enrollment("good.json"));
+        f->import().loadFile(f->enrollment("linux.json", { { u"platform"_s, u"linux"_s } }));
+        QCOMPARE(text("errorText"), f->import().errorText());
+        QVERIFY(shown("errorLine") && shown("selectedFile")); // the earlier selection stays
+        QVERIFY(QMetaObject::invokeMethod(item("cancelButton"), "clicked"));
+        QVERIFY(!shown("selectedFile") && shown("errorLine")); // Cancel keeps the error
+        f->import().loadFile(f->enrollment("good.json"));
+        QVERIFY(QMetaObject::invokeMethod(item("importButton"), "clicked"));
+        QTRY_VERIFY(shown("spinner"));
+        QVERIFY(!shown("selectedFile") && !shown("errorLine"));
+        QCOMPARE(text("statusMessage"), f->live->message());
+    }
+
+    // Drags come as the window system delivers them: enter, then drop, at a point of the area.
+    void droppingFilesLoadsTheFirst()
+    {
+        showSetupWindow();
+        QVERIFY(QTest::qWaitForWindowExposed(m_window));
+        const QPoint point = item("dropArea")->mapToScene(QPointF(item("dropArea")->width() / 2, 20)).toPoint();
+        const QString idleHint = text("dropHint");
+        QMimeData link; // a web link is no file: not taken, the area stays as it was
+        link.setUrls({ QUrl(u"https://example.com/enrollment.json"_s) });
+        QDragEnterEvent linkEnter(point, Qt::CopyAction, &link, Qt::LeftButton, Qt::NoModifier);
+        QCoreApplication::sendEvent(m_window, &linkEnter);
+        QVERIFY(!linkEnter.isAccepted() && text("dropHint") == idleHint);
+        QDragLeaveEvent leave;
+        QCoreApplication::sendEvent(m_window, &leave);
+        QMimeData data;
+        data.setUrls({ QUrl::fromLocalFile(f->enrollment("dropped.json")),
+            QUrl::fromLocalFile(f->enrollment("other.json", { { u"device_name"_s, u"Other"_s } })) });
+        QDragEnterEvent enter(point, Qt::CopyAction, &data, Qt::LeftButton, Qt::NoModifier);
+        QCoreApplication::sendEvent(m_window, &enter);
+        QVERIFY(enter.isAccepted() && text("dropHint") != idleHint);
+        QDropEvent drop(point, Qt::CopyAction, &data, Qt::LeftButton, Qt::NoModifier);
+        QCoreApplication::sendEvent(m_window, &drop);
+        QVERIFY(drop.isAccepted() && text("dropHint") == idleHint);
+        QCOMPARE(text("selectedDeviceName"), u"mac-01"_s);
     }
 };
 
