@@ -24,6 +24,7 @@
 #include <cstdio>
 #include <ctime>
 #include <functional>
+#include <memory>
 #include <vector>
 
 namespace {
@@ -203,7 +204,11 @@ int main(int argc, char **argv)
         std::fprintf(stderr, "usage: frame_bench <screen.png>  (on a 2560x1440 X display)\n");
         return 2;
     }
-    xcb_connection_t *c = xcb_connect(nullptr, nullptr);
+    // Closed last, after the floor's segment is detached through it: detaching on a closed
+    // connection wrote into freed memory and, now and then, aborted the run at exit.
+    const std::unique_ptr<xcb_connection_t, decltype(&xcb_disconnect)> connection(
+        xcb_connect(nullptr, nullptr), &xcb_disconnect);
+    xcb_connection_t *c = connection.get();
     xcb_screen_t *screen = xcb_setup_roots_iterator(xcb_get_setup(c)).data;
     if (!showOnRoot(c, screen, QString::fromLocal8Bit(argv[1]))) {
         std::fprintf(stderr, "cannot read %s\n", argv[1]);
@@ -260,6 +265,5 @@ int main(int argc, char **argv)
     std::printf("ratios: ours/floor %.2f (limit 1.50), naive/floor %.2f, jpeg ours/floor %.3f (limit within 10%%)\n",
         o / f, n / f, double(oursBytes) / double(floorBytes));
     std::printf("streaming at 2 frames/s: %.2f %% of one core (limit 3 %%)\n", o * 2 / 1000.0 * 100.0);
-    xcb_disconnect(c);
     return 0;
 }

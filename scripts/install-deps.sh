@@ -21,7 +21,7 @@ packages=(
   # session services
   dbus dbus-x11 policykit-1 passwd
   # tests and demo
-  xvfb xauth x11-utils x11-xserver-utils xdotool imagemagick python3-dbusmock python3-gi
+  xvfb xauth x11-utils x11-xserver-utils x11-xkb-utils xdotool imagemagick python3-dbusmock python3-gi
   fonts-dejavu-core openbox xserver-xephyr
 )
 

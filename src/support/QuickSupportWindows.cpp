@@ -123,6 +123,7 @@ void QuickSupportWindows::showNotice(
     });
     window->show();
     window->raise();
+    window->requestActivate();
 }
 
 } // namespace pelk::support

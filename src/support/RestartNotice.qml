@@ -3,7 +3,8 @@ import QtQuick.Layouts
 import QtQuick.Window
 import Pelk.Brand
 
-// A restart notice: never modal, so the lock's windows keep their input while it is open.
+// A restart notice: never modal, so the lock's windows keep their input while it is open; on top,
+// and activated when shown (a focused full-screen window stacks above any other).
 Window {
     id: notice
 
@@ -20,6 +21,7 @@ Window {
     color: "white"
     modality: Qt.NonModal
     flags: Qt.Dialog | Qt.CustomizeWindowHint | Qt.WindowTitleHint | Qt.WindowCloseButtonHint
+           | Qt.WindowStaysOnTopHint
 
     onClosing: notice.bridge.trigger()
 

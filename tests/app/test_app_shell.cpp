@@ -229,6 +229,25 @@ private Q_SLOTS:
         QCOMPARE(text("statusMessage"), f->live->message());
     }
 
+    // The longest card (a removed device, a file selected, an error) in the smallest window shows its
+    // scroll handle, and scrolled to the end, the footer.
+    void longCardScrollsToItsEnd()
+    {
+        showSetupWindow();
+        f->status(R"("last_checkin":"2026-05-01T09:29:15Z","phase":"revoked")");
+        f->import().loadFile(f->enrollment("good.json"));
+        f->import().loadFile(f->enrollment("linux.json", { { u"platform"_s, u"linux"_s } }));
+        m_window->resize(m_window->minimumSize());
+        m_window->show();
+        QVERIFY(QTest::qWaitForWindowExposed(m_window));
+        QQuickItem *bar = item("scrollBar");
+        QTRY_VERIFY(bar->property("contentItem").value<QQuickItem *>()->opacity() > 0);
+        bar->setProperty("position", 1.0 - bar->property("size").toDouble());
+        const auto footer
+            = [this] { return item("footer")->mapRectToScene(QRectF(QPointF(), item("footer")->size())); };
+        QTRY_VERIFY(footer().top() >= 0 && footer().bottom() <= m_window->height());
+    }
+
     // Drags come as the window system delivers them: enter, then drop, at a point of the area.
     void droppingFilesLoadsTheFirst()
     {

@@ -53,6 +53,21 @@ def click_in(wid, fx, fy):
     desk.xdo("mousemove", str(g["X"] + int(g["WIDTH"] * fx)), str(g["Y"] + int(g["HEIGHT"] * fy)), "click", "1")
 
 
+def frame_size():
+    # The size of the last frame the simulator received (kept in OUT).
+    open(os.path.join(OUT, "frame.jpg"), "wb").write(sim.frame())
+    return desk.run("identify", "-format", "%wx%h", os.path.join(OUT, "frame.jpg")).stdout
+
+
+def resize(size):
+    # A resolution change as a monitor makes one: its mode and the screen's size together (the
+    # mode is made once; making it again fails harmlessly).
+    w, h = (int(n) for n in size.split("x"))
+    desk.run("xrandr", "--newmode", size, "60", *map(str, [w, w + 1, w + 2, w + 3, h, h + 1, h + 2, h + 3]))
+    desk.run("xrandr", "--addmode", "screen", size)
+    desk.run("xrandr", "--output", "screen", "--mode", size, "--fb", size)
+
+
 ALLOW, DECLINE_OR_STOP = (0.71, 0.715), (0.19, 0.715)  # the panel's buttons, as fractions of its size
 
 
@@ -110,25 +125,38 @@ try:
     elapsed = os.times().elapsed - t0
     check("frames arrive, at most two a second", sim.state()["frames"] >= f0 + 4 and elapsed >= 1.5, elapsed)
     check("Allow asks once", actions(before).count("accept") == 1, actions(before))
-    open(os.path.join(OUT, "frame.jpg"), "wb").write(sim.frame())
-    size = desk.run("identify", "-format", "%wx%h", os.path.join(OUT, "frame.jpg")).stdout
-    check("frame is a JPEG of the display's size", size == "1280x800", size)
 
     # Input through XTEST: the pointer lands on the display; clicks (right is button 3), the wheel
-    # (down is button 5) and a key with Shift and Control held reach an xev window.
+    # (down is button 5) and a key with Shift and Control held reach an xev window. Keys go by place:
+    # on a German layout KeyZ, Semicolon, BracketLeft and F1 type y, odiaeresis, udiaeresis and F1.
     sim.events([{"type": "move", "x": 0.25, "y": 0.75}])
     check("move lands on the display", wait_until(lambda: desk.pointer() == (320, 599), 5), desk.pointer())
     xev_log = os.path.join(desk.work, "xev.log")
-    desk.start(["xev", "-geometry", "300x200+900+500", "-name", "pelk-xev"], stdout=open(xev_log, "w"))
+    xev = desk.start(["xev", "-geometry", "300x200+900+500", "-name", "pelk-xev"], stdout=open(xev_log, "w"))
     wait_until(lambda: desk.windows("^pelk-xev$"), what="the xev window")
     at = {"x": 1000 / 1279, "y": 600 / 799}
+    desk.run("setxkbmap", "de")
     sim.events([dict(at, type="click"), dict(at, type="click", button="right"), dict(at, type="scroll", delta=-2),
-                {"type": "key", "key": "KeyQ", "modifiers": ["shift", "ctrl"]}])
+                {"type": "key", "key": "KeyQ", "modifiers": ["shift", "ctrl"]}] +
+               [{"type": "key", "key": key} for key in ["KeyZ", "Semicolon", "BracketLeft", "F1"]])
     seen = lambda: open(xev_log).read()  # noqa: E731
     keyed = lambda: any(int(m, 16) & 5 == 5  # Shift and Control (state bits 1, 4) held around the Q  # noqa: E731
                         for m in re.findall(r"state 0x(\w+), keycode \d+ \(keysym 0x51, Q", seen()))
     check("clicks, wheel and keys reach a window", wait_until(
         lambda: keyed() and all(w in seen() for w in ["root:(1000,600)", "button 3,", "button 5,"]), 10), seen()[-900:])
+    typed = lambda: re.findall(r"KeyPress.*\n.*\n.*keysym 0x\w+, (\w+)\)", seen())[-4:]  # noqa: E731
+    check("keys press the key at their place in the layout",
+          wait_until(lambda: typed() == ["y", "odiaeresis", "udiaeresis", "F1"], 5), typed())
+    desk.run("setxkbmap", "us")
+    xev.terminate()
+
+    # A resolution change while sharing: the next frames and events follow the new size.
+    for fb, corner in [("1024x640", (1023, 639)), ("1280x800", (1279, 799))]:
+        resize(fb)
+        check(f"frames follow the screen to {fb}", wait_until(lambda: frame_size() == fb, 10), frame_size())
+        sim.events([{"type": "move", "x": 1, "y": 1}])
+        check(f"a move to the corner lands at {corner}", wait_until(lambda: desk.pointer() == corner, 5),
+              desk.pointer())
 
     # Stop sharing.
     before = serial()

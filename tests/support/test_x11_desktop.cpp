@@ -1,10 +1,12 @@
-// The X11 display services against a private Xvfb: capture size and content, and the screen saver
-// turning on reported as display sleep (turning off is not); without a usable display nothing is
-// watched. (Pointer, buttons, wheel and keys with modifiers, the saver ending a session and
-// refusing a Wayland session run in support_e2e.py.)
+// The X11 display services against a private Xvfb: capture size and content, the lockdown taking
+// the console-switch keys (SwitchScreen actions, Ctrl+Alt+F1…F12) out of the keymap and putting
+// every key's actions back exactly, and the screen saver turning on reported as display sleep
+// (turning off is not); without a usable display nothing is watched. (Pointer, buttons, wheel and keys with modifiers,
+// the saver ending a session and refusing a Wayland session run in support_e2e.py.)
 
 #include "fakes/PrivateXvfb.h"
 #include "platform/linux/X11Desktop.h"
+#include "platform/linux/X11DesktopLockdown.h"
 #include "platform/linux/X11DisplaySleepWatcher.h"
 
 #include <QImage>
@@ -14,6 +16,9 @@
 #include <QTest>
 
 #include <xcb/xcb.h>
+#define explicit explicit_
+#include <xcb/xkb.h>
+#undef explicit
 
 #include <cstdlib>
 
@@ -29,6 +34,31 @@ class TestX11Desktop : public QObject {
     static bool saver(const char *state)
     {
         return QProcess::execute(u"xset"_s, { u"s"_s, QString::fromLatin1(state) }) == 0;
+    }
+
+    // Every key's actions (8 bytes each, key after key), through xcb's own decoding.
+    QByteArray keyActions() const
+    {
+        const xcb_setup_t *setup = xcb_get_setup(m_c);
+        xcb_xkb_get_map_reply_t *map = xcb_xkb_get_map_reply(m_c,
+            xcb_xkb_get_map(m_c, XCB_XKB_ID_USE_CORE_KBD, 0, XCB_XKB_MAP_PART_KEY_ACTIONS, 0, 0, 0, 0,
+                setup->min_keycode, uint8_t(setup->max_keycode - setup->min_keycode + 1), 0, 0, 0, 0, 0, 0, 0, 0, 0),
+            nullptr);
+        xcb_xkb_get_map_map_t parts {};
+        xcb_xkb_get_map_map_unpack(xcb_xkb_get_map_map(map), map->nTypes, map->nKeySyms, map->nKeyActions,
+            map->totalActions, map->totalKeyBehaviors, map->virtualMods, map->totalKeyExplicit, map->totalModMapKeys,
+            map->totalVModMapKeys, map->present, &parts);
+        const QByteArray actions(reinterpret_cast<const char *>(parts.acts_rtrn_acts), map->totalActions * 8);
+        std::free(map);
+        return actions;
+    }
+    int consoleSwitches() const
+    {
+        const QByteArray actions = keyActions();
+        int count = 0;
+        for (qsizetype i = 0; i < actions.size(); i += 8)
+            count += actions[i] == XCB_XKB_SA_TYPE_SWITCH_SCREEN;
+        return count;
     }
 
 private Q_SLOTS:
@@ -47,6 +77,7 @@ private Q_SLOTS:
             XCB_WINDOW_CLASS_INPUT_OUTPUT, screen->root_visual, XCB_CW_BACK_PIXEL | XCB_CW_OVERRIDE_REDIRECT, values);
         xcb_map_window(m_c, window);
         std::free(xcb_get_input_focus_reply(m_c, xcb_get_input_focus(m_c), nullptr)); // round trip
+        std::free(xcb_xkb_use_extension_reply(m_c, xcb_xkb_use_extension(m_c, 1, 0), nullptr));
     }
 
     void capturesTheScreenAtTheAskedSize()
@@ -67,7 +98,25 @@ private Q_SLOTS:
             QVERIFY2(inside.red() > 200 && inside.green() < 60 && inside.blue() < 60, qPrintable(inside.name()));
             QVERIFY2(outside.red() < 60, qPrintable(outside.name()));
         }
-        QVERIFY(!desktop.postKey(0x1234567, {}, true)); // no key for it on this keyboard
+        QVERIFY(!desktop.postKey({ 0xffff, 0 }, {}, true)); // no key there on this keyboard
+    }
+
+    void consoleKeysAreGoneWhileLocked()
+    {
+        const auto before = keyActions();
+        QVERIFY(consoleSwitches() >= 12); // Ctrl+Alt+F1…F12 at least
+        for (const bool restored : { true, false }) { // by restore, then by the end of the lockdown
+            {
+                X11DesktopLockdown lockdown(m_c);
+                lockdown.saveState();
+                lockdown.saveState(); // a second lock record while locked takes nothing more
+                QVERIFY(lockdown.force(0));
+                QCOMPARE(consoleSwitches(), 0);
+                if (restored)
+                    lockdown.restore();
+            }
+            QCOMPARE(keyActions(), before);
+        }
     }
 
     void watchesNothingWithoutAnX11Display()

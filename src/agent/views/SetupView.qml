@@ -74,7 +74,11 @@ Item {
         contentHeight: stack.implicitHeight
         boundsBehavior: Flickable.StopAtBounds
         clip: true
-        Basic.ScrollBar.vertical: Basic.ScrollBar { policy: Basic.ScrollBar.AsNeeded }
+        // Always shown while something is out of view: a cut-off card must say it scrolls.
+        Basic.ScrollBar.vertical: Basic.ScrollBar {
+            objectName: "scrollBar"
+            policy: scroller.contentHeight > scroller.height ? Basic.ScrollBar.AlwaysOn : Basic.ScrollBar.AlwaysOff
+        }
 
         Column {
             id: stack

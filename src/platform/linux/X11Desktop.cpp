@@ -8,8 +8,13 @@
 #include <xcb/shm.h>
 #include <xcb/xcb.h>
 #include <xcb/xfixes.h>
+// xkb.h names a member "explicit", a C++ keyword.
+#define explicit explicit_
+#include <xcb/xkb.h>
+#undef explicit
 #include <xcb/xtest.h>
 
+#include <linux/input-event-codes.h>
 #include <sys/ipc.h>
 #include <sys/shm.h>
 
@@ -27,10 +32,14 @@ template <typename T> Reply<T> own(T *reply)
     return Reply<T>(reply, &std::free);
 }
 
-constexpr quint32 kShiftL = 0xffe1;
-constexpr quint32 kControlL = 0xffe3;
-constexpr quint32 kAltL = 0xffe9;
-constexpr quint32 kSuperL = 0xffeb;
+// The left-hand modifier keys, by place and by US keysym.
+constexpr InputInjector::Key kShiftL { KEY_LEFTSHIFT, 0xffe1 };
+constexpr InputInjector::Key kControlL { KEY_LEFTCTRL, 0xffe3 };
+constexpr InputInjector::Key kAltL { KEY_LEFTALT, 0xffe9 };
+constexpr InputInjector::Key kSuperL { KEY_LEFTMETA, 0xffeb };
+
+// X servers reading the kernel's input devices number each key by its Linux code plus 8.
+constexpr int kEvdevOffset = 8;
 
 } // namespace
 
@@ -52,7 +61,6 @@ X11Desktop::X11Desktop(QObject *parent) : QObject(parent), m_wayland(isWaylandSe
     if (!it.rem)
         return;
     m_root = it.data->root;
-    m_screen = QRect(0, 0, it.data->width_in_pixels, it.data->height_in_pixels);
 
     const auto present = [connection](xcb_extension_t *extension) {
         const xcb_query_extension_reply_t *data = xcb_get_extension_data(connection, extension);
@@ -112,7 +120,15 @@ std::optional<QRect> X11Desktop::mainDisplayBounds()
             }
         }
     }
-    return m_screen;
+    const QRect whole = screen();
+    return whole.isEmpty() ? std::nullopt : std::optional<QRect>(whole);
+}
+
+QRect X11Desktop::screen()
+{
+    // Asked every time: a resolution change resizes the root window under a running session.
+    auto geometry = own(xcb_get_geometry_reply(m_connection, xcb_get_geometry(m_connection, m_root), nullptr));
+    return geometry ? QRect(0, 0, geometry->width, geometry->height) : QRect();
 }
 
 void X11Desktop::findMainDisplay(std::function<void(std::optional<MainDisplay>)> done)
@@ -215,7 +231,7 @@ std::optional<QByteArray> X11Desktop::captureJpegNow(QSize size, int quality)
     const std::optional<QRect> found = mainDisplayBounds();
     if (!found)
         return std::nullopt;
-    const QRect bounds = found->intersected(m_screen);
+    const QRect bounds = found->intersected(screen());
     if (bounds.isEmpty())
         return std::nullopt;
     const int stride = bounds.width() * 4;
@@ -238,8 +254,10 @@ void X11Desktop::drainEvents()
     // Nothing is selected on this connection, but the server still tells every client when
     // the keyboard mapping changes; a stale keycode table would type the wrong keys.
     while (xcb_generic_event_t *event = xcb_poll_for_event(m_connection)) {
-        if ((event->response_type & 0x7f) == XCB_MAPPING_NOTIFY)
+        if ((event->response_type & 0x7f) == XCB_MAPPING_NOTIFY) {
             m_keycodes.clear();
+            m_evdevKeycodes.reset();
+        }
         std::free(event);
     }
 }
@@ -310,28 +328,62 @@ void X11Desktop::loadKeyboardMapping()
     }
 }
 
-quint8 X11Desktop::keycodeFor(quint32 keysym)
+bool X11Desktop::usesEvdevKeycodes()
 {
-    if (m_keycodes.isEmpty())
-        loadKeyboardMapping();
-    return m_keycodes.value(keysym, 0);
+    if (m_evdevKeycodes)
+        return *m_evdevKeycodes;
+    // The keycodes component of the server's XKB keymap names the numbering ("evdev+aliases(qwerty)").
+    m_evdevKeycodes = false;
+    const xcb_query_extension_reply_t *xkb = xcb_get_extension_data(m_connection, &xcb_xkb_id);
+    if (!xkb || !xkb->present)
+        return false;
+    auto used = own(xcb_xkb_use_extension_reply(m_connection, xcb_xkb_use_extension(m_connection, 1, 0), nullptr));
+    auto names = used && used->supported ? own(xcb_xkb_get_names_reply(m_connection,
+                     xcb_xkb_get_names(m_connection, XCB_XKB_ID_USE_CORE_KBD, XCB_XKB_NAME_DETAIL_KEYCODES), nullptr))
+                                         : Reply<xcb_xkb_get_names_reply_t>(nullptr, &std::free);
+    if (!names || !(names->which & XCB_XKB_NAME_DETAIL_KEYCODES))
+        return false;
+    xcb_xkb_get_names_value_list_t values {};
+    xcb_xkb_get_names_value_list_unpack(xcb_xkb_get_names_value_list(names.get()), names->nTypes, names->indicators,
+        names->virtualMods, names->groupNames, names->nKeys, names->nKeyAliases, names->nRadioGroups, names->which,
+        &values);
+    auto atom
+        = own(xcb_get_atom_name_reply(m_connection, xcb_get_atom_name(m_connection, values.keycodesName), nullptr));
+    if (!atom)
+        return false;
+    const QByteArray name(xcb_get_atom_name_name(atom.get()), xcb_get_atom_name_name_length(atom.get()));
+    m_evdevKeycodes = name.startsWith("evdev");
+    return *m_evdevKeycodes;
 }
 
-bool X11Desktop::postKey(quint32 keysym, Modifiers modifiers, bool down)
+quint8 X11Desktop::keycodeFor(Key key)
+{
+    const xcb_setup_t *setup = xcb_get_setup(m_connection);
+    if (usesEvdevKeycodes()) {
+        const int code = key.code + kEvdevOffset;
+        return code >= setup->min_keycode && code <= setup->max_keycode ? quint8(code) : 0;
+    }
+    // Any other numbering: the key that types the US keysym in the current layout.
+    if (m_keycodes.isEmpty())
+        loadKeyboardMapping();
+    return m_keycodes.value(key.usKeysym, 0);
+}
+
+bool X11Desktop::postKey(Key key, Modifiers modifiers, bool down)
 {
     if (!controlPermitted())
         return false;
     drainEvents();
-    const quint8 code = keycodeFor(keysym);
+    const quint8 code = keycodeFor(key);
     if (code == 0)
         return false;
-    const std::pair<Modifier, quint32> held[] = { { Modifier::Shift, kShiftL }, { Modifier::Control, kControlL },
+    const std::pair<Modifier, Key> held[] = { { Modifier::Shift, kShiftL }, { Modifier::Control, kControlL },
         { Modifier::Alt, kAltL }, { Modifier::Super, kSuperL } };
     bool ok = true;
     if (down) {
-        for (const auto &[flag, sym] : held) {
-            if (modifiers.testFlag(flag) && keycodeFor(sym))
-                ok = fakeInput(XCB_KEY_PRESS, keycodeFor(sym)) && ok;
+        for (const auto &[flag, modifier] : held) {
+            if (modifiers.testFlag(flag) && keycodeFor(modifier))
+                ok = fakeInput(XCB_KEY_PRESS, keycodeFor(modifier)) && ok;
         }
         ok = fakeInput(XCB_KEY_PRESS, code) && ok;
     } else {

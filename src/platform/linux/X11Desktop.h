@@ -6,6 +6,8 @@
 #include <QHash>
 #include <QObject>
 
+#include <optional>
+
 struct xcb_connection_t;
 
 namespace pelk::platform {
@@ -32,20 +34,21 @@ public:
     bool controlPermitted() override;
     bool postMouse(MouseEvent kind, QPointF at, int clickState, Button button) override;
     bool postScroll(qint32 lines) override;
-    bool postKey(quint32 keysym, Modifiers modifiers, bool down) override;
+    bool postKey(Key key, Modifiers modifiers, bool down) override;
 
 private:
     bool ensureSegment(qsizetype bytes);
     void releaseSegment();
     void drawCursor(uchar *pixels, const QRect &bounds, int stride);
-    quint8 keycodeFor(quint32 keysym);
+    QRect screen();
+    bool usesEvdevKeycodes();
+    quint8 keycodeFor(Key key);
     void loadKeyboardMapping();
     void drainEvents();
     bool fakeInput(quint8 type, quint8 detail, int x = 0, int y = 0);
 
     xcb_connection_t *m_connection = nullptr;
     quint32 m_root = 0;
-    QRect m_screen;
     bool m_wayland = false;
     bool m_shm = false;
     bool m_xtest = false;
@@ -57,7 +60,9 @@ private:
     uchar *m_shmAddress = nullptr;
     qsizetype m_shmBytes = 0;
     FrameEncoder m_encoder;
+    // The keyboard as last read (both dropped when the server says it changed).
     QHash<quint32, quint8> m_keycodes;
+    std::optional<bool> m_evdevKeycodes;
 };
 
 } // namespace pelk::platform

@@ -42,6 +42,7 @@ void X11DesktopLockdown::saveState()
         m_savedFocus = reply->focus;
         std::free(reply);
     }
+    m_consoleKeys.take(m_connection);
 }
 
 bool X11DesktopLockdown::grabKeyboard(uint32_t window)
@@ -84,6 +85,7 @@ bool X11DesktopLockdown::force(quintptr keyWindow)
 
 void X11DesktopLockdown::restore()
 {
+    m_consoleKeys.giveBack();
     if (!m_root || xcb_connection_has_error(m_connection))
         return;
     xcb_ungrab_keyboard(m_connection, XCB_CURRENT_TIME);

@@ -1,6 +1,7 @@
 #pragma once
 
 #include "platform/DesktopLockdown.h"
+#include "platform/linux/X11ConsoleSwitchKeys.h"
 
 #include <cstdint>
 
@@ -31,6 +32,7 @@ private:
     xcb_connection_t *m_connection = nullptr;
     uint32_t m_root = 0;
     uint32_t m_savedFocus = 0;
+    X11ConsoleSwitchKeys m_consoleKeys;
 };
 
 } // namespace pelk::platform
