@@ -41,12 +41,17 @@ def desktop_key(path, key):
 class TestPackage(unittest.TestCase):
     @classmethod
     def setUpClass(cls):
-        cls.out = tempfile.mkdtemp(prefix="pelk-package.")
+        cls.tmp = tempfile.TemporaryDirectory(prefix="pelk-package.")
+        cls.out = cls.tmp.name
         built = run(os.path.join(ROOT, "scripts", "package.sh"), BUILD, cls.out)
         assert built.returncode == 0, built.stderr
         cls.deb = built.stdout.strip().splitlines()[-1]
         cls.root = os.path.join(cls.out, "root")
         subprocess.run(["dpkg-deb", "-x", cls.deb, cls.root], check=True)
+
+    @classmethod
+    def tearDownClass(cls):
+        cls.tmp.cleanup()
 
     def path(self, *parts):
         return os.path.join(self.root, *parts)
