@@ -23,3 +23,11 @@ convert -size 1440x960 gradient:"#c9563f"-"#8f3328" \
   -compose Over -composite \
   -depth 8 \
   -define png:exclude-chunks=date,time -strip "$out/LoginBackground.png"
+
+# The application icon in the hicolor theme, at the sizes desktops ask for (menus, panels,
+# notification area, dialogs), scaled down from PelkIcon.
+for size in 16 22 24 32 48 64 128 256 512; do
+  mkdir -p "$out/../hicolor/${size}x${size}/apps"
+  convert "$out/PelkIcon.png" -filter Lanczos -resize "${size}x${size}" -depth 8 \
+    -define png:exclude-chunks=date,time -strip "$out/../hicolor/${size}x${size}/apps/pelk-agent.png"
+done

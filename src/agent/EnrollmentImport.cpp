@@ -73,22 +73,14 @@ EnrollmentCheck checkEnrollmentFile(const QString &path, const QDateTime &now)
     return { SelectedEnrollment { std::move(*profile), *bytes }, QString() };
 }
 
-QString shellQuote(const QString &text)
-{
-    QString quoted = text;
-    quoted.replace(u'\'', u"'\\''"_s);
-    return u'\'' + quoted + u'\'';
-}
-
 QString sha256Hex(const QByteArray &bytes)
 {
     return QString::fromLatin1(QCryptographicHash::hash(bytes, QCryptographicHash::Sha256).toHex());
 }
 
-QString helperCommandLine(const QString &helperPath, const QString &copyPath, const QString &digest)
+QStringList helperArguments(const QString &copyPath, const QString &digest)
 {
-    return shellQuote(helperPath) + u' ' + boundary::kHelperImportArgument + u' ' + shellQuote(copyPath) + u' '
-        + boundary::kHelperDigestArgument + u' ' + shellQuote(digest);
+    return { boundary::kHelperImportArgument, copyPath, boundary::kHelperDigestArgument, digest };
 }
 
 QString temporaryCopyPath(const QString &dir)

@@ -5,6 +5,7 @@
 #include <QByteArray>
 #include <QDateTime>
 #include <QString>
+#include <QStringList>
 
 #include <optional>
 
@@ -55,14 +56,11 @@ std::optional<SetupError> checkProfile(const Profile &profile, const QDateTime &
 // optional port, no user or password, no query or fragment (not even empty), path "" or "/".
 bool isServerAddress(const QString &text);
 
-// POSIX shell single-quoting: every ' becomes '\'' and the whole is wrapped in '...'.
-QString shellQuote(const QString &text);
-
 // SHA-256 of bytes as 64 lower-case hexadecimal digits.
 QString sha256Hex(const QByteArray &bytes);
 
-// The device helper's command line for a copy of the enrollment at copyPath.
-QString helperCommandLine(const QString &helperPath, const QString &copyPath, const QString &digest);
+// The device helper's four arguments for a copy of the enrollment at copyPath.
+QStringList helperArguments(const QString &copyPath, const QString &digest);
 
 // A fresh name for the private copy: dir/pelk-enrollment-<UPPER-CASE UUID>.json.
 QString temporaryCopyPath(const QString &dir);

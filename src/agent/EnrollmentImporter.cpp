@@ -64,7 +64,7 @@ void EnrollmentImporter::connect()
         setError(QString(texts::kCopyNotPrepared));
         return;
     }
-    const QString commandLine = helperCommandLine(m_collaborators.helperPath, copyPath, sha256Hex(m_selection->bytes));
+    const QStringList arguments = helperArguments(copyPath, sha256Hex(m_selection->bytes));
 
     // The prompt and the helper block for as long as they take: run them on a pool thread and
     // take the outcome back on this thread through the watcher, which dies with the importer.
@@ -78,13 +78,14 @@ void EnrollmentImporter::connect()
         });
     watcher->setFuture(promise->future());
     promise->start();
-    QThreadPool::globalInstance()->start([promise, runner = m_collaborators.runner, commandLine, copyPath] {
-        const PrivilegedRunner::Outcome outcome = runner->run(commandLine);
-        // The helper has read the file by the time it exits; the copy must not linger.
-        QFile::remove(copyPath);
-        promise->addResult(outcome);
-        promise->finish();
-    });
+    QThreadPool::globalInstance()->start(
+        [promise, runner = m_collaborators.runner, helper = m_collaborators.helperPath, arguments, copyPath] {
+            const PrivilegedRunner::Outcome outcome = runner->run(helper, arguments);
+            // The helper has read the file by the time it exits; the copy must not linger.
+            QFile::remove(copyPath);
+            promise->addResult(outcome);
+            promise->finish();
+        });
 }
 
 void EnrollmentImporter::finish(PrivilegedRunner::Outcome outcome, const QString &baseUrl)

@@ -22,6 +22,8 @@
 
 namespace pelk::app {
 
+using namespace Qt::StringLiterals;
+
 namespace {
 
 // Files named on the command line (anything that is not a switch), as absolute paths.
@@ -73,8 +75,12 @@ int runEventLoop(LaunchMode mode, const ProcessValues &values, platform::Platfor
     const QStringList arguments = QCoreApplication::arguments();
     const QStringList files = fileArguments(arguments);
     const auto instance = platform.singleInstance();
-    if (!instance->claim())
+    if (!instance->claim()) {
+        // A start at login leaves the running copy as it is; a start by the person shows it.
+        if (hasSwitch(arguments, "--background"_L1) && files.isEmpty())
+            return kAlreadyRunningStatus;
         return instance->forward(files) ? 0 : 1;
+    }
 
     AgentDelegate delegate(AgentParts::production(platform), arguments);
     const auto osSignals = platform.terminationSignals();

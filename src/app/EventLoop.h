@@ -13,4 +13,8 @@ namespace pelk::app {
 // (LoginWindow or StatusBar) until the application stops; returns the exit status.
 int runEventLoop(LaunchMode mode, const ProcessValues &values, platform::Platform &platform, int &argc, char **argv);
 
+// The exit status of a background start that found a copy already running in the session: the
+// systemd user unit does not restart on it, so the unit and the autostart entry never loop.
+inline constexpr int kAlreadyRunningStatus = 2;
+
 } // namespace pelk::app

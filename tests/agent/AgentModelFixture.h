@@ -53,20 +53,20 @@ public:
     void fail(Failure failure) { Q_EMIT failed(failure); }
 };
 
-// Answers every run with a set outcome, after letting the test look at the command line (and at
-// the files it names) on the run's own thread. Tests read the record only after the run's
+// Answers every run with a set outcome, after letting the test look at the program and its
+// arguments (and at the files they name) on the run's own thread. Tests read the record only after the run's
 // completion has reached the main thread, so no lock is needed.
 class FakePrivilegedRunner final : public platform::PrivilegedRunner {
 public:
     Outcome outcome = Outcome::Succeeded;
-    std::function<void(const QString &)> inspect;
-    QStringList commandLines;
+    std::function<void(const QString &, const QStringList &)> inspect;
+    int runs = 0;
 
-    Outcome run(const QString &commandLine) override
+    Outcome run(const QString &program, const QStringList &arguments) override
     {
-        commandLines.append(commandLine);
+        ++runs;
         if (inspect)
-            inspect(commandLine);
+            inspect(program, arguments);
         return outcome;
     }
 };

@@ -6,9 +6,9 @@
 #include <QCryptographicHash>
 #include <QSemaphore>
 #include <QSignalSpy>
+#include <QProcess>
 #include <QTest>
 
-#include <cstdlib>
 #include <limits>
 #include <sys/stat.h>
 
@@ -233,15 +233,14 @@ private Q_SLOTS:
         QVERIFY(f->import().errorText() == kUnreadable && f->import().hasSelection());
     }
 
-    // The helper really runs through the shell: it gets the private copy and its digest intact.
+    // The helper really runs: it gets the private copy and its digest intact.
     void successfulImport()
     {
         const QString helper = f->write(f->path("helper"),
             "#!/bin/sh\nprintf '%s\\n' \"$@\" \"$(stat -c %a \"$2\")\" \"$(sha256sum < \"$2\")\" > \"$0.log\"\n");
         QVERIFY(QFile::setPermissions(helper, QFile::ReadOwner | QFile::ExeOwner));
-        f->runner->inspect = [](const QString &commandLine) {
-            [[maybe_unused]] const int status = std::system(commandLine.toLocal8Bit().constData());
-        };
+        f->runner->inspect
+            = [](const QString &program, const QStringList &arguments) { QProcess::execute(program, arguments); };
         const QString profile = f->enrollment("profile.json");
         const QString digest
             = QString::fromLatin1(QCryptographicHash::hash(f->read(profile), QCryptographicHash::Sha256).toHex());
@@ -280,7 +279,7 @@ private Q_SLOTS:
             QTRY_VERIFY(!f->import().busy());
             QCOMPARE(f->import().errorText(), QString(error));
             QVERIFY(f->import().hasSelection() && f->copies().isEmpty() && f->refreshes == 0);
-            QCOMPARE(f->runner->commandLines.size(), copyDirectory ? 1 : 0);
+            QCOMPARE(f->runner->runs, copyDirectory ? 1 : 0);
         }
     }
 
@@ -288,7 +287,7 @@ private Q_SLOTS:
     void nothingOverlapsAnImport()
     {
         QSemaphore entered, release;
-        f->runner->inspect = [&](const QString &) { entered.release(), release.acquire(); };
+        f->runner->inspect = [&](const QString &, const QStringList &) { entered.release(), release.acquire(); };
         f->import().loadFile(f->enrollment("first.json"));
         f->import().connect();
         entered.acquire();
@@ -297,7 +296,7 @@ private Q_SLOTS:
         QVERIFY(f->import().selectedDeviceName() == u"mac-01"_s && !f->import().hasError());
         release.release();
         QTRY_VERIFY(!f->import().busy());
-        QCOMPARE(f->runner->commandLines.size(), 1);
+        QCOMPARE(f->runner->runs, 1);
     }
 
     void requestsAreSpacedByAMinute()

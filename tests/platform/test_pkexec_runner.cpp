@@ -13,8 +13,8 @@ using Outcome = PrivilegedRunner::Outcome;
 
 Q_DECLARE_METATYPE(pelk::platform::PrivilegedRunner::Outcome)
 
-// Every run goes through a real /bin/sh; pkexec is replaced by scripts that behave like it
-// (it execs the program when authorized, and exits 126 or 127 itself otherwise).
+// pkexec is replaced by scripts that behave like it (it execs the program when authorized, and
+// exits 126 or 127 itself otherwise).
 class TestPkexecRunner : public QObject {
     Q_OBJECT
 
@@ -33,18 +33,17 @@ class TestPkexecRunner : public QObject {
     }
 
 private Q_SLOTS:
-    // The helper, in a directory whose name is hostile too, gets exactly its four arguments
-    // whatever the copy's name holds, and nothing in them runs.
+    // pkexec gets the helper's path first, then exactly its four arguments whatever the copy's
+    // name holds (no shell in between), and nothing in them runs.
     void helperGetsExactlyItsArguments()
     {
         const QString dir = u"dir 'x' $(touch CANARY) `touch CANARY`\nend"_s;
         const QString helper = script(dir + u"/helper"_s, "printf '%s\\0' \"$@\" > \"$(dirname \"$0\")/args\"");
         PkexecRunner runner(script(u"pkexec"_s, "exec \"$@\""));
         const QString digest = agent::sha256Hex("{}");
-        for (const QString &copy : { u"it's"_s, u"''"_s, u"a b  c"_s, u"$(touch CANARY)"_s, u"`touch CANARY`"_s,
-                 u"line\nbreak\n"_s, u"back\\slash"_s, u"*"_s, u"~"_s, u"-n"_s, QString(), u"; touch CANARY #"_s,
-                 u"$HOME ${PATH}"_s, u"tab\there"_s, u"caf\u00e9 \u65e5\u672c"_s, u"'\\''"_s, u"a'b\"c$d`e\\f"_s }) {
-            QCOMPARE(runner.run(agent::helperCommandLine(helper, copy, digest)), Outcome::Succeeded);
+        for (const QString &copy : { u"it's a b  c"_s, u"$(touch CANARY) `touch CANARY`"_s, u"line\nbreak\n"_s, u"*"_s,
+                 u"-n"_s, QString(), u"caf\u00e9 \u65e5\u672c"_s }) {
+            QCOMPARE(runner.run(helper, agent::helperArguments(copy, digest)), Outcome::Succeeded);
             QFile args(m_dir.filePath(dir + u"/args"_s));
             QVERIFY(args.open(QIODevice::ReadOnly));
             QCOMPARE(args.readAll(),
@@ -60,7 +59,7 @@ private Q_SLOTS:
         QTest::addColumn<Outcome>("outcome");
         const QByteArray authorized = "exec \"$@\"", ok = "exit 0";
         QTest::newRow("helper accepts") << authorized << ok << Outcome::Succeeded;
-        QTest::newRow("helper exits 126") << authorized << QByteArray("exit 126") << Outcome::Failed;
+        QTest::newRow("helper exits 1") << authorized << QByteArray("exit 1") << Outcome::Failed;
         QTest::newRow("helper exits 127") << authorized << QByteArray("exit 127") << Outcome::Failed;
         QTest::newRow("helper killed") << authorized << QByteArray("kill -9 $$") << Outcome::Failed;
         QTest::newRow("prompt dismissed") << QByteArray("exit 126") << ok << Outcome::Cancelled;
@@ -73,7 +72,7 @@ private Q_SLOTS:
         QFETCH(QByteArray, helper);
         const QString path = script(u"helper"_s, helper);
         PkexecRunner runner(script(u"pkexec"_s, pkexec));
-        QTEST(runner.run(agent::helperCommandLine(path, m_dir.filePath(u"copy.json"_s), u"00"_s)), "outcome");
+        QTEST(runner.run(path, agent::helperArguments(m_dir.filePath(u"copy.json"_s), u"00"_s)), "outcome");
     }
 };
 

@@ -2,8 +2,6 @@
 
 namespace pelk::platform {
 
-using namespace Qt::StringLiterals;
-
 namespace {
 
 // pkexec(1): 126 when the person dismissed the authentication dialog; 127 when not
@@ -12,15 +10,8 @@ constexpr int kPkexecDismissed = 126;
 
 } // namespace
 
-PkexecRunner::PkexecRunner(QString pkexecPath, QString shellPath)
-    : m_pkexecPath(std::move(pkexecPath)), m_shellPath(std::move(shellPath))
+PkexecRunner::PkexecRunner(QString pkexecPath) : m_pkexecPath(std::move(pkexecPath))
 {
-}
-
-QString PkexecRunner::script(const QString &commandLine)
-{
-    // On its own line, so that nothing the command line ends with can swallow the check.
-    return commandLine + u"\n[ $? -eq 0 ] || exit 1\n"_s;
 }
 
 PrivilegedRunner::Outcome PkexecRunner::classify(QProcess::ExitStatus exitStatus, int exitCode)
@@ -32,11 +23,11 @@ PrivilegedRunner::Outcome PkexecRunner::classify(QProcess::ExitStatus exitStatus
     return exitCode == kPkexecDismissed ? Outcome::Cancelled : Outcome::Failed;
 }
 
-PrivilegedRunner::Outcome PkexecRunner::run(const QString &commandLine)
+PrivilegedRunner::Outcome PkexecRunner::run(const QString &program, const QStringList &arguments)
 {
     QProcess process;
     process.setProgram(m_pkexecPath);
-    process.setArguments({ m_shellPath, u"-c"_s, script(commandLine) });
+    process.setArguments(QStringList { program } + arguments);
     process.setStandardInputFile(QProcess::nullDevice());
     // The helper's output is not read.
     process.setStandardOutputFile(QProcess::nullDevice());

@@ -7,25 +7,21 @@
 
 namespace pelk::platform {
 
-// Runs the command line as root through polkit: pkexec <shell> -c <command line>. The polkit
-// agent of the session asks for an administrator's credentials.
+// Runs the program as root through polkit: pkexec <program> <arguments>, no shell in between,
+// so the session's polkit agent shows the program's own action (its message names what the
+// administrator approves) rather than a request to run a shell.
 class PkexecRunner final : public PrivilegedRunner {
 public:
-    explicit PkexecRunner(
-        QString pkexecPath = QStringLiteral("/usr/bin/pkexec"), QString shellPath = QStringLiteral("/bin/sh"));
+    explicit PkexecRunner(QString pkexecPath = QStringLiteral("/usr/bin/pkexec"));
 
-    Outcome run(const QString &commandLine) override;
+    Outcome run(const QString &program, const QStringList &arguments) override;
 
-    // The script the shell runs: the command line, then any failure of it folded into status 1.
-    // pkexec execs the shell, so its exit status is the script's, and 126 (the prompt was
-    // dismissed) can then only come from pkexec itself, never from a helper or a shell that
-    // happens to exit 126 or 127.
-    static QString script(const QString &commandLine);
+    // pkexec execs the program, so its exit status is the program's: a program that exits
+    // 126 itself reads as a dismissed prompt. The device helper reports by 0 or non-zero only.
     static Outcome classify(QProcess::ExitStatus exitStatus, int exitCode);
 
 private:
     QString m_pkexecPath;
-    QString m_shellPath;
 };
 
 } // namespace pelk::platform

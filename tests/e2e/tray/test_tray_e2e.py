@@ -281,8 +281,9 @@ class TestTrayE2E(unittest.TestCase):
         self.expect_title("Connecting")
         # The private copy is gone once the run returned.
         wait_for("the copy to be removed", lambda: not glob.glob(os.path.join(self.tmp, COPIES)))
-        with open(self.pkexec_log) as f:  # the shell, with the quoted command line (logged with its newlines)
-            self.assertIn(f"/bin/sh -c '{LIBEXEC}/pelk-device-helper' --import-enrollment '{copy}'", f.read())
+        with open(self.pkexec_log) as f:  # the helper itself, which the polkit action names, not a shell
+            self.assertIn(f"{LIBEXEC}/pelk-device-helper --import-enrollment {copy} --enrollment-sha256 {digest}\n",
+                          f.read())
 
     def test_enrollment_opened_with_the_app(self):
         self.sim.status("not_enrolled", NOT_ENROLLED, updated_at=iso(30))
