@@ -10,6 +10,8 @@
 #include <cstdlib>
 #include <fcntl.h>
 #include <poll.h>
+#include <string_view>
+#include <sys/prctl.h>
 #include <sys/signalfd.h>
 #include <sys/wait.h>
 #include <unistd.h>
@@ -42,14 +44,25 @@ std::optional<int> readOomScore()
 
 bool writeOomScore(int value)
 {
+    // Files under /proc/self belong to root while the process is not dumpable (see hardenProcess).
+    const int dumpable = ::prctl(PR_GET_DUMPABLE, 0, 0, 0, 0);
+    ::prctl(PR_SET_DUMPABLE, 1, 0, 0, 0);
     const int fd = ::open(kOomScorePath, O_WRONLY | O_CLOEXEC);
-    if (fd < 0)
-        return false;
     char text[16];
     const int length = std::snprintf(text, sizeof text, "%d", value);
-    const bool written = ::write(fd, text, size_t(length)) == length;
-    ::close(fd);
+    const bool written = fd >= 0 && ::write(fd, text, size_t(length)) == length;
+    if (fd >= 0)
+        ::close(fd);
+    ::prctl(PR_SET_DUMPABLE, dumpable, 0, 0, 0);
     return written;
+}
+
+// Wayland sessions are held through logind; a window of the X compatibility server would only
+// hide the desktop's own lock screen.
+bool waylandSession()
+{
+    const char *type = std::getenv("XDG_SESSION_TYPE");
+    return std::getenv("WAYLAND_DISPLAY") || (type && std::string_view(type) == "wayland");
 }
 
 int statusOf(const ChildEnd &end)
@@ -62,7 +75,7 @@ int statusOf(const ChildEnd &end)
 // The guard's own connection to the display: it notices the display going away (the session
 // ended: nothing left to cover) and covers the screens during a restart.
 struct CrashGuard::Display {
-    xcb_connection_t *x = xcb_connect(nullptr, nullptr);
+    xcb_connection_t *x = waylandSession() ? nullptr : xcb_connect(nullptr, nullptr);
     std::vector<uint32_t> covers;
 
     Display()
@@ -71,11 +84,11 @@ struct CrashGuard::Display {
             ::fcntl(xcb_get_file_descriptor(x), F_SETFD, FD_CLOEXEC);
     }
     ~Display() { xcb_disconnect(x); }
-    bool alive() const { return !xcb_connection_has_error(x); }
+    bool alive() const { return x && !xcb_connection_has_error(x); }
     int fd() const { return alive() ? xcb_get_file_descriptor(x) : -1; }
     void drain()
     {
-        while (xcb_generic_event_t *event = xcb_poll_for_event(x))
+        while (xcb_generic_event_t *event = x ? xcb_poll_for_event(x) : nullptr)
             std::free(event);
     }
     // Override-redirect windows over every screen, mapped before the restarted child maps its
@@ -100,6 +113,8 @@ struct CrashGuard::Display {
     }
     void uncover()
     {
+        if (covers.empty())
+            return;
         for (const uint32_t id : covers)
             xcb_destroy_window(x, id);
         covers.clear();
@@ -160,16 +175,17 @@ int CrashGuard::run(char **argv)
         sigaddset(&handled, signal);
     ::sigprocmask(SIG_BLOCK, &handled, &m_childMask);
     const UniqueFd signals(::signalfd(-1, &handled, SFD_CLOEXEC | SFD_NONBLOCK));
-    pid_t child = signals.valid() ? spawn(argv) : -1;
+    Display display;
+    const bool hadDisplay = display.alive();
+    pid_t child = signals.valid() && (hadDisplay || waylandSession()) ? spawn(argv) : -1;
     if (child < 0) {
-        // Without a way to watch a child, the application runs unguarded rather than not at all.
-        ::sigprocmask(SIG_SETMASK, &m_childMask, nullptr);
+        // Without a way to watch a child, or a display to lock, the application runs unguarded
+        // (and says why it cannot start) rather than being started again and again.
+        ::sigprocmask(SIG_UNBLOCK, &handled, nullptr);
         ::execv("/proc/self/exe", argv);
         return 127;
     }
 
-    Display display;
-    const bool hadDisplay = display.alive();
     Clock::time_point started = Clock::now();
     std::optional<Clock::time_point> restartAt;
     int lastStatus = 0;
