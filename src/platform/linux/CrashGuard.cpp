@@ -197,6 +197,7 @@ int CrashGuard::run(char **argv)
             timeout = timeout < 0 ? int(kCoveredPoll.count()) : std::min(timeout, int(kCoveredPoll.count()));
         pollfd fds[] = { { signals.get(), POLLIN, 0 }, { display.fd(), POLLIN, 0 } };
         ::poll(fds, 2, timeout);
+        display.drain(); // first: a child that died with the display must not be started again
 
         signalfd_siginfo info;
         while (::read(signals.get(), &info, sizeof info) == sizeof info) {
@@ -228,7 +229,6 @@ int CrashGuard::run(char **argv)
             restartAt = Clock::now() + *delay;
         }
 
-        display.drain();
         if (hadDisplay && !display.alive() && child <= 0)
             return lastStatus;
         if (!display.covers.empty() && m_policy.lock() != LockHint::Locked)
