@@ -90,7 +90,13 @@ def main():
             for name, p in procs.items():
                 if p.poll() is not None:
                     sys.exit(f"{name} ended early with status {p.returncode}")
-            start = {n: (cpu_seconds(p.pid), switches(p.pid)) for n, p in procs.items()}
+            # The started process is the crash guard; the application is its child.
+            pids = {n: p.pid for n, p in procs.items()}
+            guard = pids["pelk-agent --background"]
+            with open(f"/proc/{guard}/task/{guard}/children") as f:
+                pids["pelk-agent --background"] = int(f.read().split()[0])
+            pids["its crash guard"] = guard
+            start = {n: (cpu_seconds(pid), switches(pid)) for n, pid in pids.items()}
             began = time.monotonic()
             # Keep the agent's status fresh, as the real agent does, without waking either process.
             while time.monotonic() - began < args.seconds:
@@ -98,12 +104,12 @@ def main():
                 connected()
             elapsed = time.monotonic() - began
             rows = []
-            for name, p in procs.items():
+            for name, pid in pids.items():
                 t0, s0 = start[name]
-                mem = memory(p.pid)
-                rows.append((name, 100.0 * (cpu_seconds(p.pid) - t0) / elapsed,
-                             (switches(p.pid) - s0) / elapsed, mem["VmRSS"] / 1024, mem["VmHWM"] / 1024,
-                             mem["Threads"], ",".join(libraries(p.pid, ["libGL", "libEGL", "libQt6QuickControls2"])) or "-"))
+                mem = memory(pid)
+                rows.append((name, 100.0 * (cpu_seconds(pid) - t0) / elapsed,
+                             (switches(pid) - s0) / elapsed, mem["VmRSS"] / 1024, mem["VmHWM"] / 1024,
+                             mem["Threads"], ",".join(libraries(pid, ["libGL", "libEGL", "libQt6QuickControls2"])) or "-"))
         finally:
             for p in procs.values():
                 p.terminate()
@@ -117,7 +123,7 @@ def main():
     print(f"{'process':26} {'CPU %':>7} {'wakeups/s':>10} {'RSS MiB':>8} {'peak MiB':>9} {'threads':>8}  GL/Controls loaded")
     for r in rows:
         print(f"{r[0]:26} {r[1]:7.3f} {r[2]:10.2f} {r[3]:8.1f} {r[4]:9.1f} {r[5]:8d}  {r[6]}")
-    agent_row, bare_row = rows
+    agent_row, bare_row = rows[:2]
     ratio = agent_row[1] / bare_row[1] if bare_row[1] > 0 else float("inf")
     print(f"CPU ratio agent/bare: {ratio:.2f}")
 

@@ -1,6 +1,8 @@
 #include "app/EventLoop.h"
+#include "app/Guard.h"
 #include "app/LaunchMode.h"
 #include "app/ProcessValues.h"
+#include "boundary/AgentBoundary.h"
 #include "platform/SessionLocker.h"
 #include "platform/linux/LinuxPlatform.h"
 #include "recovery/RecoveryAdmin.h"
@@ -47,5 +49,8 @@ int main(int argc, char **argv)
     case pelk::app::LaunchMode::StatusBar:
         break;
     }
+    // The process that draws the lock runs under a guard that brings it back should it die.
+    if (!pelk::platform::CrashGuard::isGuardedChild())
+        return pelk::app::runGuarded(argv, pelk::boundary::lockFilePath());
     return pelk::app::runEventLoop(mode, values, platform, argc, argv);
 }

@@ -2,7 +2,9 @@
 // the agent simulator writes the lock state file and answers the local API on 127.0.0.1.
 #include "AgentSimulator.h"
 
+#include <QDeadlineTimer>
 #include <QDir>
+#include <QFile>
 #include <QImage>
 #include <QProcess>
 #include <QTest>
@@ -31,6 +33,12 @@ QStringList lockWindows()
 {
     const QString out = run(u"xdotool"_s, { u"search"_s, u"--onlyvisible"_s, u"--name"_s, u"^Pelk Agent$"_s });
     return out.isEmpty() ? QStringList() : out.split(u'\n');
+}
+
+QByteArray procFile(qint64 pid, const QString &name)
+{
+    QFile file(u"/proc/%1/%2"_s.arg(pid).arg(name));
+    return file.open(QIODevice::ReadOnly) ? file.readAll().trimmed() : QByteArray();
 }
 
 // Whether a grab reply says this client got the device; frees the reply.
@@ -65,11 +73,23 @@ class TestLockE2E : public QObject {
         QTRY_COMPARE_WITH_TIMEOUT(magenta(shot(u"locked"_s)), 0, 20000);
         QCOMPARE(shot(u"locked"_s).pixel(2, 2), qRgb(18, 23, 33)); // the lock's own colour
         const QStringList windows = lockWindows();
-        for (const int sig : { SIGTERM, SIGINT, SIGHUP, SIGUSR1, SIGQUIT, SIGALRM, SIGPIPE, SIGRTMIN })
+        const qint64 app = ui();
+        QVERIFY(app > 0); // never 0: that would signal this test's own process group
+        for (const int sig : { SIGTERM, SIGINT, SIGHUP, SIGUSR1, SIGQUIT, SIGALRM, SIGPIPE, SIGRTMIN }) {
             ::kill(pid_t(m_agent->processId()), sig);
+            ::kill(pid_t(app), sig);
+        }
         waitForPresence(2);
         QCOMPARE(m_agent->state(), QProcess::Running);
+        QCOMPARE(ui(), app);
         QCOMPARE(lockWindows(), windows);
+    }
+    // The application the started process (its guard) runs as its only child.
+    qint64 ui() const
+    {
+        return procFile(m_agent->processId(), u"task/%1/children"_s.arg(m_agent->processId()))
+            .split(' ')[0]
+            .toLongLong();
     }
     // A screenshot of the whole display, kept for people to look at.
     QImage shot(const QString &name)
@@ -142,10 +162,13 @@ class TestLockE2E : public QObject {
         QTRY_VERIFY_WITH_TIMEOUT(lockWindows().isEmpty(), 20000);
         QTRY_VERIFY_WITH_TIMEOUT(inputIsFree(), 20000);
         QVERIFY2(!gotInput(), "input typed while locked reached another window");
+        const qint64 app = ui();
+        QVERIFY(app > 0);
         m_agent->terminate();
         QVERIFY(m_agent->waitForFinished(10000));
         QCOMPARE(m_agent->exitStatus(), QProcess::NormalExit);
         QCOMPARE(m_agent->exitCode(), 0);
+        QVERIFY2(::kill(pid_t(app), 0) != 0, "the application outlived its guard");
     }
 
 private Q_SLOTS:
@@ -167,6 +190,16 @@ private Q_SLOTS:
         QVERIFY(inputIsFree());
     }
     void cleanupTestCase() { xcb_disconnect(m_x); }
+    // After a failure: the application outlives its guard, and would stay over the next test.
+    void cleanup()
+    {
+        if (m_agent && m_agent->state() == QProcess::Running) {
+            if (const qint64 app = ui(); app > 0)
+                ::kill(pid_t(app), SIGKILL);
+            m_agent->kill();
+            m_agent->waitForFinished();
+        }
+    }
     // The tray's mode, locking while another client (an open menu, say) holds the keyboard:
     // nothing gets past the lock until the PIN is typed on it.
     void trayLockHoldsUntilThePin()
@@ -208,6 +241,33 @@ private Q_SLOTS:
         run(u"xdotool"_s, { u"key"_s, u"Return"_s });
         QTRY_VERIFY_WITH_TIMEOUT(!m_sim->requestsTo(Endpoint::Unlock).isEmpty(), 20000);
         QCOMPARE(m_sim->requestsTo(Endpoint::Unlock).constLast().body, (QJsonObject { { u"pin"_s, u"246810"_s } }));
+        expectUnlockedAndCleanExit();
+    }
+
+    // Whatever kills the application that draws the lock, its guard (which the kernel spares
+    // rather than it when memory runs out) brings the lock back, holding the input again.
+    void crashedLockComesBack()
+    {
+        startAgent(u"--background"_s, 1);
+        QTRY_VERIFY_WITH_TIMEOUT(inputIsHeld(), 20000);
+        const auto oomScore = [](qint64 pid) { return procFile(pid, u"oom_score_adj"_s).toInt(); };
+        QCOMPARE_LT(oomScore(m_agent->processId()), oomScore(ui()));
+        for (const int sig : { SIGKILL, SIGSEGV, SIGABRT }) {
+            const qint64 killed = ui();
+            QVERIFY(killed > 0);
+            ::kill(pid_t(killed), sig);
+            // Reported by a new application, with its window over the screen and the input held.
+            QTRY_VERIFY_WITH_TIMEOUT(ui() != killed, 20000);
+            waitForPresence(1);
+            QTRY_VERIFY_WITH_TIMEOUT(lockWindows().size() == 1 && inputIsHeld(), 20000);
+            QCOMPARE(magenta(shot(u"after-signal-%1"_s.arg(sig))), 0);
+        }
+        QVERIFY(m_sim->unlock());
+        // Nothing of the guard's stays over the desktop. A deadline: QTRY counts tries, and a shot is slow.
+        const QDeadlineTimer deadline(20000);
+        while (magenta(shot(u"unlocked-after-crashes"_s)) == 0 && !deadline.hasExpired())
+            QTest::qWait(100);
+        QVERIFY(magenta(shot(u"unlocked-after-crashes"_s)) > 0);
         expectUnlockedAndCleanExit();
     }
 

@@ -1,0 +1,52 @@
+#include "app/Guard.h"
+
+#include "app/AppLog.h"
+#include "boundary/AgentFile.h"
+#include "lock/LockState.h"
+
+#include <algorithm>
+
+namespace pelk::app {
+
+using platform::LockHint;
+using namespace std::chrono_literals;
+
+namespace {
+
+// A run shorter than this ended at start rather than in use.
+constexpr auto kSettled = 5s;
+constexpr std::chrono::milliseconds kFirstPause = 250ms;
+constexpr std::chrono::milliseconds kLongestPause = 15s;
+
+} // namespace
+
+LockHint lockHint(const std::optional<QByteArray> &record)
+{
+    const std::optional<lock::LockState> state = record ? lock::LockState::decode(*record) : std::nullopt;
+    if (!state)
+        return LockHint::Unknown;
+    return state->locked ? LockHint::Locked : LockHint::Unlocked;
+}
+
+std::optional<std::chrono::milliseconds> RestartPolicy::operator()(const platform::ChildEnd &end, LockHint lock)
+{
+    if ((end.signal == 0 && end.exitCode == 0) || lock == LockHint::Unlocked)
+        return std::nullopt;
+    m_pause = end.lived >= kSettled ? 0ms : std::clamp(m_pause * 2, kFirstPause, kLongestPause);
+    qCWarning(lcApp,
+        "the application ended (signal %d, status %d) while the lock may be held; starting it again in %lld ms",
+        end.signal, end.exitCode, static_cast<long long>(m_pause.count()));
+    return m_pause;
+}
+
+int runGuarded(char **argv, const QString &lockFilePath)
+{
+    RestartPolicy policy;
+    platform::CrashGuard guard({
+        .lock = [&lockFilePath] { return lockHint(boundary::readAgentFile(lockFilePath)); },
+        .restartAfter = [&policy](const platform::ChildEnd &end, LockHint lock) { return policy(end, lock); },
+    });
+    return guard.run(argv);
+}
+
+} // namespace pelk::app
