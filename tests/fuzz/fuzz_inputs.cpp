@@ -36,6 +36,7 @@
 #include <cstdint>
 #include <cstdio>
 #include <cstdlib>
+#include <map>
 #include <tuple>
 
 using namespace Qt::StringLiterals;
@@ -50,30 +51,6 @@ void require(bool holds, const char *property)
         return;
     std::fprintf(stderr, "property broken: %s\n", property);
     std::abort();
-}
-
-// How often each decoder ran and accepted its input, printed when the run ends.
-struct Tally {
-    char family;
-    const char *name;
-    unsigned long long runs = 0, accepted = 0;
-};
-std::array<Tally, 8> tallies { { { 's', "status" }, { 'p', "profile" }, { 't', "timestamp" }, { 'l', "lock" },
-    { 'd', "desktop" }, { 'a', "support answer" }, { 'r', "recovery" }, { 'h', "http" } } };
-
-Tally *tallyFor(char family)
-{
-    for (Tally &t : tallies) {
-        if (t.family == family)
-            return &t;
-    }
-    return nullptr;
-}
-
-void printTallies()
-{
-    for (const Tally &t : tallies)
-        std::fprintf(stderr, "decoder %-15s runs %llu accepted %llu\n", t.name, t.runs, t.accepted);
 }
 
 QByteArray written(const QJsonObject &object)
@@ -249,11 +226,11 @@ struct SupportSession : platform::ConsoleSession,
         require(lines >= -100 && lines <= 100, "a scroll is at most 100 lines");
         return ++posted;
     }
-    bool postKey(quint32 keysym, Modifiers modifiers, bool) override
+    bool postKey(Key key, Modifiers modifiers, bool) override
     {
         bool known = false;
-        for (const quint32 value : support::keys())
-            known = known || value == keysym;
+        for (const Key &value : support::keys())
+            known = known || (value.code == key.code && value.usKeysym == key.usKeysym);
         require(known, "a replayed key is one of the key table");
         require((modifiers.toInt() & ~0xf) == 0, "only the four modifiers");
         return ++posted;
@@ -351,49 +328,30 @@ bool checkHttp(const QByteArray &bytes)
 
 } // namespace
 
+// Runs and accepted inputs of each decoder, printed when the run ends.
+std::map<char, std::array<unsigned long long, 2>> tally;
+
 extern "C" int LLVMFuzzerInitialize(int *argc, char ***argv)
 {
     static QCoreApplication app(*argc, *argv); // the support controller's timers need one
-    std::atexit(printTallies);
+    std::atexit([] {
+        for (const auto &[family, counts] : tally)
+            std::fprintf(stderr, "decoder %c runs %llu accepted %llu\n", family, counts[0], counts[1]);
+    });
     return 0;
 }
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size)
 {
-    if (size == 0)
-        return -1;
-    Tally *tally = tallyFor(char(data[0]));
-    if (!tally)
+    static const std::map<char, bool (*)(const QByteArray &)> decoders { { 's', checkStatus }, { 'p', checkProfile },
+        { 't', checkTimestamp }, { 'l', checkLock }, { 'd', checkDesktop }, { 'a', checkSupportAnswer },
+        { 'r', checkRecovery }, { 'h', checkHttp } };
+    const auto decoder = size > 0 ? decoders.find(char(data[0])) : decoders.end();
+    if (decoder == decoders.end())
         return -1; // not one of ours: keep it out of the corpus
-    const QByteArray bytes(reinterpret_cast<const char *>(data) + 1, qsizetype(size - 1));
-    bool accepted = false;
-    switch (tally->family) {
-    case 's':
-        accepted = checkStatus(bytes);
-        break;
-    case 'p':
-        accepted = checkProfile(bytes);
-        break;
-    case 't':
-        accepted = checkTimestamp(bytes);
-        break;
-    case 'l':
-        accepted = checkLock(bytes);
-        break;
-    case 'd':
-        accepted = checkDesktop(bytes);
-        break;
-    case 'a':
-        accepted = checkSupportAnswer(bytes);
-        break;
-    case 'r':
-        accepted = checkRecovery(bytes);
-        break;
-    case 'h':
-        accepted = checkHttp(bytes);
-        break;
-    }
-    ++tally->runs;
-    tally->accepted += accepted ? 1 : 0;
+    const bool accepted = decoder->second(QByteArray(reinterpret_cast<const char *>(data) + 1, qsizetype(size - 1)));
+    auto &counts = tally[decoder->first];
+    ++counts[0];
+    counts[1] += accepted ? 1 : 0;
     return 0;
 }
