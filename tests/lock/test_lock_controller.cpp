@@ -31,20 +31,31 @@ struct Window {
     bool above;
     lock::PinSubmit submit;
     bool key = false, open = true;
+    quintptr inputWhenClosed = 0;
 };
 
 // Screens set by the test; every window made is kept, so the test sees which are still open.
 struct Screens : lock::LockScreens {
     struct Surface : lock::LockSurface {
-        Surface(Window &window, quintptr handle) : w(window), id(handle) { }
-        ~Surface() override { w.open = false; }
+        Surface(Window &window, quintptr handle, const quintptr &inputWindow)
+            : w(window), id(handle), input(inputWindow)
+        {
+        }
+        ~Surface() override
+        {
+            w.open = false;
+            w.inputWhenClosed = input;
+        }
         void setFrame(const QRect &frame) override { w.frame = frame; }
         void orderFront() override { }
         void makeKeyAndOrderFront() override { w.key = true; }
         quintptr nativeHandle() const override { return id; }
         Window &w;
         const quintptr id;
+        const quintptr &input;
     };
+    explicit Screens(const quintptr &inputWindow) : input(&inputWindow) { }
+    const quintptr *input; // the window holding the input, as the lockdown says
     QList<QRect> list { QRect(0, 0, 1024, 768) };
     std::deque<Window> created;
 
@@ -53,7 +64,7 @@ struct Screens : lock::LockScreens {
         const QRect &frame, const QString &message, bool above, lock::PinSubmit submit) override
     {
         created.push_back(Window { frame, message, above, std::move(submit) });
-        return std::make_unique<Surface>(created.back(), created.size() + 100);
+        return std::make_unique<Surface>(created.back(), created.size() + 100, *input);
     }
     qsizetype openCount() const { return std::ranges::count(created, true, &Window::open); }
 };
@@ -61,8 +72,8 @@ struct Screens : lock::LockScreens {
 // A controller on fakes, following a lock file the test writes.
 struct Rig {
     QTemporaryDir dir;
-    Screens screens;
     Lockdown lockdown;
+    Screens screens { lockdown.keyWindow };
     fakes::FakeApiRequester api;
     std::optional<lock::ManagedLockController> lock { std::in_place, screens, lockdown, api, path() };
     std::optional<bool> answer;
@@ -164,6 +175,7 @@ private Q_SLOTS:
         const QByteArray locked = record(R"("locked":true,"command_uuid":"cmd-42","message":"Call IT\nExt. 42")");
         r.tick(locked);
         QCOMPARE(r.lockdown.current, Lockdown::Custom);
+        QCOMPARE(r.api.sent.size(), size_t(0)); // no presence before the input is held
         const auto &open = r.screens.created;
         QCOMPARE(r.screens.openCount(), 2);
         QCOMPARE(open[1].frame, QRect(800, 0, 1920, 1080));
@@ -178,12 +190,30 @@ private Q_SLOTS:
         r.tick(locked);
         QCOMPARE(open.size(), size_t(2));
         QCOMPARE(open[1].frame, QRect(800, 0, 1280, 1024));
-        QCOMPARE(r.api.sent.size(), size_t(2));
+        QCOMPARE(r.api.sent.size(), size_t(1));
         for (const auto &sent : r.api.sent)
             QCOMPARE(sent.body, (QJsonObject { { u"command_uuid"_s, u"cmd-42"_s } }));
         for (int i = 0; i < 2; ++i)
             r.tick(record(R"("locked":false,"command_uuid":"cmd-42")"));
-        QCOMPARE(r.api.sent.size(), size_t(2)); // no presence while unlocked
+        QCOMPARE(r.api.sent.size(), size_t(1)); // no presence while unlocked
+    }
+
+    // The display's own screens win over the toolkit's list, and a change it reports is followed
+    // at once (no tick runs): a refit, or new windows that hold the input before the old ones close.
+    void followsTheDisplay()
+    {
+        Rig r;
+        r.lockdown.monitors = { QRect(0, 0, 1280, 800) };
+        r.tick(kLocked);
+        r.lockdown.monitors = { QRect(0, 0, 1920, 1200), QRect(1920, 0, 800, 600) };
+        r.lockdown.changed();
+        QCOMPARE(r.screens.openCount(), 2);
+        QCOMPARE(r.lockdown.kept, (QList<quintptr> { 102, 103 }));
+        QCOMPARE(r.screens.created[0].inputWhenClosed, quintptr(102));
+        r.lockdown.monitors[0] = QRect(0, 0, 2000, 1100);
+        r.lockdown.changed();
+        QCOMPARE(r.screens.created[1].frame, QRect(0, 0, 2000, 1100));
+        QCOMPARE(r.lockdown.kept, (QList<quintptr> { 102, 103 }));
     }
 
     // Where presence and PINs go: only http on 127.0.0.1 with a port, no user, under the root,
