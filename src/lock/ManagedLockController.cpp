@@ -8,6 +8,8 @@
 
 #include <QPointer>
 
+#include <utility>
+
 namespace pelk::lock {
 
 using namespace Qt::StringLiterals;
@@ -120,9 +122,8 @@ void ManagedLockController::holdInput()
         m_inputRefused = false;
         return;
     }
-    if (!m_inputRefused)
+    if (!std::exchange(m_inputRefused, true))
         qCWarning(lcLock, "another client holds the keyboard or pointer; trying again until it lets go");
-    m_inputRefused = true;
     m_inputRetry.start();
 }
 
