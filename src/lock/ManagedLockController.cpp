@@ -118,7 +118,10 @@ void ManagedLockController::holdInput()
     if (!isLocked())
         return;
     m_inputRetry.stop();
-    if (m_lockdown.force(m_windows.empty() ? 0 : m_windows.front()->nativeHandle())) {
+    const bool held = m_lockdown.force(m_windows.empty() ? 0 : m_windows.front()->nativeHandle());
+    for (const auto &window : m_windows)
+        window->setInputHeld(held);
+    if (held) {
         m_inputRefused = false;
         return;
     }

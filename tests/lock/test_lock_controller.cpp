@@ -30,7 +30,7 @@ struct Window {
     QString message;
     bool above;
     lock::PinSubmit submit;
-    bool key = false, open = true;
+    bool key = false, open = true, padShown = false;
     quintptr inputWhenClosed = 0;
 };
 
@@ -49,6 +49,7 @@ struct Screens : lock::LockScreens {
         void setFrame(const QRect &frame) override { w.frame = frame; }
         void orderFront() override { }
         void makeKeyAndOrderFront() override { w.key = true; }
+        void setInputHeld(bool held) override { w.padShown = held; }
         quintptr nativeHandle() const override { return id; }
         Window &w;
         const quintptr id;
@@ -175,7 +176,8 @@ private Q_SLOTS:
         const QByteArray locked = record(R"("locked":true,"command_uuid":"cmd-42","message":"Call IT\nExt. 42")");
         r.tick(locked);
         QCOMPARE(r.lockdown.current, Lockdown::Custom);
-        QCOMPARE(r.api.sent.size(), size_t(0)); // no presence before the input is held
+        QCOMPARE(r.api.sent.size(), size_t(0)); // no presence and no PIN pad before the input is held
+        QVERIFY(!r.screens.created[1].padShown);
         const auto &open = r.screens.created;
         QCOMPARE(r.screens.openCount(), 2);
         QCOMPARE(open[1].frame, QRect(800, 0, 1920, 1080));
@@ -184,6 +186,7 @@ private Q_SLOTS:
         QVERIFY(open[0].key && !open[1].key);
         QTRY_COMPARE(r.lockdown.current, Lockdown::Locked);
         QCOMPARE(r.lockdown.keyWindow, quintptr(101));
+        QVERIFY(r.screens.created[1].padShown);
 
         // Every tick refits the windows and reports presence again, without rebuilding.
         r.screens.list[1] = QRect(800, 0, 1280, 1024);
