@@ -141,11 +141,7 @@ class TestLockE2E : public QObject {
         QVERIFY2(m_sim->requestsTo(Endpoint::Presence).size() - reports < 2, what);
         QTRY_VERIFY_WITH_TIMEOUT(inputIsHeld(), 20000);
     }
-    void forget(uint32_t window)
-    {
-        xcb_destroy_window(m_x, window);
-        m_hidden.erase(window);
-    }
+    void forget(uint32_t window) { xcb_destroy_window(m_x, window), m_hidden.erase(window); }
     bool grabKeyboard()
     {
         return granted(xcb_grab_keyboard_reply(m_x,
@@ -217,7 +213,7 @@ private Q_SLOTS:
         holdsThroughSignals();
 
         // Other clients fight it: one unmaps the lock window, one raises a pop-up over it, and
-        // the screen shrinks and grows again (RandR) under a window where it grows.
+        // the screen shrinks (the lock follows) and grows again (RandR) under a window where it grows.
         const uint32_t lock = lockWindows().constFirst().toUInt();
         beatenWithinATick("unmapped", [&] { xcb_unmap_window(m_x, lock); });
         const uint32_t popup = makeWindow(true, 20, 20, 300, 80);
@@ -226,6 +222,8 @@ private Q_SLOTS:
         const uint32_t grown = makeWindow(true, 1024, 0, 256, 800);
         beatenWithinATick("screen grown", [&] {
             run(u"xrandr"_s, { u"--output"_s, u"screen"_s, u"--off"_s, u"--fb"_s, u"1024x768"_s });
+            const QStringList geometry { u"getwindowgeometry"_s, QString::number(lock) };
+            QTRY_VERIFY_WITH_TIMEOUT(run(u"xdotool"_s, geometry).endsWith(u"1024x768"_s), 20000); // it followed
             run(u"xrandr"_s, { u"--fb"_s, u"1280x800"_s, u"--output"_s, u"screen"_s, u"--auto"_s });
         });
         forget(grown);
