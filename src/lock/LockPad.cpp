@@ -3,6 +3,8 @@
 #include <QList>
 #include <QPointer>
 
+#include <utility>
+
 #include <unicode/uchar.h>
 
 namespace pelk::lock {
@@ -69,6 +71,12 @@ void LockPad::setBusy(bool busy)
         return;
     m_busy = busy;
     Q_EMIT busyChanged();
+}
+
+void LockPad::setInputHeld(bool held)
+{
+    if (std::exchange(m_inputHeld, held) != held)
+        Q_EMIT inputHeldChanged();
 }
 
 } // namespace pelk::lock

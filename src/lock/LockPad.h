@@ -20,6 +20,7 @@ class LockPad : public QObject {
     QML_UNCREATABLE("made by the lock controller")
     Q_PROPERTY(QString message READ message CONSTANT)
     Q_PROPERTY(bool busy READ busy NOTIFY busyChanged)
+    Q_PROPERTY(bool inputHeld READ inputHeld NOTIFY inputHeldChanged)
 
 public:
     LockPad(QString message, PinSubmit submit, QObject *parent = nullptr);
@@ -27,6 +28,9 @@ public:
     QString message() const { return m_message; }
     // A PIN was sent and its answer has not come yet.
     bool busy() const { return m_busy; }
+    // The lock holds the keyboard and pointer: only then is there a pad to type on.
+    bool inputHeld() const { return m_inputHeld; }
+    void setInputHeld(bool held);
 
     // The numbers of typed, in order, at most the first twelve.
     Q_INVOKABLE QString filter(const QString &typed) const;
@@ -39,6 +43,7 @@ public:
 
 Q_SIGNALS:
     void busyChanged();
+    void inputHeldChanged();
     void answered(bool accepted);
 
 private:
@@ -47,6 +52,7 @@ private:
     QString m_message;
     PinSubmit m_submit;
     bool m_busy = false;
+    bool m_inputHeld = false;
 };
 
 } // namespace pelk::lock

@@ -23,6 +23,9 @@ public:
     virtual void makeKeyAndOrderFront() = 0;
     // The native window id the desktop lockdown grabs input for (0 when there is none).
     virtual quintptr nativeHandle() const = 0;
+    // The PIN pad shows only while the lock holds the input: until then a PIN typed would go
+    // to whichever program holds it.
+    virtual void setInputHeld(bool held) { Q_UNUSED(held); }
 };
 
 // The screens of the display and the lock windows on them.

@@ -34,6 +34,9 @@ Rectangle {
 
     Connections {
         target: view.pad
+        function onInputHeldChanged() {
+            view.focusField()
+        }
         function onAnswered(accepted) {
             view.setPin("")
             view.failed = !accepted
@@ -94,6 +97,7 @@ Rectangle {
         Text {
             anchors.horizontalCenter: parent.horizontalCenter
             text: "Enter unlock PIN"
+            visible: view.pad.inputHeld
             color: "white"
             opacity: 0.7
             font: Brand.font(13, Font.Medium)
@@ -101,6 +105,7 @@ Rectangle {
 
         Item {
             id: dotsArea
+            visible: view.pad.inputHeld
             anchors.horizontalCenter: parent.horizontalCenter
             width: dots.width
             height: dots.height
@@ -155,7 +160,7 @@ Rectangle {
             width: 1
             height: 1
             opacity: 0.01
-            enabled: !view.pad.busy
+            enabled: view.pad.inputHeld && !view.pad.busy
             color: "transparent"
             selectionColor: "transparent"
             selectedTextColor: "transparent"
@@ -188,6 +193,7 @@ Rectangle {
         }
 
         Column {
+            visible: view.pad.inputHeld
             anchors.horizontalCenter: parent.horizontalCenter
             spacing: 12
             Repeater {
@@ -216,7 +222,8 @@ Rectangle {
             objectName: "status"
             anchors.horizontalCenter: parent.horizontalCenter
             font: Brand.font(13)
-            text: view.pad.busy ? "Checking\u2026"
+            text: !view.pad.inputHeld ? "Waiting for another program to let go of the keyboard\u2026"
+                : view.pad.busy ? "Checking\u2026"
                 : view.failed ? "PIN not accepted. Wait a moment and try again, or contact IT." : " "
             color: view.pad.busy ? Qt.rgba(1, 1, 1, 0.7) : view.failed ? "#ff9500" : "white"
         }

@@ -8,6 +8,8 @@
 
 #include <QPointer>
 
+#include <utility>
+
 namespace pelk::lock {
 
 using namespace Qt::StringLiterals;
@@ -69,36 +71,62 @@ void ManagedLockController::refresh()
 
     if (!wasLocked)
         m_lockdown.saveState();
-    const QList<QRect> screens = m_screens.screens();
-    if (isNew || m_windows.size() != static_cast<size_t>(screens.size())) {
-        closeWindows();
-        showWindows(screens);
+    cover(isNew);
+    // Reported only while the input is held: until then the person may be typing into another program.
+    if (!m_inputRefused)
+        request(boundary::kPresenceEndpoint, QJsonObject { { boundary::key::kCommandUuid, m_state->commandUuid } },
+            [](bool) {});
+}
+
+QList<QRect> ManagedLockController::screens() const
+{
+    // The display's own account first: the toolkit's list can lag behind a screen that grew.
+    QList<QRect> frames = m_lockdown.screens();
+    return frames.isEmpty() ? m_screens.screens() : frames;
+}
+
+void ManagedLockController::cover(bool rebuild)
+{
+    const QList<QRect> frames = screens();
+    // The old windows stay up, holding the input, until the new ones cover the screens and
+    // hold it in their turn: no moment with the desktop in view or the keyboard free.
+    std::vector<std::unique_ptr<LockSurface>> replaced;
+    if (rebuild || m_windows.size() != static_cast<size_t>(frames.size())) {
+        replaced.swap(m_windows);
+        showWindows(frames);
     }
-    // Refit and raise every tick: screens change and other windows map themselves on top.
+    // Refit and raise every time: screens change and other windows map themselves on top.
+    QList<quintptr> handles;
     for (size_t i = 0; i < m_windows.size(); ++i) {
-        m_windows[i]->setFrame(screens[static_cast<qsizetype>(i)]);
+        m_windows[i]->setFrame(frames[static_cast<qsizetype>(i)]);
         m_windows[i]->orderFront();
+        handles.append(m_windows[i]->nativeHandle());
     }
     if (!m_windows.empty())
         m_windows.front()->makeKeyAndOrderFront();
     // The grabs go to the key window, so they are taken once the windows are in place.
     holdInput();
-
-    request(boundary::kPresenceEndpoint, QJsonObject { { boundary::key::kCommandUuid, m_state->commandUuid } },
-        [](bool) {});
+    QPointer<ManagedLockController> self(this);
+    m_lockdown.keepCovering(handles, [self] {
+        if (self && self->isLocked())
+            self->cover(false);
+    });
 }
 
 void ManagedLockController::holdInput()
 {
     if (!isLocked())
         return;
-    if (m_lockdown.force(m_windows.empty() ? 0 : m_windows.front()->nativeHandle())) {
+    m_inputRetry.stop();
+    const bool held = m_lockdown.force(m_windows.empty() ? 0 : m_windows.front()->nativeHandle());
+    for (const auto &window : m_windows)
+        window->setInputHeld(held);
+    if (held) {
         m_inputRefused = false;
         return;
     }
-    if (!m_inputRefused)
+    if (!std::exchange(m_inputRefused, true))
         qCWarning(lcLock, "another client holds the keyboard or pointer; trying again until it lets go");
-    m_inputRefused = true;
     m_inputRetry.start();
 }
 

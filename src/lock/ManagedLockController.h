@@ -46,6 +46,10 @@ public:
     void submit(const QString &pin, std::function<void(bool)> done);
 
 private:
+    QList<QRect> screens() const;
+    // Brings the windows into line with the screens (new ones first when rebuilding), raises
+    // them, takes the input and has the desktop keep them covering between looks.
+    void cover(bool rebuild);
     void showWindows(const QList<QRect> &screens);
     void closeWindows();
     // Takes the keyboard and pointer for the key window; while another client keeps them,

@@ -55,6 +55,11 @@ public:
             m_window->requestActivate();
     }
     quintptr nativeHandle() const override { return m_window ? m_window->winId() : 0; }
+    void setInputHeld(bool held) override
+    {
+        if (m_pad)
+            m_pad->setInputHeld(held);
+    }
 
 private:
     QPointer<QQuickWindow> m_window;

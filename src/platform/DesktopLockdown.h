@@ -1,6 +1,10 @@
 #pragma once
 
+#include <QList>
+#include <QRect>
 #include <QString>
+
+#include <functional>
 
 namespace pelk::platform {
 
@@ -17,6 +21,18 @@ public:
     virtual bool force(quintptr keyWindow) = 0;
     // Give everything back as saved.
     virtual void restore() = 0;
+    // Keeps these windows (the first one topmost, the i-th on the i-th of screens()) mapped, in
+    // place and above every other window, answering the display's own events as they come rather
+    // than the caller's next look. changed follows whatever may have cost the input (a window
+    // unmapped and mapped again) and every change of the screens. Each call replaces the last.
+    virtual void keepCovering(const QList<quintptr> &windows, std::function<void()> changed)
+    {
+        Q_UNUSED(windows);
+        Q_UNUSED(changed);
+    }
+    // The screens as the display reports them at this moment (the toolkit's list can lag behind
+    // it); empty where only the toolkit can say.
+    virtual QList<QRect> screens() const { return {}; }
     // What this desktop cannot do while locked, told to the person in the status menu; empty
     // where the lock works in full.
     virtual QString limitation() const { return {}; }

@@ -12,6 +12,9 @@ public:
     State current = Custom, saved = Normal;
     quintptr keyWindow = 0;
     int refusals = 0;
+    QList<QRect> monitors;
+    QList<quintptr> kept;
+    std::function<void()> changed;
 
     void saveState() override { saved = current; }
     void restore() override { current = saved; }
@@ -23,6 +26,12 @@ public:
         keyWindow = window;
         return true;
     }
+    void keepCovering(const QList<quintptr> &windows, std::function<void()> onChange) override
+    {
+        kept = windows;
+        changed = std::move(onChange);
+    }
+    QList<QRect> screens() const override { return monitors; }
 };
 
 } // namespace pelk::fakes

@@ -30,7 +30,7 @@ struct Window {
     QString message;
     bool above;
     lock::PinSubmit submit;
-    bool key = false, open = true;
+    bool key = false, open = true, padShown = false;
 };
 
 // Screens set by the test; every window made is kept, so the test sees which are still open.
@@ -41,6 +41,7 @@ struct Screens : lock::LockScreens {
         void setFrame(const QRect &frame) override { w.frame = frame; }
         void orderFront() override { }
         void makeKeyAndOrderFront() override { w.key = true; }
+        void setInputHeld(bool held) override { w.padShown = held; }
         quintptr nativeHandle() const override { return id; }
         Window &w;
         const quintptr id;
@@ -164,26 +165,41 @@ private Q_SLOTS:
         const QByteArray locked = record(R"("locked":true,"command_uuid":"cmd-42","message":"Call IT\nExt. 42")");
         r.tick(locked);
         QCOMPARE(r.lockdown.current, Lockdown::Custom);
+        QCOMPARE(r.api.sent.size(), size_t(0)); // no presence and no PIN pad before the input is held
+        QVERIFY(!r.screens.created[1].padShown);
         const auto &open = r.screens.created;
         QCOMPARE(r.screens.openCount(), 2);
         QCOMPARE(open[1].frame, QRect(800, 0, 1920, 1080));
-        QCOMPARE(open[1].message, u"Call IT\nExt. 42"_s);
         QVERIFY(open[0].above && open[1].above);
         QVERIFY(open[0].key && !open[1].key);
         QTRY_COMPARE(r.lockdown.current, Lockdown::Locked);
         QCOMPARE(r.lockdown.keyWindow, quintptr(101));
+        QVERIFY(r.screens.created[1].padShown);
 
-        // Every tick refits the windows and reports presence again, without rebuilding.
-        r.screens.list[1] = QRect(800, 0, 1280, 1024);
+        // Every tick reports presence again, now that the input is held.
         r.tick(locked);
-        QCOMPARE(open.size(), size_t(2));
-        QCOMPARE(open[1].frame, QRect(800, 0, 1280, 1024));
-        QCOMPARE(r.api.sent.size(), size_t(2));
+        QCOMPARE(r.api.sent.size(), size_t(1));
         for (const auto &sent : r.api.sent)
             QCOMPARE(sent.body, (QJsonObject { { u"command_uuid"_s, u"cmd-42"_s } }));
         for (int i = 0; i < 2; ++i)
             r.tick(record(R"("locked":false,"command_uuid":"cmd-42")"));
-        QCOMPARE(r.api.sent.size(), size_t(2)); // no presence while unlocked
+        QCOMPARE(r.api.sent.size(), size_t(1)); // no presence while unlocked
+    }
+
+    // The display's own screens win over the toolkit's list, and a change it reports is followed
+    // at once (no tick runs): new windows for a screen more, a refit for a screen resized.
+    void followsTheDisplay()
+    {
+        Rig r;
+        r.lockdown.monitors = { QRect(0, 0, 1280, 800) };
+        r.tick(kLocked);
+        r.lockdown.monitors = { QRect(0, 0, 1920, 1200), QRect(1920, 0, 800, 600) };
+        r.lockdown.changed();
+        QCOMPARE(r.screens.openCount(), 2);
+        QCOMPARE(r.lockdown.kept, (QList<quintptr> { 102, 103 }));
+        r.lockdown.monitors[0] = QRect(0, 0, 2000, 1100);
+        r.lockdown.changed();
+        QCOMPARE(r.screens.created[1].frame, QRect(0, 0, 2000, 1100));
     }
 
     // Where presence and PINs go: only http on 127.0.0.1 with a port, no user, under the root,

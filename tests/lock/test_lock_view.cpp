@@ -65,6 +65,8 @@ private Q_SLOTS:
                 m_window = qobject_cast<QQuickWindow *>(w);
         }
         QVERIFY(QTest::qWaitForWindowExposed(m_window));
+        QVERIFY(!item(u"key-1"_s)->isVisible()); // no pad before the lock holds the input
+        m_surface->setInputHeld(true);
         QTRY_VERIFY(item(u"pinField"_s)->hasActiveFocus());
     }
     void cleanup()

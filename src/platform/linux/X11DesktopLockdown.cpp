@@ -1,5 +1,7 @@
 #include "platform/linux/X11DesktopLockdown.h"
 
+#include "platform/linux/X11LockKeeper.h"
+
 #include <QGuiApplication>
 
 #include <xcb/xcb.h>
@@ -30,6 +32,8 @@ X11DesktopLockdown::X11DesktopLockdown(xcb_connection_t *connection) : m_connect
     if (screens.rem > 0)
         m_root = screens.data->root;
 }
+
+X11DesktopLockdown::~X11DesktopLockdown() = default;
 
 void X11DesktopLockdown::saveState()
 {
@@ -83,8 +87,30 @@ bool X11DesktopLockdown::force(quintptr keyWindow)
     return keyboard && pointer;
 }
 
+void X11DesktopLockdown::keepCovering(const QList<quintptr> &windows, std::function<void()> changed)
+{
+    if (!m_root)
+        return;
+    if (!m_keeper)
+        m_keeper = std::make_unique<X11LockKeeper>();
+    m_keeper->keep(windows, std::move(changed));
+}
+
+QList<QRect> X11DesktopLockdown::screens() const
+{
+    if (!m_root || xcb_connection_has_error(m_connection))
+        return {};
+    // The toolkit works in device-independent pixels: a monitor keeps its origin, its size scales.
+    const qreal ratio = qGuiApp ? qGuiApp->devicePixelRatio() : 1.0;
+    QList<QRect> frames = x11Monitors(m_connection, m_root);
+    for (QRect &frame : frames)
+        frame.setSize((QSizeF(frame.size()) / ratio).toSize());
+    return frames;
+}
+
 void X11DesktopLockdown::restore()
 {
+    m_keeper.reset();
     m_consoleKeys.giveBack();
     if (!m_root || xcb_connection_has_error(m_connection))
         return;

@@ -4,10 +4,13 @@
 #include "platform/linux/X11ConsoleSwitchKeys.h"
 
 #include <cstdint>
+#include <memory>
 
 struct xcb_connection_t;
 
 namespace pelk::platform {
+
+class X11LockKeeper;
 
 // The lockdown on X11: the keyboard and the pointer actively grabbed by this client, so no
 // other window, window-manager shortcut or switcher sees input; the grabs are requested
@@ -20,10 +23,13 @@ public:
     // windows get the input).
     X11DesktopLockdown();
     explicit X11DesktopLockdown(xcb_connection_t *connection);
+    ~X11DesktopLockdown() override;
 
     void saveState() override;
     bool force(quintptr keyWindow) override;
     void restore() override;
+    void keepCovering(const QList<quintptr> &windows, std::function<void()> changed) override;
+    QList<QRect> screens() const override;
 
 private:
     bool grabKeyboard(uint32_t window);
@@ -33,6 +39,8 @@ private:
     uint32_t m_root = 0;
     uint32_t m_savedFocus = 0;
     X11ConsoleSwitchKeys m_consoleKeys;
+    // Only while locked: it has a connection of its own.
+    std::unique_ptr<X11LockKeeper> m_keeper;
 };
 
 } // namespace pelk::platform
