@@ -3,7 +3,7 @@
 # fixture (fixture.py), with a mock logind on a private system bus. Root only (it binds a private
 # agent directory); exit 77 (skipped) without root, unshare or Xvfb.
 #
-# Usage: support_e2e.py BUILD_DIR OUT_DIR   (screenshots and the last frame go to OUT_DIR)
+# Usage: support_e2e.py BUILD_DIR OUT_DIR   (the last frame and the locked screen go to OUT_DIR)
 import os
 import re
 import shutil
@@ -106,18 +106,15 @@ try:
     wid = offer_shown("e2e-1", "control", technician="Dana Whitfield", withdraw_on_end=False)
     logind("/org/freedesktop/login1", "org.freedesktop.DBus.Mock", "AddSession", "e2e", "seat0", 1000, "user", True)
     wait_until(actions, what="a poll")
-    desk.shot(os.path.join(OUT, "consent.png"))
     check("only polls before Allow", set(actions()) == {"poll"}, actions())
 
-    # Allow (delayed answer, to see "Connecting…"), then sharing.
+    # Allow (its answer delayed, to click again while connecting), then sharing.
     sim.override("support", delay_ms=2500, times=1)
     before = serial()
     click_in(wid, *ALLOW)
     check("accept sent", wait_until(lambda: "accept" in actions(before)), actions(before))
-    desk.shot(os.path.join(OUT, "connecting.png"), settle=False)  # within the delayed answer
     click_in(wid, *ALLOW)  # disabled while connecting, hidden while sharing: neither asks again
     wait_until(lambda: sim.state()["frames"], what="a frame")  # the simulator made the session active
-    desk.shot(os.path.join(OUT, "sharing.png"))
     click_in(wid, *ALLOW)
     # Lower bound only: however slow the machine, four more frames take at least 1.5 s at two a second.
     f0, t0 = sim.state()["frames"], os.times().elapsed
@@ -243,14 +240,13 @@ try:
     sim.withdraw_offer()
     nid = wait_until(notice, 5)
     check("notice shown when the offer is gone", nid is not None)
-    desk.shot(os.path.join(OUT, "restart-notice.png"))
 
     # The open notice never blocks the managed lock: it locks, reports presence and takes a PIN.
     sim.set_pin("246810")
     before = serial()
     sim.lock(command_uuid="e2e-lock")
     check("lock works while the notice is open", wait_until(lambda: len(sim.requests("/presence", before)) >= 2, 6))
-    desk.shot(os.path.join(OUT, "lock-over-notice.png"))
+    desk.shot(os.path.join(OUT, "lock-over-notice.png"))  # and settled: the PIN pad takes the keys
     desk.xdo("type", "--delay", "80", "246810")
     desk.xdo("key", "Return")
     check("lock window takes the PIN while the notice is open", wait_until(lambda: not sim.state()["locked"], 8))
@@ -274,7 +270,6 @@ try:
     before = serial()
     click_in(wid, *ALLOW)
     wait_until(lambda: actions(before).count("poll") >= 2, what="polls after Allow")
-    desk.shot(os.path.join(OUT, "error.png"))
     check("Wayland refuses sharing", "accept" not in actions(before) and panel() is not None, actions(before))
 finally:
     desk.close()
