@@ -111,13 +111,12 @@ class TestTrayE2E(unittest.TestCase):
         os.symlink(HELPER, cls.helper)
         cls.made_libexec = not os.path.isdir(LIBEXEC)  # the mount point, removed again afterwards
         os.makedirs(LIBEXEC, exist_ok=True)
-        # pkexec that asks nobody: it logs the command and runs it (we are root already), or plays a
-        # dismissed prompt when told to.
-        cls.pkexec_log, cls.pkexec_mode = os.path.join(cls.work, "pkexec.log"), os.path.join(cls.work, "pkexec.mode")
+        # pkexec that asks nobody: it logs the command and runs it (we are root already). A dismissed
+        # prompt (exit 126) is covered by test_pkexec_runner and test_agent_model.
+        cls.pkexec_log = os.path.join(cls.work, "pkexec.log")
         fake = os.path.join(cls.work, "pkexec")
         with open(fake, "w") as f:
-            f.write(f"#!/bin/sh\nprintf '%s\\n' \"$*\" >> '{cls.pkexec_log}'\n"
-                    f"[ \"$(cat '{cls.pkexec_mode}' 2>/dev/null)\" = dismiss ] && exit 126\nexec \"$@\"\n")
+            f.write(f"#!/bin/sh\nprintf '%s\\n' \"$*\" >> '{cls.pkexec_log}'\nexec \"$@\"\n")
         os.chmod(fake, 0o755)
         for source, target in ((cls.libexec, LIBEXEC), (fake, PKEXEC)):
             subprocess.run(["mount", "--bind", source, target], check=True)
@@ -280,20 +279,6 @@ class TestTrayE2E(unittest.TestCase):
         self.sim.status("not_enrolled", NOT_ENROLLED, updated_at=iso(30))
         path = self.write_enrollment("first.json")
         self.open_with_app(path, self.write_enrollment("second.json", device_name="Never loaded"))  # the first counts
-        # A dismissed prompt imports nothing: the agent's own status stays, no helper runs and no copy is left.
-        with open(self.pkexec_mode, "w") as f:
-            f.write("dismiss")
-        try:
-            buttons = wait_for("the import button", lambda: len(b := prominent_buttons()) >= 2 and b)
-            prompts, helper_runs = size(self.pkexec_log), size(self.helper_log)
-            click(*buttons[-1])
-            wait_for("the prompt", lambda: size(self.pkexec_log) > prompts)
-            self.expect_title("Not connected")
-            wait_for("no copy left", lambda: not glob.glob(os.path.join(self.tmp, COPIES)))
-            self.assertEqual(size(self.helper_log), helper_runs)
-        finally:
-            os.remove(self.pkexec_mode)
-        # Asked again, the same file goes through.
         self.import_and_check(path)
 
     def test_enrollment_chosen_in_the_dialog(self):
