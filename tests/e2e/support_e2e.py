@@ -3,7 +3,7 @@
 # fixture (fixture.py), with a mock logind on a private system bus. Root only (it binds a private
 # agent directory); exit 77 (skipped) without root, unshare or Xvfb.
 #
-# Usage: support_e2e.py BUILD_DIR OUT_DIR   (screenshots and the last frame go to OUT_DIR)
+# Usage: support_e2e.py BUILD_DIR OUT_DIR   (the last frame and the locked screen go to OUT_DIR)
 import os
 import re
 import shutil
@@ -106,18 +106,15 @@ try:
     wid = offer_shown("e2e-1", "control", technician="Dana Whitfield", withdraw_on_end=False)
     logind("/org/freedesktop/login1", "org.freedesktop.DBus.Mock", "AddSession", "e2e", "seat0", 1000, "user", True)
     wait_until(actions, what="a poll")
-    desk.shot(os.path.join(OUT, "consent.png"))
     check("only polls before Allow", set(actions()) == {"poll"}, actions())
 
-    # Allow (delayed answer, to see "Connecting…"), then sharing.
+    # Allow (its answer delayed, to click again while connecting), then sharing.
     sim.override("support", delay_ms=2500, times=1)
     before = serial()
     click_in(wid, *ALLOW)
     check("accept sent", wait_until(lambda: "accept" in actions(before)), actions(before))
-    desk.shot(os.path.join(OUT, "connecting.png"), settle=False)  # within the delayed answer
     click_in(wid, *ALLOW)  # disabled while connecting, hidden while sharing: neither asks again
     wait_until(lambda: sim.state()["frames"], what="a frame")  # the simulator made the session active
-    desk.shot(os.path.join(OUT, "sharing.png"))
     click_in(wid, *ALLOW)
     # Lower bound only: however slow the machine, four more frames take at least 1.5 s at two a second.
     f0, t0 = sim.state()["frames"], os.times().elapsed
@@ -126,11 +123,10 @@ try:
     check("frames arrive, at most two a second", sim.state()["frames"] >= f0 + 4 and elapsed >= 1.5, elapsed)
     check("Allow asks once", actions(before).count("accept") == 1, actions(before))
 
-    # Input through XTEST: the pointer lands on the display; clicks (right is button 3), the wheel
-    # (down is button 5) and a key with Shift and Control held reach an xev window. Keys go by place:
-    # on a German layout KeyZ, Semicolon, BracketLeft and F1 type y, odiaeresis, udiaeresis and F1.
-    sim.events([{"type": "move", "x": 0.25, "y": 0.75}])
-    check("move lands on the display", wait_until(lambda: desk.pointer() == (320, 599), 5), desk.pointer())
+    # Input through XTEST: clicks (right is button 3) where asked, the wheel (down is button 5) and a
+    # key with Shift and Control held reach an xev window. Keys go by place: on a German layout
+    # KeyZ, Semicolon, BracketLeft and F1 type y, odiaeresis, udiaeresis and F1. (Where fractions
+    # land on a display is test_support's; the corner moves below prove they land on this one.)
     xev_log = os.path.join(desk.work, "xev.log")
     xev = desk.start(["xev", "-geometry", "300x200+900+500", "-name", "pelk-xev"], stdout=open(xev_log, "w"))
     wait_until(lambda: desk.windows("^pelk-xev$"), what="the xev window")
@@ -165,8 +161,8 @@ try:
     check("panel closes", wait_until(lambda: panel() is None))
 
     # Decline, and an answer the network cannot deliver whole (a server error, over 1 MiB, the
-    # connection dropped), each decline the offer; a declined offer never returns.
-    start = serial()
+    # connection dropped), each decline the offer. (That a declined offer never returns is
+    # test_support's.)
     for n, (name, answer) in enumerate([("Decline", None), ("server error", {"status": 500}),
                                         ("oversized answer", {"body": '{"x":"' + "x" * (3 << 20) + '"}'}),
                                         ("dropped connection", {"drop": True})]):
@@ -178,15 +174,6 @@ try:
         check(f"{name} declines the offer", wait_until(lambda: "decline" in actions(before) and panel() is None),
               actions(before))
         sim.override("support", clear=True)
-    check("declined offers do not return", holds(lambda: panel() is None and "accept" not in actions(start), 2))
-
-    # View only: events are ignored (checked once the agent has fetched them with two frames).
-    sharing("e2e-3")
-    desk.xdo("mousemove", "10", "10")
-    sim.events([{"type": "move", "x": 0.5, "y": 0.5}])
-    before = serial()
-    wait_until(lambda: actions(before).count("frame") >= 2, what="two frames after the events")
-    check("view-only mode ignores events", desk.pointer() == (10, 10), desk.pointer())
 
     # Each of these ends a session within a tick, and is undone before the next: logind's Lock, its
     # locked hint, the session going inactive, the system about to sleep, and the X server blanking
@@ -204,8 +191,7 @@ try:
             ("system sleep", lambda: logind("/org/freedesktop/login1", "org.freedesktop.DBus.Mock", "EmitSignal",
                                             "org.freedesktop.login1.Manager", "PrepareForSleep", "b", [True]), None),
             ("screen saver", lambda: desk.run("xset", "s", "activate"), lambda: desk.run("xset", "s", "reset"))]):
-        if n:  # the view-only session above is the first one
-            sharing(f"e2e-3{n}")
+        sharing(f"e2e-3{n}")
         before = serial()
         end()
         check(f"{name} ends the session", wait_until(lambda: "stop" in actions(before), 2), actions(before))
@@ -228,13 +214,8 @@ try:
     click_in(wid, *DECLINE_OR_STOP)
     wait_until(lambda: panel() is None, what="the declined panel to close")
 
-    # An expired offer closes the panel without a message.
-    before = serial()
-    check("short offer shown", offer_shown("e2e-4", expires_in=3) is not None)
-    check("expired offer closes the panel", wait_until(lambda: panel() is None, 6))
-    check("no message for an expired offer", not {"decline", "stop"} & set(actions(before)), actions(before))
-
-    # Restart notice: not over an offer (checked once the agent polls that offer), once per id.
+    # Restart notice: not over an offer (checked once the agent polls that offer). (Once per id, an
+    # expiring offer and events in a view-only session are test_support's.)
     offer_shown("e2e-5", withdraw_on_end=False)
     before = serial()
     sim.restart("Firefox", "r-1")
@@ -243,22 +224,19 @@ try:
     sim.withdraw_offer()
     nid = wait_until(notice, 5)
     check("notice shown when the offer is gone", nid is not None)
-    desk.shot(os.path.join(OUT, "restart-notice.png"))
 
     # The open notice never blocks the managed lock: it locks, reports presence and takes a PIN.
     sim.set_pin("246810")
     before = serial()
     sim.lock(command_uuid="e2e-lock")
     check("lock works while the notice is open", wait_until(lambda: len(sim.requests("/presence", before)) >= 2, 6))
-    desk.shot(os.path.join(OUT, "lock-over-notice.png"))
+    desk.shot(os.path.join(OUT, "lock-over-notice.png"))  # and settled: the PIN pad takes the keys
     desk.xdo("type", "--delay", "80", "246810")
     desk.xdo("key", "Return")
     check("lock window takes the PIN while the notice is open", wait_until(lambda: not sim.state()["locked"], 8))
     wait_until(lambda: desk.windows("^Pelk Agent$") == [nid], 5)  # the lock windows are gone
     click_in(nid, 0.85, 0.66)
     check("Got it closes the notice", wait_until(lambda: nid not in desk.windows("^Pelk Agent$"), 5))
-    sim.restart("Firefox", "r-1")
-    check("notice shown once per id", holds(lambda: notice() is None, 2))
 
     # The error face: a Wayland session cannot be shared. (Without a system bus the session counts as
     # unlocked and on the console: the panel shows.)
@@ -274,7 +252,6 @@ try:
     before = serial()
     click_in(wid, *ALLOW)
     wait_until(lambda: actions(before).count("poll") >= 2, what="polls after Allow")
-    desk.shot(os.path.join(OUT, "error.png"))
     check("Wayland refuses sharing", "accept" not in actions(before) and panel() is not None, actions(before))
 finally:
     desk.close()

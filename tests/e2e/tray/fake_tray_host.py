@@ -1,7 +1,7 @@
 #!/usr/bin/python3
 # What a desktop session provides on its bus, as little as the tray application uses: a
-# StatusNotifierWatcher with a host (the tray), and the XDG desktop portal's appearance setting,
-# which SetColorScheme(u) on the portal object changes (announcing it as the portal does).
+# StatusNotifierWatcher with a host (the tray), and the XDG desktop portal's appearance setting
+# (no preference).
 # Prints "ready" once both names are owned; runs until killed.
 
 import sys
@@ -16,12 +16,10 @@ WATCHER_XML = """<node><interface name="org.kde.StatusNotifierWatcher">
 PORTAL_XML = """<node><interface name="org.freedesktop.portal.Settings">
   <method name="Read"><arg name="namespace" type="s" direction="in"/><arg name="key" type="s" direction="in"/>
     <arg name="value" type="v" direction="out"/></method>
-  <signal name="SettingChanged"><arg type="s"/><arg type="s"/><arg type="v"/></signal></interface>
-  <interface name="co.pelkcore.TestPortal">
-    <method name="SetColorScheme"><arg name="scheme" type="u" direction="in"/></method></interface></node>"""
+  <signal name="SettingChanged"><arg type="s"/><arg type="s"/><arg type="v"/></signal></interface></node>"""
 
 APPEARANCE = ("org.freedesktop.appearance", "color-scheme")
-items, scheme, owned = [], [GLib.Variant("u", 0)], []
+items, owned = [], []
 
 
 def on_watcher_call(connection, sender, path, interface, method, params, invocation):
@@ -36,22 +34,17 @@ def on_watcher_get(connection, sender, path, interface, name):
 
 
 def on_portal_call(connection, sender, path, interface, method, params, invocation):
-    if method == "Read" and params.unpack() != APPEARANCE:
+    if params.unpack() != APPEARANCE:
         invocation.return_dbus_error("org.freedesktop.portal.Error.NotFound", "no such setting")
-    elif method == "Read":  # the value wrapped in one variant more
-        invocation.return_value(GLib.Variant("(v)", (GLib.Variant("v", scheme[0]),)))
-    else:
-        scheme[0] = params.get_child_value(0)
-        connection.emit_signal(None, path, "org.freedesktop.portal.Settings", "SettingChanged",
-                               GLib.Variant("(ssv)", APPEARANCE + (scheme[0],)))
-        invocation.return_value(None)
+    else:  # the value wrapped in one variant more
+        invocation.return_value(GLib.Variant("(v)", (GLib.Variant("v", GLib.Variant("u", 0)),)))
 
 
 def on_bus(connection, name):
     watcher = Gio.DBusNodeInfo.new_for_xml(WATCHER_XML).interfaces[0]
     connection.register_object("/StatusNotifierWatcher", watcher, on_watcher_call, on_watcher_get, None)
-    for interface in Gio.DBusNodeInfo.new_for_xml(PORTAL_XML).interfaces:
-        connection.register_object("/org/freedesktop/portal/desktop", interface, on_portal_call, None, None)
+    portal = Gio.DBusNodeInfo.new_for_xml(PORTAL_XML).interfaces[0]
+    connection.register_object("/org/freedesktop/portal/desktop", portal, on_portal_call, None, None)
 
 
 def on_name(connection, name):
