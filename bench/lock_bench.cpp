@@ -1,7 +1,8 @@
 // How fast the lock answers other X clients, measured from a client of its own (see README.md):
 // the lock coming back after an unmap, a pop-up's time on top, the grab taken after another
 // client lets go, the desktop's time in view while the windows are rebuilt, and the share of a
-// grown screen covered 100 ms and 1 s after it grew. Medians of ten rounds.
+// grown screen covered 100 ms and 1 s after it grew, and the lock and unlock after the agent
+// rewrote its file. Medians of ten (twenty) rounds.
 #include "AgentSimulator.h"
 
 #include <QCoreApplication>
@@ -273,6 +274,32 @@ int main(int argc, char **argv)
         grown1000.push_back(coveredPercent());
     }
 
+    // The lock following its file: from the record's rename to the window beneath covered in full
+    // (locked) and in view again (unlocked). Twenty rounds, at offsets that drift across the
+    // lock's own second.
+    std::vector<double> locked, unlocked;
+    const auto deskBecomes = [](bool hidden) {
+        return [hidden](xcb_generic_event_t *e) {
+            const auto *v = reinterpret_cast<xcb_visibility_notify_event_t *>(e);
+            return e && (e->response_type & 0x7f) == XCB_VISIBILITY_NOTIFY && v->window == desk
+                && (v->state == XCB_VISIBILITY_FULLY_OBSCURED) == hidden;
+        };
+    };
+    for (int round = 0; round < 2 * kRounds; ++round) {
+        double start = now();
+        sim.unlock();
+        if (waitFor(deskBecomes(false)))
+            unlocked.push_back(now() - start);
+        pause(300 + 137 * (round % 7));
+        start = now();
+        sim.lock(u"cmd-file-%1"_s.arg(round), u"Bench"_s);
+        if (waitFor(deskBecomes(true)))
+            locked.push_back(now() - start);
+        pause(300);
+    }
+
+    report("locked after its file changed", locked);
+    report("unlocked after its file changed", unlocked);
     report("grab taken after release", grab);
     report("lock back after an unmap", unmap);
     report("pop-up on top", popup);
