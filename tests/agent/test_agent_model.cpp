@@ -4,9 +4,9 @@
 #include "boundary/AgentFile.h"
 
 #include <QCryptographicHash>
+#include <QProcess>
 #include <QSemaphore>
 #include <QSignalSpy>
-#include <QProcess>
 #include <QTest>
 
 #include <limits>
