@@ -30,12 +30,13 @@ LockHint lockHint(const std::optional<QByteArray> &record)
 
 std::optional<std::chrono::milliseconds> RestartPolicy::operator()(const platform::ChildEnd &end, LockHint lock)
 {
-    if ((end.signal == 0 && end.exitCode == 0) || lock == LockHint::Unlocked)
+    // An exit, with whatever status, is the application's own decision (a second copy at login
+    // leaves with 2): bringing it back would only start that decision again and again.
+    if (end.signal == 0 || lock == LockHint::Unlocked)
         return std::nullopt;
     m_pause = end.lived >= kSettled ? 0ms : std::clamp(m_pause * 2, kFirstPause, kLongestPause);
-    qCWarning(lcApp,
-        "the application ended (signal %d, status %d) while the lock may be held; starting it again in %lld ms",
-        end.signal, end.exitCode, static_cast<long long>(m_pause.count()));
+    qCWarning(lcApp, "the application was ended by signal %d while the lock may be held; starting it again in %lld ms",
+        end.signal, static_cast<long long>(m_pause.count()));
     return m_pause;
 }
 

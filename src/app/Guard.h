@@ -12,7 +12,7 @@ namespace pelk::app {
 platform::LockHint lockHint(const std::optional<QByteArray> &record);
 
 // When to bring back an application that ended this way, or nothing to let its end stand: only
-// a crash (a signal, or a failing exit status) while the lock may be held brings it back. At once
+// an end by a signal (killed, crashed, aborted) while the lock may be held brings it back. At once
 // after a run that lasted; after a growing pause when it dies again right after starting, so that
 // an application that cannot start costs little, and is still tried as long as the lock may be held.
 class RestartPolicy {
