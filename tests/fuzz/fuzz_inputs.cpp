@@ -13,6 +13,7 @@
 #include "fakes/FakeClock.h"
 
 #include "HttpRequestParser.h"
+#include "Property.h"
 #include "agent/AgentStatus.h"
 #include "agent/Profile.h"
 #include "agent/Timestamp.h"
@@ -44,14 +45,6 @@ using namespace pelk;
 namespace key = boundary::key;
 
 namespace {
-
-void require(bool holds, const char *property)
-{
-    if (holds)
-        return;
-    std::fprintf(stderr, "property broken: %s\n", property);
-    std::abort();
-}
 
 QByteArray written(const QJsonObject &object)
 {

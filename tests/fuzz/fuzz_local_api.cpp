@@ -5,6 +5,7 @@
 // request has arrived whole, then the connection is closed.
 // Properties: a success needs a status line with code 200; a kept body never exceeds its cap.
 
+#include "Property.h"
 #include "boundary/LocalApi.h"
 
 #include <QCoreApplication>
@@ -16,21 +17,11 @@
 #include <QTimer>
 
 #include <cstdint>
-#include <cstdio>
-#include <cstdlib>
 
 using namespace Qt::StringLiterals;
 using namespace pelk;
 
 namespace {
-
-void require(bool holds, const char *property)
-{
-    if (holds)
-        return;
-    std::fprintf(stderr, "property broken: %s\n", property);
-    std::abort();
-}
 
 // Answers each connection with `answer` once the request (head and Content-Length body) is in.
 class RawServer : public QTcpServer {
