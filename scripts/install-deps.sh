@@ -24,7 +24,7 @@ packages=(
   xvfb xauth x11-utils x11-xserver-utils x11-xkb-utils xdotool imagemagick python3-dbusmock python3-gi
   fonts-dejavu-core openbox xserver-xephyr
   # the Debian package and its checks
-  dpkg-dev fakeroot lintian desktop-file-utils libxml2-utils man-db
+  dpkg-dev fakeroot lintian desktop-file-utils libxml2-utils man-db shellcheck
 )
 
 missing=()

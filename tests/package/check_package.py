@@ -2,11 +2,13 @@
 # The Debian package as a fresh install would get it: built from this build tree, lintian-clean
 # (no errors), valid desktop entries and polkit action, a dependency for every QML module the
 # views import, a manual page that renders and names every switch, and its autostart command
-# line run from the unpacked package on a private display against the agent simulator.
+# line run from the unpacked package on a private display against the agent simulator, and its
+# LightDM hooks run as LightDM runs them, against a greeter that fights the lock for the screen.
 
 import glob
 import os
 import re
+import signal
 import subprocess
 import sys
 import tempfile
@@ -16,7 +18,7 @@ import xml.etree.ElementTree as ET
 HERE = os.path.dirname(os.path.abspath(__file__))
 ROOT = os.path.join(HERE, "..", "..")
 sys.path.insert(0, os.path.join(ROOT, "tests", "e2e"))
-from fixture import Desktop, in_private_namespace, wait_until  # noqa: E402
+from fixture import Desktop, holds, in_private_namespace, wait_until  # noqa: E402
 
 BUILD = os.environ["PELK_BUILD_DIR"]
 QML = "/usr/lib/x86_64-linux-gnu/qt6/qml"
@@ -119,6 +121,52 @@ class TestPackage(unittest.TestCase):
             first.terminate()
             self.assertEqual(first.wait(10), 0)
         finally:
+            desk.close()
+
+    def test_lightdm_hooks_keep_the_lock_above_the_greeter(self):
+        conf = open(self.path("usr/share/lightdm/lightdm.conf.d/50-pelk-agent.conf")).read()
+        hooks = dict(re.findall(r"^(greeter|session)-setup-script=/(\S+)$", conf, re.M))
+        self.assertEqual(set(hooks), {"greeter", "session"})
+        checked = run("shellcheck", "-s", "sh", *(self.path(h) for h in hooks.values()))
+        self.assertEqual(checked.returncode, 0, checked.stdout)
+        desk = Desktop(BUILD, session_bus=False)
+        lock = None
+        try:
+            desk.sim.lock()
+            # The greeter's display as LightDM makes it: clients need its cookie.
+            auth = os.path.join(desk.work, "xauth")
+            cookie = run("mcookie").stdout.strip()
+            run("xauth", "-f", auth, "add", ":0", ".", cookie)
+            xvfb = desk.start(["Xvfb", "-displayfd", "1", "-auth", auth, "-noreset", "-nolisten", "tcp"],
+                              stdout=subprocess.PIPE)
+            display = ":" + xvfb.stdout.readline().decode().strip()
+            run("xauth", "-f", auth, "add", display, ".", cookie)
+            env = {"PATH": os.environ["PATH"], "DISPLAY": display, "XAUTHORITY": auth,
+                   "PELK_AGENT": self.path("usr/bin/pelk-agent"), "PELK_RUN_DIR": desk.work}
+            self.assertNotEqual(run("xdpyinfo", env=dict(env, XAUTHORITY="/dev/null")).returncode, 0)
+            self.assertEqual(run(self.path(hooks["greeter"]), env=env).returncode, 0)  # returns, lock detached
+            pid_file = os.path.join(desk.work, f"login-window-{display.replace(':', '_')}.pid")
+            lock = int(open(pid_file).read())
+            state = os.path.join(desk.work, "greeter")
+            greeter = desk.start([sys.executable, os.path.join(HERE, "standin_greeter.py"), state], env=env)
+            # The greeter raises itself and grabs every 100 ms; the lock ends above it, holding the keyboard.
+            wait_until(lambda: greeter.poll() is None and os.path.exists(state) and open(state).read() == "1 0",
+                       30, "the lock above the greeter, holding the keyboard")
+            # A session starts while locked: the lock refuses to end until it is released.
+            def alive():  # a zombie's command line is empty
+                try:
+                    return open(f"/proc/{lock}/cmdline").read() != ""
+                except OSError:
+                    return False
+
+            self.assertEqual(run(self.path(hooks["session"]), env=env).returncode, 0)
+            self.assertTrue(holds(alive, 2))
+            desk.sim.unlock()
+            wait_until(lambda: not alive(), 20, "the greeter's lock to end")
+            lock = None
+        finally:
+            if lock:
+                os.kill(lock, signal.SIGKILL)  # its child ends with the display
             desk.close()
 
 
