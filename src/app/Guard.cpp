@@ -3,6 +3,7 @@
 #include "app/AppLog.h"
 #include "boundary/AgentFile.h"
 #include "lock/LockState.h"
+#include "platform/linux/CrashGuard.h"
 
 #include <algorithm>
 
@@ -18,8 +19,8 @@ constexpr auto kSettled = 5s;
 constexpr std::chrono::milliseconds kFirstPause = 250ms;
 constexpr std::chrono::milliseconds kLongestPause = 15s;
 
-} // namespace
-
+// A record that is missing or does not decode leaves the lock as it was, which the guard cannot
+// know: it may be held.
 LockHint lockHint(const std::optional<QByteArray> &record)
 {
     const std::optional<lock::LockState> state = record ? lock::LockState::decode(*record) : std::nullopt;
@@ -27,6 +28,18 @@ LockHint lockHint(const std::optional<QByteArray> &record)
         return LockHint::Unknown;
     return state->locked ? LockHint::Locked : LockHint::Unlocked;
 }
+
+// When to bring back an application that ended this way, or nothing to let its end stand: only
+// an end by a signal (killed, crashed, aborted) while the lock may be held brings it back. At
+// once after a run that lasted; after a growing pause when it dies again right after starting, so
+// that an application that cannot start costs little, and is still tried while the lock may be held.
+class RestartPolicy {
+public:
+    std::optional<std::chrono::milliseconds> operator()(const platform::ChildEnd &end, LockHint lock);
+
+private:
+    std::chrono::milliseconds m_pause { 0 };
+};
 
 std::optional<std::chrono::milliseconds> RestartPolicy::operator()(const platform::ChildEnd &end, LockHint lock)
 {
@@ -39,6 +52,8 @@ std::optional<std::chrono::milliseconds> RestartPolicy::operator()(const platfor
         end.signal, static_cast<long long>(m_pause.count()));
     return m_pause;
 }
+
+} // namespace
 
 int runGuarded(char **argv, const QString &lockFilePath)
 {

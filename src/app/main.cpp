@@ -4,6 +4,7 @@
 #include "app/ProcessValues.h"
 #include "boundary/AgentBoundary.h"
 #include "platform/SessionLocker.h"
+#include "platform/linux/CrashGuard.h"
 #include "platform/linux/LinuxPlatform.h"
 #include "recovery/RecoveryAdmin.h"
 
