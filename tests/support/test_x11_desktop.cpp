@@ -8,6 +8,7 @@
 #include "platform/linux/X11Desktop.h"
 #include "platform/linux/X11DesktopLockdown.h"
 #include "platform/linux/X11DisplaySleepWatcher.h"
+#include "platform/linux/X11LockKeeper.h"
 
 #include <QImage>
 #include <QProcess>
@@ -117,6 +118,48 @@ private Q_SLOTS:
             }
             QCOMPARE(keyActions(), before);
         }
+    }
+
+    // The keeper has no tick of its own: what it puts right, it heard from the server. A lock
+    // window unmapped by another client is mapped again, and a pop-up raised above it is covered.
+    void keeperAnswersTheServer()
+    {
+        const xcb_screen_t *screen = xcb_setup_roots_iterator(xcb_get_setup(m_c)).data;
+        const auto window = [&] {
+            const xcb_window_t id = xcb_generate_id(m_c);
+            const quint32 values[] = { 1 };
+            xcb_create_window(m_c, XCB_COPY_FROM_PARENT, id, screen->root, 0, 0, 100, 100, 0,
+                XCB_WINDOW_CLASS_INPUT_OUTPUT, screen->root_visual, XCB_CW_OVERRIDE_REDIRECT, values);
+            xcb_map_window(m_c, id);
+            xcb_flush(m_c);
+            return id;
+        };
+        const auto topmost = [&] {
+            xcb_query_tree_reply_t *tree = xcb_query_tree_reply(m_c, xcb_query_tree(m_c, screen->root), nullptr);
+            const xcb_window_t top = xcb_query_tree_children(tree)[xcb_query_tree_children_length(tree) - 1];
+            std::free(tree);
+            return top;
+        };
+        const auto mapped = [&](xcb_window_t id) {
+            auto *state = xcb_get_window_attributes_reply(m_c, xcb_get_window_attributes(m_c, id), nullptr);
+            const bool viewable = state && state->map_state == XCB_MAP_STATE_VIEWABLE;
+            std::free(state);
+            return viewable;
+        };
+        const xcb_window_t lock = window();
+        X11LockKeeper keeper;
+        int changes = 0;
+        keeper.keep({ lock }, [&] { ++changes; });
+        QTRY_COMPARE(topmost(), lock);
+        xcb_unmap_window(m_c, lock);
+        xcb_flush(m_c);
+        QTRY_VERIFY(mapped(lock) && topmost() == lock);
+        QTRY_VERIFY(changes > 0); // the grabs died with the unmapped window
+        const xcb_window_t popup = window();
+        QTRY_COMPARE(topmost(), lock);
+        xcb_destroy_window(m_c, popup);
+        xcb_destroy_window(m_c, lock);
+        xcb_flush(m_c);
     }
 
     void watchesNothingWithoutAnX11Display()
