@@ -1,44 +1,25 @@
-// The application shell: launch modes, termination requests, the brand fonts, the tray
-// application over the agent model's fixture with a lock file beside its status file, and the
-// setup window as the person sees it.
+// The application shell: launch modes, the brand fonts, the tray application over the agent
+// model's fixture with a lock file beside its status file, and the setup window as the person sees
+// it. (Termination refused while locked, and files opened with the application, are driven end to
+// end by test_lock_e2e and tests/e2e/tray.)
 
 #include "agent/AgentModelFixture.h"
 #include "app/AgentDelegate.h"
 #include "app/BrandLook.h"
 #include "app/LaunchMode.h"
-#include "app/TerminationRequests.h"
 #include "fakes/FakeDesktopLockdown.h"
 #include "fakes/QuickItems.h"
 #include "lock/ManagedLockController.h"
-#include "platform/linux/UnixTerminationSignals.h"
 
 #include <QFontInfo>
 #include <QMimeData>
 #include <QQuickItem>
 #include <QQuickWindow>
 #include <QTest>
-#include <QTimer>
-
-#include <csignal>
-#include <cstring>
 
 using namespace pelk;
 using namespace pelk::app;
 using namespace Qt::StringLiterals;
-
-namespace {
-
-class FakeDelegate : public ApplicationDelegate {
-public:
-    bool locked = true;
-    int asked = 0;
-    int willTerminate = 0;
-    void applicationDidFinishLaunching() override { }
-    bool applicationShouldTerminate() override { return ++asked, !locked; }
-    void applicationWillTerminate() override { ++willTerminate; }
-};
-
-} // namespace
 
 class TestAppShell : public QObject {
     Q_OBJECT
@@ -47,14 +28,13 @@ class TestAppShell : public QObject {
     std::unique_ptr<app::AgentDelegate> m_delegate;
     QQuickWindow *m_window = nullptr; // the delegate's
 
-    app::AgentDelegate &launch(bool background = false)
+    app::AgentDelegate &launch()
     {
         app::AgentParts parts;
         parts.managedLock
             = std::make_unique<app::LockRuntime>(std::make_unique<fakes::FakeDesktopLockdown>(), f->path("lock.json"));
         parts.model = std::move(f->model);
-        m_delegate = std::make_unique<app::AgentDelegate>(
-            std::move(parts), QStringList { u"pelk-agent"_s, background ? u"--background"_s : QString() });
+        m_delegate = std::make_unique<app::AgentDelegate>(std::move(parts), QStringList { u"pelk-agent"_s });
         m_delegate->applicationDidFinishLaunching();
         return *m_delegate;
     }
@@ -62,21 +42,6 @@ class TestAppShell : public QObject {
     {
         f->write(f->path("lock.json"), R"({"command_uuid":"c","locked":)" + QByteArray(locked ? "true}" : "false}"));
     }
-    // Runs the event loop the way the application does, until it is ended or the delegate,
-    // once asked and refusing, has let the request settle (then the loop is left with status 1).
-    static bool runsUntilEnded(FakeDelegate &delegate, const std::function<void()> &request)
-    {
-        const int askedBefore = delegate.asked;
-        QTimer::singleShot(0, qApp, request);
-        QTimer guard;
-        QObject::connect(&guard, &QTimer::timeout, qApp, [&] {
-            if (delegate.asked > askedBefore)
-                QCoreApplication::exit(1);
-        });
-        guard.start(200);
-        return QCoreApplication::exec() == 0;
-    }
-
     // The setup window as the application shows it at launch.
     void showSetupWindow() { m_window = launch().window(); }
     QQuickItem *item(const char *name)
@@ -132,32 +97,6 @@ private Q_SLOTS:
             QVERIFY2(launchModeFor(list) == mode, arguments);
         }
         QCOMPARE(launchModeFor({ u"--lock-session"_s }), LaunchMode::LockSession);
-    }
-
-    // Termination signals and quit requests are refused while locked and end the process once unlocked.
-    void requestsAreRefusedWhileLocked()
-    {
-        for (const int signal : { SIGTERM, SIGINT, SIGHUP, 0 }) { // 0: a quit request
-            FakeDelegate delegate;
-            pelk::platform::UnixTerminationSignals signals;
-            const TerminationRequests requests(delegate, signals);
-            auto request = [signal] { signal ? void(::raise(signal)) : QCoreApplication::quit(); };
-            QVERIFY2(!runsUntilEnded(delegate, request) && delegate.willTerminate == 0, strsignal(signal));
-            delegate.locked = false;
-            QVERIFY2(runsUntilEnded(delegate, request) && delegate.willTerminate == 1, strsignal(signal));
-        }
-    }
-
-    // The window is made when first asked for: files opened with the application show it. (The
-    // tray's menu, which of several files loads, closing and reopening the window and quitting while
-    // locked are driven end to end by tests/e2e/tray.)
-    void windowOnDemandAndOpenedFiles()
-    {
-        app::AgentDelegate &delegate = launch(true);
-        delegate.openFiles({});
-        QVERIFY(!delegate.window());
-        delegate.openFiles({ QUrl::fromLocalFile(f->enrollment("e.json")) });
-        QVERIFY(delegate.window() && delegate.window()->isVisible() && delegate.model().enrollment()->hasSelection());
     }
 
     // While locked no window opens, at launch or later; unlocked, reopening shows it.
