@@ -1,5 +1,6 @@
 #pragma once
 
+#include <QDBusArgument>
 #include <QDBusConnection>
 #include <QDBusConnectionInterface>
 #include <QDBusMessage>
@@ -83,6 +84,25 @@ public:
     }
 
     static QString sessionPath(const QString &id) { return QStringLiteral("/org/freedesktop/login1/session/") + id; }
+
+    // How many times the session has been asked to lock.
+    int lockCalls(const QString &id)
+    {
+        const QDBusMessage reply = call(sessionPath(id), QStringLiteral("org.freedesktop.DBus.Mock"),
+            QStringLiteral("GetMethodCalls"), { QStringLiteral("Lock") });
+        const auto calls = reply.arguments().value(0).value<QDBusArgument>();
+        int count = 0;
+        calls.beginArray();
+        for (; !calls.atEnd(); ++count) {
+            qulonglong time = 0;
+            QVariantList arguments;
+            calls.beginStructure();
+            calls >> time >> arguments;
+            calls.endStructure();
+        }
+        calls.endArray();
+        return count;
+    }
 };
 
 } // namespace pelk::fakes

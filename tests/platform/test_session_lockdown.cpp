@@ -6,7 +6,6 @@
 #include "platform/linux/LogindSessionLockdown.h"
 #include "platform/linux/WaylandSession.h"
 
-#include <QDBusArgument>
 #include <QTest>
 
 using namespace Qt::StringLiterals;
@@ -18,25 +17,6 @@ class TestSessionLockdown : public QObject {
     Q_OBJECT
 private:
     MockLogind m_logind;
-
-    int lockCalls(const QString &id)
-    {
-        const QDBusMessage reply = m_logind.call(
-            MockLogind::sessionPath(id), u"org.freedesktop.DBus.Mock"_s, u"GetMethodCalls"_s, { u"Lock"_s });
-        const auto calls = reply.arguments().value(0).value<QDBusArgument>();
-        int count = 0;
-        calls.beginArray();
-        while (!calls.atEnd()) {
-            qulonglong time = 0;
-            QVariantList arguments;
-            calls.beginStructure();
-            calls >> time >> arguments;
-            calls.endStructure();
-            ++count;
-        }
-        calls.endArray();
-        return count;
-    }
 
     std::unique_ptr<LogindSessionLockdown> lockdown(const QString &id)
     {
@@ -56,7 +36,7 @@ private Q_SLOTS:
     {
         auto held = lockdown(u"w1"_s);
         QVERIFY(!held->force(0));
-        QTRY_VERIFY(lockCalls(u"w1"_s) >= 1);
+        QTRY_VERIFY(m_logind.lockCalls(u"w1"_s) >= 1);
         QVERIFY(!held->limitation().isEmpty());
 
         // The desktop's lock screen came up: now the device is held.
@@ -65,10 +45,10 @@ private Q_SLOTS:
         QTRY_VERIFY(held->force(0));
 
         // Unlocked behind the lock's back: not held, and locked again.
-        const int before = lockCalls(u"w1"_s);
+        const int before = m_logind.lockCalls(u"w1"_s);
         m_logind.call(
             MockLogind::sessionPath(u"w1"_s), u"org.freedesktop.login1.Session"_s, u"SetLockedHint"_s, { false });
-        QTRY_VERIFY(!held->force(0) && lockCalls(u"w1"_s) > before);
+        QTRY_VERIFY(!held->force(0) && m_logind.lockCalls(u"w1"_s) > before);
     }
 
     void anUnknownSessionIsNeverHeld()
