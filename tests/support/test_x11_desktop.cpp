@@ -130,10 +130,14 @@ private Q_SLOTS:
         const xcb_gcontext_t gc = xcb_generate_id(m_c);
         const quint32 yellow = 0xffff00;
         xcb_create_gc(m_c, gc, window, XCB_GC_FOREGROUND, &yellow);
-        const xcb_rectangle_t rects[] = { { 11, 13, 41, 31 }, { 201, 151, 93, 57 } }; // two bands, odd edges
+        const xcb_rectangle_t rects[] = { { 11, 13, 41, 31 }, { 201, 151, 93, 57 } }; // odd edges
         const std::pair<std::function<void()>, QSize> steps[] = {
             { [&] { xcb_map_window(m_c, window); }, QSize(640, 400) },
-            { [&] { xcb_poly_fill_rectangle(m_c, window, gc, 2, rects); }, QSize(640, 400) },
+            { [&] { // two requests: damage keeps two rectangles, not their bounds
+                 xcb_poly_fill_rectangle(m_c, window, gc, 1, &rects[0]);
+                 xcb_poly_fill_rectangle(m_c, window, gc, 1, &rects[1]);
+             },
+                QSize(640, 400) },
             { [&] { xcb_warp_pointer(m_c, XCB_NONE, screen->root, 0, 0, 0, 0, 333, 555); }, QSize(640, 400) },
             { [] {}, QSize(1280, 800) }, // a new size alone
         };
