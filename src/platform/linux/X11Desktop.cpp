@@ -85,19 +85,12 @@ X11Desktop::X11Desktop(QObject *parent) : QObject(parent), m_wayland(isWaylandSe
         m_xfixes = version && version->major_version >= 1;
     }
     // DAMAGE and XFixes regions say what changed between frames; without them every frame is read whole.
-    if (m_xfixes && present(&xcb_damage_id)
-        && own(xcb_damage_query_version_reply(connection, xcb_damage_query_version(connection, 1, 1), nullptr))) {
-        const quint32 region = xcb_generate_id(connection);
-        const quint32 damage = xcb_generate_id(connection);
-        auto regionError
-            = own(xcb_request_check(connection, xcb_xfixes_create_region_checked(connection, region, 0, nullptr)));
-        auto damageError = own(xcb_request_check(
-            connection, xcb_damage_create_checked(connection, damage, m_root, XCB_DAMAGE_REPORT_LEVEL_NON_EMPTY)));
-        if (!regionError && !damageError) {
-            m_damaged = region;
-            m_damage = damage;
-        }
-    }
+    m_damageAvailable = m_xfixes && present(&xcb_damage_id)
+        && own(xcb_damage_query_version_reply(connection, xcb_damage_query_version(connection, 1, 1), nullptr));
+    // Watched only while frames are asked for: the server tracks every drawing while it watches.
+    m_idle.setSingleShot(true);
+    m_idle.setInterval(kWatchForMs);
+    connect(&m_idle, &QTimer::timeout, this, &X11Desktop::stopWatching);
 }
 
 X11Desktop::~X11Desktop()
@@ -208,16 +201,46 @@ void X11Desktop::releaseSegment()
     m_shmId = -1;
 }
 
+void X11Desktop::startWatching()
+{
+    const quint32 region = xcb_generate_id(m_connection);
+    const quint32 damage = xcb_generate_id(m_connection);
+    auto regionError
+        = own(xcb_request_check(m_connection, xcb_xfixes_create_region_checked(m_connection, region, 0, nullptr)));
+    auto damageError = own(xcb_request_check(
+        m_connection, xcb_damage_create_checked(m_connection, damage, m_root, XCB_DAMAGE_REPORT_LEVEL_NON_EMPTY)));
+    m_damaged = regionError ? 0 : region;
+    m_damage = damageError ? 0 : damage;
+    if (!m_damage || !m_damaged)
+        stopWatching();
+}
+
+void X11Desktop::stopWatching()
+{
+    m_last.reset();
+    if (m_damage)
+        xcb_damage_destroy(m_connection, m_damage);
+    if (m_damaged)
+        xcb_xfixes_destroy_region(m_connection, m_damaged);
+    m_damage = m_damaged = 0;
+    xcb_flush(m_connection);
+}
+
 std::optional<QList<QRect>> X11Desktop::takeDamage(const QRect &bounds)
 {
-    if (!m_damage)
+    if (!m_damageAvailable)
         return std::nullopt;
+    if (!m_damage) {
+        // Changes count from here on; this frame is read whole.
+        startWatching();
+        return std::nullopt;
+    }
     // Taken before the picture is read: whatever is drawn after it counts for the next frame.
     const xcb_void_cookie_t taken = xcb_damage_subtract_checked(m_connection, m_damage, XCB_NONE, m_damaged);
     auto region
         = own(xcb_xfixes_fetch_region_reply(m_connection, xcb_xfixes_fetch_region(m_connection, m_damaged), nullptr));
     if (auto error = own(xcb_request_check(m_connection, taken))) {
-        m_damage = 0; // the damage is gone; the region would hold an old answer
+        stopWatching(); // the damage is gone; the region would hold an old answer
         return std::nullopt;
     }
     if (!region)
@@ -301,6 +324,7 @@ std::optional<QByteArray> X11Desktop::captureJpegNow(QSize size, int quality)
         return std::nullopt;
     }
     drainEvents();
+    m_idle.start();
     const std::optional<QList<QRect>> changed = takeDamage(bounds);
     const auto cursor = m_xfixes
         ? own(xcb_xfixes_get_cursor_image_reply(m_connection, xcb_xfixes_get_cursor_image(m_connection), nullptr))

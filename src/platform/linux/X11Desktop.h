@@ -5,6 +5,7 @@
 
 #include <QHash>
 #include <QObject>
+#include <QTimer>
 
 #include <optional>
 #include <tuple>
@@ -44,6 +45,8 @@ public:
 private:
     bool ensureSegment(qsizetype bytes);
     void releaseSegment();
+    void startWatching();
+    void stopWatching();
     std::optional<QList<QRect>> takeDamage(const QRect &bounds);
     bool readRows(const QRect &bounds, int top, int rows);
     void drawCursor(const xcb_xfixes_get_cursor_image_reply_t *cursor, const QRect &bounds, int stride);
@@ -68,9 +71,13 @@ private:
     uchar *m_shmAddress = nullptr;
     qsizetype m_shmBytes = 0;
     FrameEncoder m_encoder;
-    // Root window damage, moved into an XFixes region each frame; 0 without DAMAGE.
+    // Root window damage, moved into an XFixes region each frame; both 0 while not watching.
+    // A support session asks every half second; some seconds without a frame end the watching.
+    static constexpr int kWatchForMs = 10000;
+    bool m_damageAvailable = false;
     quint32 m_damage = 0;
     quint32 m_damaged = 0;
+    QTimer m_idle;
     // The pointer as drawn: position and XFixes cursor serial.
     using Pointer = std::tuple<qint16, qint16, quint32>;
     // The last frame and what it was taken of; the segment holds its picture.
