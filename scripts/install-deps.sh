@@ -15,7 +15,7 @@ packages=(
   qml6-module-qt5compat-graphicaleffects qml6-module-qtqml qml6-module-qtqml-models qml6-module-qttest qml6-module-qt-labs-platform
   libqt6positioning6-plugins
   # X11 / platform
-  libx11-dev libx11-xcb-dev libxcb1-dev libxcb-xtest0-dev libxcb-shm0-dev libxcb-randr0-dev
+  libx11-dev libx11-xcb-dev libxcb1-dev libxcb-xtest0-dev libxcb-shm0-dev libxcb-randr0-dev libxcb-damage0-dev
   libxcb-xfixes0-dev libxcb-dpms0-dev libxcb-screensaver0-dev libxcb-xkb-dev libxkbcommon-dev
   libicu-dev libcrypt-dev libturbojpeg0-dev
   # session services

@@ -1,4 +1,5 @@
-// The X11 display services against a private Xvfb: capture size and content, the lockdown taking
+// The X11 display services against a private Xvfb: capture size and content, frames after a
+// partial change, a pointer move or a new size equal to a full capture, the lockdown taking
 // the console-switch keys (SwitchScreen actions, Ctrl+Alt+F1…F12) out of the keymap and putting
 // every key's actions back exactly, and the screen saver turning on reported as display sleep
 // (turning off is not); without a usable display nothing is watched. (Pointer, buttons, wheel and keys with modifiers,
@@ -22,6 +23,7 @@
 #undef explicit
 
 #include <cstdlib>
+#include <functional>
 
 using namespace Qt::StringLiterals;
 using namespace pelk::platform;
@@ -52,6 +54,22 @@ class TestX11Desktop : public QObject {
         const QByteArray actions(reinterpret_cast<const char *>(parts.acts_rtrn_acts), map->totalActions * 8);
         std::free(map);
         return actions;
+    }
+    // The largest difference of any colour channel between two decoded JPEGs (256: no match).
+    static int difference(const QByteArray &a, const QByteArray &b)
+    {
+        const QImage x = QImage::fromData(a, "JPEG").convertToFormat(QImage::Format_RGB32);
+        const QImage y = QImage::fromData(b, "JPEG").convertToFormat(QImage::Format_RGB32);
+        if (x.isNull() || x.size() != y.size())
+            return 256;
+        int worst = 0;
+        for (int row = 0; row < x.height(); ++row) {
+            const auto *p = reinterpret_cast<const uchar *>(x.constScanLine(row));
+            const auto *q = reinterpret_cast<const uchar *>(y.constScanLine(row));
+            for (int i = 0; i < x.width() * 4; ++i)
+                worst = std::max(worst, std::abs(p[i] - q[i]));
+        }
+        return worst;
     }
     int consoleSwitches() const
     {
@@ -100,6 +118,42 @@ private Q_SLOTS:
             QVERIFY2(outside.red() < 60, qPrintable(outside.name()));
         }
         QVERIFY(!desktop.postKey({ 0xffff, 0 }, {}, true)); // no key there on this keyboard
+    }
+
+    void framesAfterChangesMatchAFullCapture()
+    {
+        const xcb_screen_t *screen = xcb_setup_roots_iterator(xcb_get_setup(m_c)).data;
+        const xcb_window_t window = xcb_generate_id(m_c);
+        const quint32 values[] = { 0x2040c0, 1 };
+        xcb_create_window(m_c, XCB_COPY_FROM_PARENT, window, screen->root, 601, 301, 400, 300, 0,
+            XCB_WINDOW_CLASS_INPUT_OUTPUT, screen->root_visual, XCB_CW_BACK_PIXEL | XCB_CW_OVERRIDE_REDIRECT, values);
+        const xcb_gcontext_t gc = xcb_generate_id(m_c);
+        const quint32 yellow = 0xffff00;
+        xcb_create_gc(m_c, gc, window, XCB_GC_FOREGROUND, &yellow);
+        const xcb_rectangle_t rects[] = { { 11, 13, 41, 31 }, { 201, 151, 93, 57 } }; // odd edges
+        const std::pair<std::function<void()>, QSize> steps[] = {
+            { [&] { xcb_map_window(m_c, window); }, QSize(640, 400) },
+            { [&] { // two requests: damage keeps two rectangles, not their bounds
+                 xcb_poly_fill_rectangle(m_c, window, gc, 1, &rects[0]);
+                 xcb_poly_fill_rectangle(m_c, window, gc, 1, &rects[1]);
+             },
+                QSize(640, 400) },
+            { [&] { xcb_warp_pointer(m_c, XCB_NONE, screen->root, 0, 0, 0, 0, 333, 555); }, QSize(640, 400) },
+            { [] {}, QSize(1280, 800) }, // a new size alone
+        };
+        X11Desktop desktop;
+        QVERIFY(desktop.captureJpegNow(QSize(640, 400), 55));
+        for (const auto &[change, size] : steps) {
+            change();
+            std::free(xcb_get_input_focus_reply(m_c, xcb_get_input_focus(m_c), nullptr)); // drawn by now
+            const std::optional<QByteArray> frame = desktop.captureJpegNow(size, 55);
+            const std::optional<QByteArray> full = X11Desktop().captureJpegNow(size, 55);
+            QVERIFY(frame && full);
+            QVERIFY2(difference(*frame, *full) <= 8, qPrintable(QString::number(difference(*frame, *full))));
+        }
+        // A still screen: the same bytes again.
+        QCOMPARE(desktop.captureJpegNow(QSize(1280, 800), 55), desktop.captureJpegNow(QSize(1280, 800), 55));
+        xcb_destroy_window(m_c, window);
     }
 
     void consoleKeysAreGoneWhileLocked()

@@ -1,6 +1,8 @@
 #pragma once
 
 #include <QByteArray>
+#include <QList>
+#include <QRect>
 #include <QSize>
 
 #include <optional>
@@ -17,13 +19,22 @@ public:
     FrameEncoder(const FrameEncoder &) = delete;
     FrameEncoder &operator=(const FrameEncoder &) = delete;
 
-    // pixels: width x height, stride bytes per row. Nothing when the sizes are unusable or
-    // the encoder fails.
-    std::optional<QByteArray> encode(const uchar *pixels, int width, int height, int stride, QSize out, int quality);
+    // pixels: width x height, stride bytes per row. changed: the parts of the picture that may
+    // differ from the one passed last time; nothing means all of it (a new size always scales
+    // all of it). Nothing when the sizes are unusable or the encoder fails.
+    std::optional<QByteArray> encode(const uchar *pixels, int width, int height, int stride, QSize out, int quality,
+        const std::optional<QList<QRect>> &changed = std::nullopt);
 
 private:
+    void prepareTaps(QSize source, QSize out);
+    void scale(const uchar *pixels, int stride, const QRect &target);
+
     void *m_compressor = nullptr;
     std::vector<uchar> m_scaled;
+    // What m_scaled was last scaled from and to, and the source taps for that pair.
+    QSize m_source;
+    QSize m_out;
+    std::vector<int> m_x0, m_wx, m_y0, m_wy;
 };
 
 } // namespace pelk::platform

@@ -4,6 +4,7 @@
 
 #include <QTimer>
 
+#include <xcb/damage.h>
 #include <xcb/randr.h>
 #include <xcb/shm.h>
 #include <xcb/xcb.h>
@@ -18,7 +19,9 @@
 #include <sys/ipc.h>
 #include <sys/shm.h>
 
+#include <algorithm>
 #include <cstdlib>
+#include <cstring>
 #include <memory>
 
 namespace pelk::platform {
@@ -81,6 +84,13 @@ X11Desktop::X11Desktop(QObject *parent) : QObject(parent), m_wayland(isWaylandSe
             = own(xcb_xfixes_query_version_reply(connection, xcb_xfixes_query_version(connection, 4, 0), nullptr));
         m_xfixes = version && version->major_version >= 1;
     }
+    // DAMAGE and XFixes regions say what changed between frames; without them every frame is read whole.
+    m_damageAvailable = m_xfixes && present(&xcb_damage_id)
+        && own(xcb_damage_query_version_reply(connection, xcb_damage_query_version(connection, 1, 1), nullptr));
+    // Watched only while frames are asked for: the server tracks every drawing while it watches.
+    m_idle.setSingleShot(true);
+    m_idle.setInterval(kWatchForMs);
+    connect(&m_idle, &QTimer::timeout, this, &X11Desktop::stopWatching);
 }
 
 X11Desktop::~X11Desktop()
@@ -180,6 +190,7 @@ bool X11Desktop::ensureSegment(qsizetype bytes)
 
 void X11Desktop::releaseSegment()
 {
+    m_last.reset();
     if (!m_shmAddress)
         return;
     if (m_connection)
@@ -190,32 +201,109 @@ void X11Desktop::releaseSegment()
     m_shmId = -1;
 }
 
-void X11Desktop::drawCursor(uchar *pixels, const QRect &bounds, int stride)
+void X11Desktop::startWatching()
 {
-    if (!m_xfixes)
-        return;
-    auto cursor
-        = own(xcb_xfixes_get_cursor_image_reply(m_connection, xcb_xfixes_get_cursor_image(m_connection), nullptr));
+    const quint32 region = xcb_generate_id(m_connection);
+    const quint32 damage = xcb_generate_id(m_connection);
+    auto regionError
+        = own(xcb_request_check(m_connection, xcb_xfixes_create_region_checked(m_connection, region, 0, nullptr)));
+    auto damageError = own(xcb_request_check(
+        m_connection, xcb_damage_create_checked(m_connection, damage, m_root, XCB_DAMAGE_REPORT_LEVEL_NON_EMPTY)));
+    m_damaged = regionError ? 0 : region;
+    m_damage = damageError ? 0 : damage;
+    if (!m_damage || !m_damaged)
+        stopWatching();
+}
+
+void X11Desktop::stopWatching()
+{
+    m_last.reset();
+    if (m_damage)
+        xcb_damage_destroy(m_connection, m_damage);
+    if (m_damaged)
+        xcb_xfixes_destroy_region(m_connection, m_damaged);
+    m_damage = m_damaged = 0;
+    xcb_flush(m_connection);
+}
+
+std::optional<QList<QRect>> X11Desktop::takeDamage(const QRect &bounds)
+{
+    if (!m_damageAvailable)
+        return std::nullopt;
+    if (!m_damage) {
+        // Changes count from here on; this frame is read whole.
+        startWatching();
+        return std::nullopt;
+    }
+    // Taken before the picture is read: whatever is drawn after it counts for the next frame.
+    const xcb_void_cookie_t taken = xcb_damage_subtract_checked(m_connection, m_damage, XCB_NONE, m_damaged);
+    auto region
+        = own(xcb_xfixes_fetch_region_reply(m_connection, xcb_xfixes_fetch_region(m_connection, m_damaged), nullptr));
+    if (auto error = own(xcb_request_check(m_connection, taken))) {
+        stopWatching(); // the damage is gone; the region would hold an old answer
+        return std::nullopt;
+    }
+    if (!region)
+        return std::nullopt;
+    QList<QRect> changed;
+    const xcb_rectangle_t *rects = xcb_xfixes_fetch_region_rectangles(region.get());
+    for (int i = 0; i < xcb_xfixes_fetch_region_rectangles_length(region.get()); ++i) {
+        const QRect rect = QRect(rects[i].x, rects[i].y, rects[i].width, rects[i].height).intersected(bounds);
+        if (!rect.isEmpty())
+            changed.append(rect.translated(-bounds.topLeft()));
+    }
+    return changed;
+}
+
+bool X11Desktop::readRows(const QRect &bounds, int top, int rows)
+{
+    // Whole rows land in place, so the segment keeps the full picture at its own stride.
+    const int stride = bounds.width() * 4;
+    auto image = own(xcb_shm_get_image_reply(m_connection,
+        xcb_shm_get_image(m_connection, m_root, qint16(bounds.x()), qint16(bounds.y() + top), quint16(bounds.width()),
+            quint16(rows), ~0u, XCB_IMAGE_FORMAT_Z_PIXMAP, m_shmSeg, quint32(top) * quint32(stride)),
+        nullptr));
+    // Only the common 24-bit depth in 32-bit pixels is read; anything else fails the frame.
+    return image && image->depth == 24 && image->size >= quint32(stride) * quint32(rows);
+}
+
+void X11Desktop::restoreUnderCursor(int stride)
+{
+    const qsizetype row = qsizetype(m_cursorRect.width()) * 4;
+    for (int y = 0; y < m_cursorRect.height(); ++y) {
+        std::memcpy(m_shmAddress + qint64(m_cursorRect.top() + y) * stride + m_cursorRect.left() * 4,
+            m_underCursor.data() + y * row, size_t(row));
+    }
+    m_cursorRect = QRect();
+}
+
+void X11Desktop::drawCursor(const xcb_xfixes_get_cursor_image_reply_t *cursor, const QRect &bounds, int stride)
+{
+    m_cursorRect = QRect();
     if (!cursor)
         return;
-    const quint32 *image = xcb_xfixes_get_cursor_image_cursor_image(cursor.get());
     const int left = cursor->x - cursor->xhot - bounds.x();
     const int top = cursor->y - cursor->yhot - bounds.y();
-    for (int cy = 0; cy < cursor->height; ++cy) {
-        const int y = top + cy;
-        if (y < 0 || y >= bounds.height())
-            continue;
-        uchar *row = pixels + qint64(y) * stride;
-        for (int cx = 0; cx < cursor->width; ++cx) {
-            const int x = left + cx;
-            if (x < 0 || x >= bounds.width())
-                continue;
+    const QRect area = QRect(left, top, cursor->width, cursor->height).intersected(QRect(QPoint(), bounds.size()));
+    if (area.isEmpty())
+        return;
+    // The pixels beneath, so the next frame can take the pointer out without reading them again.
+    const qsizetype row = qsizetype(area.width()) * 4;
+    m_underCursor.resize(size_t(row * area.height()));
+    for (int y = 0; y < area.height(); ++y) {
+        std::memcpy(m_underCursor.data() + y * row, m_shmAddress + qint64(area.top() + y) * stride + area.left() * 4,
+            size_t(row));
+    }
+    m_cursorRect = area;
+    const quint32 *image = xcb_xfixes_get_cursor_image_cursor_image(cursor);
+    for (int y = area.top(); y <= area.bottom(); ++y) {
+        uchar *dst = m_shmAddress + qint64(y) * stride + area.left() * 4;
+        for (int x = area.left(); x <= area.right(); ++x, dst += 4) {
             // Premultiplied ARGB over the screen's BGRX.
-            const quint32 argb = image[cy * cursor->width + cx];
+            const quint32 argb = image[(y - top) * cursor->width + (x - left)];
             const int alpha = int(argb >> 24);
             if (alpha == 0)
                 continue;
-            uchar *dst = row + x * 4;
             const int keep = 255 - alpha;
             dst[0] = uchar(std::min(255, int(argb & 0xff) + dst[0] * keep / 255));
             dst[1] = uchar(std::min(255, int((argb >> 8) & 0xff) + dst[1] * keep / 255));
@@ -229,24 +317,57 @@ std::optional<QByteArray> X11Desktop::captureJpegNow(QSize size, int quality)
     if (!capturePermitted())
         return std::nullopt;
     const std::optional<QRect> found = mainDisplayBounds();
-    if (!found)
-        return std::nullopt;
-    const QRect bounds = found->intersected(screen());
-    if (bounds.isEmpty())
-        return std::nullopt;
+    const QRect bounds = found ? found->intersected(screen()) : QRect();
     const int stride = bounds.width() * 4;
-    if (!ensureSegment(qsizetype(stride) * bounds.height()))
+    if (bounds.isEmpty() || !ensureSegment(qsizetype(stride) * bounds.height())) {
+        m_last.reset();
         return std::nullopt;
-    auto image = own(xcb_shm_get_image_reply(m_connection,
-        xcb_shm_get_image(m_connection, m_root, qint16(bounds.x()), qint16(bounds.y()), quint16(bounds.width()),
-            quint16(bounds.height()), ~0u, XCB_IMAGE_FORMAT_Z_PIXMAP, m_shmSeg, 0),
-        nullptr));
-    // Only the common 24-bit depth in 32-bit pixels is read; anything else fails the frame.
-    if (!image || image->depth != 24 || image->size < quint32(stride * bounds.height()))
-        return std::nullopt;
+    }
     drainEvents();
-    drawCursor(m_shmAddress, bounds, stride);
-    return m_encoder.encode(m_shmAddress, bounds.width(), bounds.height(), stride, size, quality);
+    m_idle.start();
+    const std::optional<QList<QRect>> changed = takeDamage(bounds);
+    const auto cursor = m_xfixes
+        ? own(xcb_xfixes_get_cursor_image_reply(m_connection, xcb_xfixes_get_cursor_image(m_connection), nullptr))
+        : Reply<xcb_xfixes_get_cursor_image_reply_t>(nullptr, &std::free);
+    std::optional<Pointer> pointer;
+    if (cursor)
+        pointer = Pointer(cursor->x, cursor->y, cursor->cursor_serial);
+    // Anything not known to be unchanged is read again: a new size, display or quality, lost damage.
+    const bool kept
+        = m_last && changed && m_last->bounds == bounds && m_last->size == size && m_last->quality == quality;
+    if (kept && changed->isEmpty() && m_last->pointer == pointer)
+        return m_last->jpeg;
+    m_last.reset();
+    std::optional<QList<QRect>> redraw;
+    if (kept) {
+        redraw = *changed;
+        redraw->append(m_cursorRect);
+        restoreUnderCursor(stride);
+        // The changed rows, overlapping and touching bands joined.
+        QList<std::pair<int, int>> bands;
+        for (const QRect &rect : *changed)
+            bands.append({ rect.top(), rect.bottom() });
+        std::sort(bands.begin(), bands.end());
+        for (qsizetype i = 0; i < bands.size();) {
+            int bottom = bands[i].second;
+            qsizetype next = i + 1;
+            for (; next < bands.size() && bands[next].first <= bottom + 1; ++next)
+                bottom = std::max(bottom, bands[next].second);
+            if (!readRows(bounds, bands[i].first, bottom - bands[i].first + 1))
+                return std::nullopt;
+            i = next;
+        }
+    } else if (!readRows(bounds, 0, bounds.height())) {
+        return std::nullopt;
+    }
+    drawCursor(cursor.get(), bounds, stride);
+    if (redraw)
+        redraw->append(m_cursorRect);
+    std::optional<QByteArray> jpeg
+        = m_encoder.encode(m_shmAddress, bounds.width(), bounds.height(), stride, size, quality, redraw);
+    if (jpeg)
+        m_last = Frame { bounds, size, quality, pointer, *jpeg };
+    return jpeg;
 }
 
 void X11Desktop::drainEvents()

@@ -5,16 +5,22 @@
 
 #include <QHash>
 #include <QObject>
+#include <QTimer>
 
 #include <optional>
+#include <tuple>
+#include <vector>
 
 struct xcb_connection_t;
+struct xcb_xfixes_get_cursor_image_reply_t;
 
 namespace pelk::platform {
 
 // The X11 display for remote support: MIT-SHM pictures of the primary RandR monitor (the
 // whole screen without one) with the XFixes pointer drawn in, and XTEST input. A Wayland
 // session is never shared, even through Xwayland, which sees only its own clients.
+// The last picture is kept: DAMAGE says which parts of the screen changed since, and only
+// those are read and scaled again; with nothing changed, the last frame is sent again.
 class X11Desktop : public QObject, public RemoteDesktop {
     Q_OBJECT
 public:
@@ -39,7 +45,12 @@ public:
 private:
     bool ensureSegment(qsizetype bytes);
     void releaseSegment();
-    void drawCursor(uchar *pixels, const QRect &bounds, int stride);
+    void startWatching();
+    void stopWatching();
+    std::optional<QList<QRect>> takeDamage(const QRect &bounds);
+    bool readRows(const QRect &bounds, int top, int rows);
+    void drawCursor(const xcb_xfixes_get_cursor_image_reply_t *cursor, const QRect &bounds, int stride);
+    void restoreUnderCursor(int stride);
     QRect screen();
     bool usesEvdevKeycodes();
     quint8 keycodeFor(Key key);
@@ -60,6 +71,27 @@ private:
     uchar *m_shmAddress = nullptr;
     qsizetype m_shmBytes = 0;
     FrameEncoder m_encoder;
+    // Root window damage, moved into an XFixes region each frame; both 0 while not watching.
+    // A support session asks every half second; some seconds without a frame end the watching.
+    static constexpr int kWatchForMs = 10000;
+    bool m_damageAvailable = false;
+    quint32 m_damage = 0;
+    quint32 m_damaged = 0;
+    QTimer m_idle;
+    // The pointer as drawn: position and XFixes cursor serial.
+    using Pointer = std::tuple<qint16, qint16, quint32>;
+    // The last frame and what it was taken of; the segment holds its picture.
+    struct Frame {
+        QRect bounds;
+        QSize size;
+        int quality = 0;
+        std::optional<Pointer> pointer;
+        QByteArray jpeg;
+    };
+    std::optional<Frame> m_last;
+    // The segment's pixels beneath the drawn pointer (picture coordinates).
+    QRect m_cursorRect;
+    std::vector<uchar> m_underCursor;
     // The keyboard as last read (both dropped when the server says it changed).
     QHash<quint32, quint8> m_keycodes;
     std::optional<bool> m_evdevKeycodes;
