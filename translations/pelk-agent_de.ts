@@ -318,6 +318,7 @@
     </message>
     <message>
         <source>%1 was changed by your IT team and needs a restart. Save your work, then restart this computer from the system menu. Pelk will not restart this computer automatically.</source>
+        <extracomment>%1 is the name of what was changed, as the agent writes it.</extracomment>
         <translation>%1 wurde von Ihrem IT-Team geändert und erfordert einen Neustart. Speichern Sie Ihre Arbeit und starten Sie diesen Computer dann über das Systemmenü neu. Pelk startet diesen Computer nicht automatisch neu.</translation>
     </message>
     <message>

@@ -318,6 +318,7 @@
     </message>
     <message>
         <source>%1 was changed by your IT team and needs a restart. Save your work, then restart this computer from the system menu. Pelk will not restart this computer automatically.</source>
+        <extracomment>%1 is the name of what was changed, as the agent writes it.</extracomment>
         <translation>Votre équipe informatique a modifié %1. Un redémarrage est nécessaire. Enregistrez votre travail, puis redémarrez cet ordinateur depuis le menu système. Pelk ne redémarrera pas cet ordinateur automatiquement.</translation>
     </message>
     <message>

@@ -20,7 +20,8 @@ QString description(SetupError error)
 {
     switch (error) {
     case SetupError::Invalid:
-        return QCoreApplication::translate("pelk::agent::EnrollmentImport", "Choose a Linux enrollment JSON downloaded from Pelk.");
+        return QCoreApplication::translate(
+            "pelk::agent::EnrollmentImport", "Choose a Linux enrollment JSON downloaded from Pelk.");
     case SetupError::Expired:
         return QCoreApplication::translate(
             "pelk::agent::EnrollmentImport", "This file has expired. Download a new enrollment file from Pelk.");

@@ -25,15 +25,12 @@ QString description(SetupError error);
 
 // In English; shown through translated().
 namespace texts {
-inline constexpr QLatin1StringView kUnreadableFile {
-    QT_TRANSLATE_NOOP("pelk::agent::EnrollmentImport", "Choose an enrollment JSON downloaded from Pelk.")
-};
-inline constexpr QLatin1StringView kCopyNotPrepared {
-    QT_TRANSLATE_NOOP("pelk::agent::EnrollmentImport", "The enrollment file could not be prepared.")
-};
-inline constexpr QLatin1StringView kImportCancelled {
-    QT_TRANSLATE_NOOP("pelk::agent::EnrollmentImport", "Setup cancelled. Your current connection was kept.")
-};
+inline constexpr QLatin1StringView kUnreadableFile { QT_TRANSLATE_NOOP(
+    "pelk::agent::EnrollmentImport", "Choose an enrollment JSON downloaded from Pelk.") };
+inline constexpr QLatin1StringView kCopyNotPrepared { QT_TRANSLATE_NOOP(
+    "pelk::agent::EnrollmentImport", "The enrollment file could not be prepared.") };
+inline constexpr QLatin1StringView kImportCancelled { QT_TRANSLATE_NOOP(
+    "pelk::agent::EnrollmentImport", "Setup cancelled. Your current connection was kept.") };
 inline constexpr QLatin1StringView kImportFailed { QT_TRANSLATE_NOOP("pelk::agent::EnrollmentImport",
     "The file could not be imported. Check that the latest Pelk Agent is installed and choose a fresh enrollment "
     "file.") };

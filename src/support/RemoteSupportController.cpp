@@ -36,8 +36,9 @@ constexpr char kControlUnavailable[] = QT_TRANSLATE_NOOP("pelk::support::RemoteS
 constexpr char kMainDisplayUnavailable[]
     = QT_TRANSLATE_NOOP("pelk::support::RemoteSupportController", "The main display is unavailable.");
 
-// %1: the name of what was changed, as the agent writes it.
-constexpr char kRestartMessage[] = QT_TRANSLATE_NOOP("pelk::support::RemoteSupportController", "Restart when you’re ready");
+constexpr char kRestartMessage[]
+    = QT_TRANSLATE_NOOP("pelk::support::RemoteSupportController", "Restart when you’re ready");
+//: %1 is the name of what was changed, as the agent writes it.
 constexpr char kRestartInformative[] = QT_TRANSLATE_NOOP("pelk::support::RemoteSupportController",
     "%1 was changed by your IT team and needs a restart. Save your work, then restart this computer from the system "
     "menu. Pelk will not restart this computer automatically.");

@@ -69,8 +69,9 @@ QString SupportModel::sentence() const
         return (isControl() ? tr("%1 can see your main display and use your keyboard and mouse.")
                             : tr("%1 can see your main display."))
             .arg(m_technician);
-    return (isControl() ? tr("%1 is requesting permission to view your main display and control your keyboard and mouse.")
-                        : tr("%1 is requesting permission to view your main display."))
+    return (isControl()
+            ? tr("%1 is requesting permission to view your main display and control your keyboard and mouse.")
+            : tr("%1 is requesting permission to view your main display."))
         .arg(m_technician);
 }
 

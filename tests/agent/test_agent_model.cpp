@@ -175,7 +175,7 @@ private Q_SLOTS:
         f->status(members.contains("phase") ? members : QByteArray(R"("phase":"connected",)") + members);
         const agent::AgentModel &m = *f->model;
         QString shown = m.phase() + (m.location()->isActive() ? u" reporting"_s : QString());
-        if (m.lastSeen() != agent::texts::kNoCheckinYet)
+        if (m.lastSeen() != QLatin1StringView(agent::texts::kNoCheckinYet))
             shown += u" | "_s + m.lastSeen();
         if (m.connectedDetailsShown())
             shown += u" | "_s + m.nextCheckinLine();

@@ -7,6 +7,7 @@
 #include "app/BrandLook.h"
 #include "app/LaunchMode.h"
 #include "app/TerminationRequests.h"
+#include "app/Translations.h"
 #include "fakes/FakeDesktopLockdown.h"
 #include "fakes/QuickItems.h"
 #include "lock/ManagedLockController.h"
@@ -246,6 +247,34 @@ private Q_SLOTS:
         const auto footer
             = [this] { return item("footer")->mapRectToScene(QRectF(QPointF(), item("footer")->size())); };
         QTRY_VERIFY(footer().top() >= 0 && footer().bottom() <= m_window->height());
+    }
+
+    // The window and the tray speak the session's language (a region without a catalog of its own
+    // takes its language's), a language without a catalog stays English; the agent's message is as it came.
+    void textsFollowTheLocale_data()
+    {
+        QTest::addColumn<QString>("locale");
+        QTest::addColumn<QString>("shown");
+        QTest::newRow("German") << u"de_DE"_s
+                                << u"Verbinden Sie Ihr Gerät | Pelk Agent · Offline · neuer Versuch läuft | "
+                                   u"Letzter Check-in: Noch kein Check-in | m"_s;
+        QTest::newRow("French, Canada")
+            << u"fr_CA"_s
+            << u"Connectez votre appareil | Pelk Agent · Hors ligne · nouvelle tentative | "
+               u"Dernière synchronisation\u00a0: Aucune synchronisation pour l’instant | m"_s;
+        QTest::newRow("no catalog") << u"sw_KE"_s
+                                    << u"Connect your device | Pelk Agent · Offline · retrying | "
+                                       u"Last check-in: No check-in yet | m"_s;
+    }
+    void textsFollowTheLocale()
+    {
+        QFETCH(QString, locale);
+        const app::Translations translations { QLocale(locale) };
+        showSetupWindow();
+        f->status(R"("phase":"offline")");
+        QTEST(QStringList({ text("title"), m_delegate->statusLine(), text("lastCheckin"), text("statusMessage") })
+                  .join(u" | "_s),
+            "shown");
     }
 
     // Drags come as the window system delivers them: enter, then drop, at a point of the area.
