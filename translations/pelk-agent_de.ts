@@ -32,7 +32,7 @@
     </message>
     <message>
         <source>PIN not accepted. Wait a moment and try again, or contact IT.</source>
-        <translation>PIN nicht akzeptiert. Warten Sie einen Moment und versuchen Sie es erneut, oder wenden Sie sich an die IT.</translation>
+        <translation>PIN nicht akzeptiert. Warten Sie kurz und versuchen Sie es erneut oder wenden Sie sich an die IT.</translation>
     </message>
     <message>
         <source>Pelk Agent · Your administrator can also unlock this device remotely.</source>

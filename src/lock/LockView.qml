@@ -221,6 +221,10 @@ Rectangle {
             id: status
             objectName: "status"
             anchors.horizontalCenter: parent.horizontalCenter
+            // Within the column, wrapped: some languages take more room than the English.
+            width: Math.min(implicitWidth, stack.innerWidth)
+            horizontalAlignment: Text.AlignHCenter
+            wrapMode: Text.Wrap
             font: Brand.font(13)
             text: !view.pad.inputHeld ? qsTr("Waiting for another program to let go of the keyboard\u2026")
                 : view.pad.busy ? qsTr("Checking\u2026")
