@@ -17,7 +17,9 @@ import urllib.request
 
 CONTROL, SHOTS, PIN = sys.argv[1:4]
 PELK_WINDOW = "^Pelk Agent$"  # the setup window, the restart notice and the lock windows
-SUPPORT_WINDOW = "Remote support"
+# The consent panel, "Pelk · " and a title in the session's language; ASCII only, since xdotool
+# matches the name as bytes of the C locale.
+SUPPORT_WINDOW = "^Pelk [^A]"
 
 
 class Missed(Exception):

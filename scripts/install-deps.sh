@@ -8,7 +8,7 @@ packages=(
   cmake g++ ninja-build pkg-config clang libclang-rt-14-dev clang-format
   # Qt 6.4
   qt6-base-dev qt6-base-dev-tools qt6-declarative-dev qt6-declarative-dev-tools
-  qt6-positioning-dev qt6-svg-dev libqt6svg6 qt6-qpa-plugins qt6-l10n-tools
+  qt6-positioning-dev qt6-svg-dev libqt6svg6 qt6-qpa-plugins qt6-l10n-tools qt6-tools-dev qt6-translations-l10n
   qml6-module-qtquick qml6-module-qtquick-window qml6-module-qtquick-controls
   qml6-module-qtquick-layouts qml6-module-qtquick-templates qml6-module-qtqml-workerscript
   qml6-module-qtquick-shapes qml6-module-qtquick-dialogs qml6-module-qtpositioning

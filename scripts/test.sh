@@ -14,6 +14,9 @@ git ls-files '*.cpp' '*.h' | xargs clang-format --dry-run -Werror
 
 jobs=$(nproc)
 export CTEST_OUTPUT_ON_FAILURE=1
+# The end-to-end tests read the English texts: the programs they start must not follow a
+# session in another language.
+export LC_ALL=C.UTF-8 LANGUAGE=
 # Sanitizer reports must fail the run; leaks inside system libraries are not ours to fix.
 export ASAN_OPTIONS=detect_leaks=1:abort_on_error=1
 export UBSAN_OPTIONS=print_stacktrace=1:halt_on_error=1

@@ -46,11 +46,11 @@ bool isStale(const QDateTime &updatedAt, std::optional<qint64> checkinSeconds, c
 
 AgentModel::AgentModel(Collaborators collaborators, QObject *parent)
     : QObject(parent), m_collaborators(std::move(collaborators)), m_location(m_collaborators.location),
-      m_status(QString(kNotEnrolled), texts::kInitialMessage.toString()),
+      m_status(QString(kNotEnrolled), tr(texts::kInitialMessage)),
       m_enrollment(new EnrollmentImporter({ m_collaborators.helperPath, m_collaborators.temporaryDirectory,
                                               m_collaborators.clock, m_collaborators.runner },
           this)),
-      m_locationMessage(texts::kWaitingForLocation.toString())
+      m_locationMessage(tr(texts::kWaitingForLocation))
 {
     Q_ASSERT(m_collaborators.clock && m_collaborators.environment && m_location);
     m_location->setParent(this);
@@ -62,7 +62,10 @@ AgentModel::~AgentModel() = default;
 void AgentModel::start()
 {
     // The reporter is a child of the model, so the callback cannot outlive it.
-    m_location->setOnStatus([this](const QString &message) { setLocationMessage(message); });
+    m_location->setOnStatus([this](QLatin1StringView status, const QString &message) {
+        m_locationReporting = status == location::words::kAvailable;
+        setLocationMessage(message);
+    });
     refresh();
     m_timer = new QTimer(this);
     m_timer->setInterval(kPollIntervalMs);
@@ -94,14 +97,14 @@ void AgentModel::refresh()
 AgentStatus AgentModel::substituteStatus() const
 {
     if (platform::isExecutable(m_collaborators.helperPath))
-        return AgentStatus(QString(kUpdateRequired), texts::kUpdateRequiredMessage.toString());
-    return AgentStatus(QString(kStopped), texts::kNotInstalledMessage.toString());
+        return AgentStatus(QString(kUpdateRequired), tr(texts::kUpdateRequiredMessage));
+    return AgentStatus(QString(kStopped), tr(texts::kNotInstalledMessage));
 }
 
 void AgentModel::imported(const QString &baseUrl)
 {
     m_lastImport = m_collaborators.clock->now();
-    setStatus(AgentStatus(QString(kConnecting), u"Enrollment imported. Connecting to "_s + baseUrl + u'\u2026'));
+    setStatus(AgentStatus(QString(kConnecting), tr("Enrollment imported. Connecting to %1…").arg(baseUrl)));
     if (m_onRefresh)
         m_onRefresh();
 }
@@ -115,7 +118,7 @@ std::optional<AgentStatus> AgentModel::acceptedStatus(AgentStatus record) const
         return std::nullopt;
     if (isStale(*updatedAt, record.nextCheckinSeconds, m_collaborators.clock->now())) {
         record.phase = QString(kStopped);
-        record.message = texts::kStaleMessage.toString();
+        record.message = tr(texts::kStaleMessage);
     }
     return record;
 }
@@ -124,27 +127,27 @@ QString AgentModel::title() const
 {
     const QString &phase = m_status.phase;
     if (phase == kConnected)
-        return signingReady() ? u"Connected"_s : u"Connected \u00B7 signing key needed"_s;
+        return signingReady() ? tr("Connected") : tr("Connected · signing key needed");
     if (phase == kConnecting)
-        return u"Connecting"_s;
+        return tr("Connecting");
     if (phase == kOffline)
-        return u"Offline \u00B7 retrying"_s;
+        return tr("Offline · retrying");
     if (phase == kRevoked)
-        return u"Device no longer managed"_s;
+        return tr("Device no longer managed");
     if (phase == "enrollment_error"_L1)
-        return u"Enrollment needs attention"_s;
+        return tr("Enrollment needs attention");
     if (phase == kStopped)
-        return u"Agent is not responding"_s;
+        return tr("Agent is not responding");
     if (phase == kUpdateRequired)
-        return u"Agent update required"_s;
-    return u"Not connected"_s;
+        return tr("Agent update required");
+    return tr("Not connected");
 }
 
 QString AgentModel::lastSeen() const
 {
     const std::optional<QDateTime> checkin = timestamp(m_status.lastCheckin);
     if (!checkin)
-        return texts::kNoCheckinYet.toString();
+        return tr(texts::kNoCheckinYet);
     return relativePhrase(*checkin, m_collaborators.clock->now());
 }
 
@@ -194,8 +197,8 @@ QString AgentModel::nextCheckinLine() const
     if (__builtin_sub_overflow(interval, elapsed, &remaining))
         remaining = elapsed < 0 ? std::numeric_limits<qint64>::max() : std::numeric_limits<qint64>::min();
     if (remaining > 0)
-        return u"Next check-in in "_s + QString::number(remaining) + u's';
-    return u"Checking in\u2026"_s;
+        return tr("Next check-in in %1s").arg(remaining);
+    return tr("Checking in…");
 }
 
 // Every assignment is announced, changed or not: each poll is a redraw of what depends on it.

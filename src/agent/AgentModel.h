@@ -26,20 +26,19 @@ class Environment;
 
 namespace pelk::agent {
 
-// Texts the model shows for records of its own.
+// Texts the model shows for records of its own, in English; the model shows them through tr().
 namespace texts {
-inline constexpr QStringView kInitialMessage {
-    u"Drop the enrollment JSON downloaded from Pelk to connect this computer."
-};
-inline constexpr QStringView kUpdateRequiredMessage {
-    u"Install the latest Pelk Agent package to enable setup and connection status."
-};
-inline constexpr QStringView kNotInstalledMessage { u"Install Pelk Agent to start the background service." };
-inline constexpr QStringView kStaleMessage {
-    u"The background service has not reported recently. Reinstall Pelk Agent if it does not recover."
-};
-inline constexpr QStringView kWaitingForLocation { u"Waiting for location status\u2026" };
-inline constexpr QStringView kNoCheckinYet { u"No check-in yet" };
+inline constexpr char kInitialMessage[] = QT_TRANSLATE_NOOP(
+    "pelk::agent::AgentModel", "Drop the enrollment JSON downloaded from Pelk to connect this computer.");
+inline constexpr char kUpdateRequiredMessage[] = QT_TRANSLATE_NOOP(
+    "pelk::agent::AgentModel", "Install the latest Pelk Agent package to enable setup and connection status.");
+inline constexpr char kNotInstalledMessage[]
+    = QT_TRANSLATE_NOOP("pelk::agent::AgentModel", "Install Pelk Agent to start the background service.");
+inline constexpr char kStaleMessage[] = QT_TRANSLATE_NOOP("pelk::agent::AgentModel",
+    "The background service has not reported recently. Reinstall Pelk Agent if it does not recover.");
+inline constexpr char kWaitingForLocation[]
+    = QT_TRANSLATE_NOOP("pelk::agent::AgentModel", "Waiting for location status…");
+inline constexpr char kNoCheckinYet[] = QT_TRANSLATE_NOOP("pelk::agent::AgentModel", "No check-in yet");
 } // namespace texts
 
 // The one observable model behind the status menu and the setup window: polls the agent's
@@ -68,6 +67,8 @@ class AgentModel : public QObject {
     Q_PROPERTY(pelk::agent::EnrollmentImporter *enrollment READ enrollment CONSTANT)
     // Location reporting.
     Q_PROPERTY(QString locationMessage READ locationMessage NOTIFY locationMessageChanged)
+    // Whether the last publication reported a position (its sentence is in the session's language).
+    Q_PROPERTY(bool locationReporting READ locationReporting NOTIFY locationMessageChanged)
     Q_PROPERTY(pelk::location::LocationReporter *location READ location CONSTANT)
 
 public:
@@ -106,6 +107,7 @@ public:
 
     EnrollmentImporter *enrollment() const { return m_enrollment; }
     QString locationMessage() const { return m_locationMessage; }
+    bool locationReporting() const { return m_locationReporting; }
     location::LocationReporter *location() const { return m_location; }
 
     QString phase() const { return m_status.phase; }
@@ -147,6 +149,7 @@ private:
     AgentStatus m_status;
     EnrollmentImporter *m_enrollment;
     QString m_locationMessage;
+    bool m_locationReporting = false;
     std::function<void()> m_onRefresh;
     QTimer *m_timer = nullptr;
     std::optional<QDateTime> m_lastImport;

@@ -7,6 +7,7 @@
 #include "boundary/UriParts.h"
 #include "platform/Files.h"
 
+#include <QCoreApplication>
 #include <QCryptographicHash>
 #include <QUrl>
 #include <QUuid>
@@ -19,11 +20,19 @@ QString description(SetupError error)
 {
     switch (error) {
     case SetupError::Invalid:
-        return u"Choose a Linux enrollment JSON downloaded from Pelk."_s;
+        return QCoreApplication::translate(
+            "pelk::agent::EnrollmentImport", "Choose a Linux enrollment JSON downloaded from Pelk.");
     case SetupError::Expired:
-        return u"This file has expired. Download a new enrollment file from Pelk."_s;
+        return QCoreApplication::translate(
+            "pelk::agent::EnrollmentImport", "This file has expired. Download a new enrollment file from Pelk.");
     }
     return QString();
+}
+
+QString translated(QLatin1StringView text)
+{
+    // The texts are literals: their data ends with the terminating null.
+    return QCoreApplication::translate("pelk::agent::EnrollmentImport", text.data());
 }
 
 bool isServerAddress(const QString &text)
@@ -58,16 +67,16 @@ EnrollmentCheck checkEnrollmentFile(const QString &path, const QDateTime &now)
     // Examine before reading: a symbolic link, a directory or a device is not a regular file.
     const std::optional<platform::FileStatus> info = platform::linkStatus(path);
     if (!info)
-        return { std::nullopt, QString(texts::kUnreadableFile) };
+        return { std::nullopt, translated(texts::kUnreadableFile) };
     if (!info->regular || info->size > kMaxEnrollmentBytes)
         return { std::nullopt, description(SetupError::Invalid) };
 
     const std::optional<QByteArray> bytes = boundary::readAgentFile(path, kMaxEnrollmentBytes);
     if (!bytes)
-        return { std::nullopt, QString(texts::kUnreadableFile) };
+        return { std::nullopt, translated(texts::kUnreadableFile) };
     std::optional<Profile> profile = Profile::decode(*bytes);
     if (!profile)
-        return { std::nullopt, QString(texts::kUnreadableFile) };
+        return { std::nullopt, translated(texts::kUnreadableFile) };
     if (const std::optional<SetupError> error = checkProfile(*profile, now))
         return { std::nullopt, description(*error) };
     return { SelectedEnrollment { std::move(*profile), *bytes }, QString() };

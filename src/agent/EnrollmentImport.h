@@ -23,14 +23,21 @@ inline constexpr qsizetype kMinTokenCharacters = 32;
 enum class SetupError { Invalid, Expired };
 QString description(SetupError error);
 
+// In English; shown through translated().
 namespace texts {
-inline constexpr QLatin1StringView kUnreadableFile { "Choose an enrollment JSON downloaded from Pelk." };
-inline constexpr QLatin1StringView kCopyNotPrepared { "The enrollment file could not be prepared." };
-inline constexpr QLatin1StringView kImportCancelled { "Setup cancelled. Your current connection was kept." };
-inline constexpr QLatin1StringView kImportFailed {
-    "The file could not be imported. Check that the latest Pelk Agent is installed and choose a fresh enrollment file."
-};
+inline constexpr QLatin1StringView kUnreadableFile { QT_TRANSLATE_NOOP(
+    "pelk::agent::EnrollmentImport", "Choose an enrollment JSON downloaded from Pelk.") };
+inline constexpr QLatin1StringView kCopyNotPrepared { QT_TRANSLATE_NOOP(
+    "pelk::agent::EnrollmentImport", "The enrollment file could not be prepared.") };
+inline constexpr QLatin1StringView kImportCancelled { QT_TRANSLATE_NOOP(
+    "pelk::agent::EnrollmentImport", "Setup cancelled. Your current connection was kept.") };
+inline constexpr QLatin1StringView kImportFailed { QT_TRANSLATE_NOOP("pelk::agent::EnrollmentImport",
+    "The file could not be imported. Check that the latest Pelk Agent is installed and choose a fresh enrollment "
+    "file.") };
 } // namespace texts
+
+// One of the texts above in the session's language.
+QString translated(QLatin1StringView text);
 
 // A file that passed every check: its record and its exact bytes, which are what is handed on.
 struct SelectedEnrollment {

@@ -61,7 +61,7 @@ void EnrollmentImporter::connect()
     const QString copyPath = temporaryCopyPath(m_collaborators.temporaryDirectory);
     if (!platform::replaceFilePrivately(copyPath, m_selection->bytes)) {
         setBusy(false);
-        setError(QString(texts::kCopyNotPrepared));
+        setError(translated(texts::kCopyNotPrepared));
         return;
     }
     const QStringList arguments = helperArguments(copyPath, sha256Hex(m_selection->bytes));
@@ -93,10 +93,10 @@ void EnrollmentImporter::finish(PrivilegedRunner::Outcome outcome, const QString
     setBusy(false);
     switch (outcome) {
     case PrivilegedRunner::Outcome::Cancelled:
-        setError(QString(texts::kImportCancelled));
+        setError(translated(texts::kImportCancelled));
         return;
     case PrivilegedRunner::Outcome::Failed:
-        setError(QString(texts::kImportFailed));
+        setError(translated(texts::kImportFailed));
         return;
     case PrivilegedRunner::Outcome::Succeeded:
         break;

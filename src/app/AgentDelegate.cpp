@@ -215,12 +215,12 @@ void AgentDelegate::updateMenu()
 
     m_menu->clear();
     m_menu->addAction(line)->setEnabled(false);
-    m_menu->addAction(kLastCheckinPrefix + m_parts.model->lastSeen())->setEnabled(false);
+    m_menu->addAction(tr("Last check-in: %1").arg(m_parts.model->lastSeen()))->setEnabled(false);
     if (const QString limitation = m_parts.managedLock->limitation(); managedLock().isLocked() && !limitation.isEmpty())
         m_menu->addAction(limitation)->setEnabled(false);
     m_menu->addSeparator();
-    QObject::connect(m_menu->addAction(kOpenItem.toString()), &QAction::triggered, this, &AgentDelegate::openWindow);
-    QAction *quit = m_menu->addAction(QString(kQuitItem));
+    QObject::connect(m_menu->addAction(tr("Open Pelk Agent…")), &QAction::triggered, this, &AgentDelegate::openWindow);
+    QAction *quit = m_menu->addAction(tr("Quit status app"));
     quit->setEnabled(!managedLock().isLocked());
     QObject::connect(quit, &QAction::triggered, this, &AgentDelegate::quitUI);
 }

@@ -51,11 +51,8 @@ struct AgentParts {
 class AgentDelegate : public QObject, public ApplicationDelegate {
     Q_OBJECT
 public:
-    // Texts of the tray icon and its menu.
+    // The name the tray shows before the status; a name, so the same in every language.
     static constexpr QLatin1StringView kApplicationName { "Pelk Agent" };
-    static constexpr QStringView kOpenItem { u"Open Pelk Agent\u2026" };
-    static constexpr QLatin1StringView kQuitItem { "Quit status app" };
-    static constexpr QLatin1StringView kLastCheckinPrefix { "Last check-in: " };
     // Where the tray icon's image ships.
     static constexpr QLatin1StringView kIconResource { ":/pelk/images/PelkIcon.png" };
 

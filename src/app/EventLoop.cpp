@@ -6,6 +6,7 @@
 #include "app/LockRuntime.h"
 #include "app/LoginWindowLockDelegate.h"
 #include "app/TerminationRequests.h"
+#include "app/Translations.h"
 #include "app/brand/Brand.h"
 #include "lock/ManagedLockController.h"
 #include "platform/DesktopLockdown.h"
@@ -62,6 +63,8 @@ int runEventLoop(LaunchMode mode, const ProcessValues &values, platform::Platfor
     // GeoClue's refusals are answered in the setup window, not on the terminal.
     QLoggingCategory::setFilterRules(QStringLiteral("qt.positioning.*=false"));
     Brand::setProcessValues(values);
+    // Before the first view or menu is made: their texts are read once, when they are built.
+    const Translations translations(QLocale::system());
 
     if (mode == LaunchMode::LoginWindow) {
         LoginWindowLockDelegate delegate(platform.desktopLockdown());

@@ -111,12 +111,12 @@ void LocationReporter::publishFix()
 }
 
 void LocationReporter::publish(
-    QLatin1StringView status, QStringView message, const std::optional<platform::LocationFix> &fix)
+    QLatin1StringView status, const char *message, const std::optional<platform::LocationFix> &fix)
 {
     if (!m_active)
         return;
     if (m_onStatus)
-        m_onStatus(message.toString());
+        m_onStatus(status, tr(message));
 
     QJsonObject object { { QString(key::kStatus), QString(status) },
         { QString(key::kUpdatedAt), internetTime(m_clock.now()) } };

@@ -25,19 +25,19 @@ inline constexpr QLatin1StringView kAvailable { "available" };
 inline constexpr QLatin1StringView kUnavailable { "unavailable" };
 } // namespace words
 
+// The sentences for the setup window, in English; published through tr().
 namespace messages {
-inline constexpr QStringView kServicesDisabled {
-    u"Location Services are off. Enable them in your desktop’s settings."
-};
-inline constexpr QStringView kDeniedLong {
-    u"Location access is off. Allow Pelk Agent in Settings \u2192 Privacy \u2192 Location Services."
-};
-inline constexpr QStringView kDeniedShort { u"Location access is off. Allow Pelk Agent in your desktop’s settings." };
-inline constexpr QStringView kNotDetermined { u"Allow Pelk Agent to report this device\u2019s location." };
-inline constexpr QStringView kAvailable { u"Location reporting is on." };
-inline constexpr QStringView kUnavailable {
-    u"Waiting for a location from this computer. Battery and device health still report normally."
-};
+inline constexpr char kServicesDisabled[] = QT_TRANSLATE_NOOP(
+    "pelk::location::LocationReporter", "Location Services are off. Enable them in your desktop’s settings.");
+inline constexpr char kDeniedLong[] = QT_TRANSLATE_NOOP("pelk::location::LocationReporter",
+    "Location access is off. Allow Pelk Agent in Settings → Privacy → Location Services.");
+inline constexpr char kDeniedShort[] = QT_TRANSLATE_NOOP(
+    "pelk::location::LocationReporter", "Location access is off. Allow Pelk Agent in your desktop’s settings.");
+inline constexpr char kNotDetermined[]
+    = QT_TRANSLATE_NOOP("pelk::location::LocationReporter", "Allow Pelk Agent to report this device’s location.");
+inline constexpr char kAvailable[] = QT_TRANSLATE_NOOP("pelk::location::LocationReporter", "Location reporting is on.");
+inline constexpr char kUnavailable[] = QT_TRANSLATE_NOOP("pelk::location::LocationReporter",
+    "Waiting for a location from this computer. Battery and device health still report normally.");
 } // namespace messages
 
 // While the device is enrolled, keeps the per-user location file up to date with a status
@@ -64,15 +64,18 @@ public:
     // The location button: ask again for permission if never answered, else open the settings.
     Q_INVOKABLE void enableOrOpenSettings();
 
-    // Told the sentence of every publication.
-    void setOnStatus(std::function<void(const QString &)> onStatus) { m_onStatus = std::move(onStatus); }
+    // Told the status word and the sentence of every publication.
+    void setOnStatus(std::function<void(QLatin1StringView, const QString &)> onStatus)
+    {
+        m_onStatus = std::move(onStatus);
+    }
 
     bool isActive() const { return m_active; }
 
 private:
     void request();
     void publishFix();
-    void publish(QLatin1StringView status, QStringView message, const std::optional<platform::LocationFix> &fix);
+    void publish(QLatin1StringView status, const char *message, const std::optional<platform::LocationFix> &fix);
     void locationsUpdated(const QList<platform::LocationFix> &locations);
     void failed(platform::LocationService::Failure failure);
 
@@ -85,7 +88,7 @@ private:
     bool m_requestedPermission = false;
     std::optional<QDateTime> m_lastRequest; // absent: the distant past
     std::optional<platform::LocationFix> m_fix;
-    std::function<void(const QString &)> m_onStatus;
+    std::function<void(QLatin1StringView, const QString &)> m_onStatus;
 };
 
 } // namespace pelk::location

@@ -76,7 +76,7 @@ Rectangle {
         Text {
             anchors.horizontalCenter: parent.horizontalCenter
             width: Math.min(implicitWidth, stack.innerWidth)
-            text: "This device is managed and locked"
+            text: qsTr("This device is managed and locked")
             color: "white"
             font: Brand.font(30, Font.DemiBold)
             horizontalAlignment: Text.AlignHCenter
@@ -86,7 +86,7 @@ Rectangle {
         Text {
             anchors.horizontalCenter: parent.horizontalCenter
             width: stack.innerWidth
-            text: view.pad.message !== "" ? view.pad.message : "Contact your IT administrator for an unlock PIN."
+            text: view.pad.message !== "" ? view.pad.message : qsTr("Contact your IT administrator for an unlock PIN.")
             textFormat: Text.PlainText
             color: "white"
             opacity: 0.8
@@ -96,7 +96,7 @@ Rectangle {
 
         Text {
             anchors.horizontalCenter: parent.horizontalCenter
-            text: "Enter unlock PIN"
+            text: qsTr("Enter unlock PIN")
             visible: view.pad.inputHeld
             color: "white"
             opacity: 0.7
@@ -111,7 +111,7 @@ Rectangle {
             height: dots.height
 
             Accessible.role: Accessible.StaticText
-            Accessible.name: "Unlock PIN, " + view.digits + " digits entered"
+            Accessible.name: qsTr("Unlock PIN, %n digits entered", "", view.digits)
 
             // The row's whole rectangle takes a click to bring the keyboard back.
             MouseArea {
@@ -221,17 +221,21 @@ Rectangle {
             id: status
             objectName: "status"
             anchors.horizontalCenter: parent.horizontalCenter
+            // Within the column, wrapped: some languages take more room than the English.
+            width: Math.min(implicitWidth, stack.innerWidth)
+            horizontalAlignment: Text.AlignHCenter
+            wrapMode: Text.Wrap
             font: Brand.font(13)
-            text: !view.pad.inputHeld ? "Waiting for another program to let go of the keyboard\u2026"
-                : view.pad.busy ? "Checking\u2026"
-                : view.failed ? "PIN not accepted. Wait a moment and try again, or contact IT." : " "
+            text: !view.pad.inputHeld ? qsTr("Waiting for another program to let go of the keyboard\u2026")
+                : view.pad.busy ? qsTr("Checking\u2026")
+                : view.failed ? qsTr("PIN not accepted. Wait a moment and try again, or contact IT.") : " "
             color: view.pad.busy ? Qt.rgba(1, 1, 1, 0.7) : view.failed ? "#ff9500" : "white"
         }
 
         Text {
             anchors.horizontalCenter: parent.horizontalCenter
             width: Math.min(implicitWidth, stack.innerWidth)
-            text: "Pelk Agent \u00b7 Your administrator can also unlock this device remotely."
+            text: qsTr("Pelk Agent \u00b7 Your administrator can also unlock this device remotely.")
             font: Brand.font(12)
             color: "#8e8e93"
             horizontalAlignment: Text.AlignHCenter

@@ -14,7 +14,7 @@ Item {
     implicitHeight: 64
     Accessible.role: Accessible.Button
     Accessible.onPressAction: if (enabled) pinKey.clicked()
-    Accessible.name: pinKey.key === "del" ? "Delete" : pinKey.key === "go" ? "Unlock" : pinKey.key
+    Accessible.name: pinKey.key === "del" ? qsTr("Delete") : pinKey.key === "go" ? qsTr("Unlock") : pinKey.key
 
     Rectangle {
         anchors.fill: parent

@@ -25,20 +25,24 @@ using platform::InputInjector;
 
 namespace {
 
-// Messages of the consent checks. Where a check has no meaning on this platform the honest
-// equivalent stands in, in the same words as the rest.
-const QString kNotShareableSession = u"Remote sharing requires an X11 session. Wayland sessions cannot be shared."_s;
-const QString kCaptureUnavailable
-    = u"Remote sharing requires the X server\u2019s MIT-SHM extension, which this display does not offer."_s;
-const QString kControlUnavailable
-    = u"Remote control requires the X server\u2019s XTEST extension, which this display does not offer."_s;
-const QString kMainDisplayUnavailable = u"The main display is unavailable."_s;
+// Messages of the consent checks, in English; shown through tr(). Where a check has no meaning
+// on this platform the honest equivalent stands in, in the same words as the rest.
+constexpr char kNotShareableSession[] = QT_TRANSLATE_NOOP("pelk::support::RemoteSupportController",
+    "Remote sharing requires an X11 session. Wayland sessions cannot be shared.");
+constexpr char kCaptureUnavailable[] = QT_TRANSLATE_NOOP("pelk::support::RemoteSupportController",
+    "Remote sharing requires the X server’s MIT-SHM extension, which this display does not offer.");
+constexpr char kControlUnavailable[] = QT_TRANSLATE_NOOP("pelk::support::RemoteSupportController",
+    "Remote control requires the X server’s XTEST extension, which this display does not offer.");
+constexpr char kMainDisplayUnavailable[]
+    = QT_TRANSLATE_NOOP("pelk::support::RemoteSupportController", "The main display is unavailable.");
 
-const QString kRestartMessage = u"Restart when you\u2019re ready"_s;
-const QString kRestartInformative
-    = u" was changed by your IT team and needs a restart. Save your work, then restart this computer from the system "
-      u"menu. Pelk will not restart this computer automatically."_s;
-const QString kRestartButton = u"Got it"_s;
+constexpr char kRestartMessage[]
+    = QT_TRANSLATE_NOOP("pelk::support::RemoteSupportController", "Restart when you’re ready");
+//: %1 is the name of what was changed, as the agent writes it.
+constexpr char kRestartInformative[] = QT_TRANSLATE_NOOP("pelk::support::RemoteSupportController",
+    "%1 was changed by your IT team and needs a restart. Save your work, then restart this computer from the system "
+    "menu. Pelk will not restart this computer automatically.");
+constexpr char kRestartButton[] = QT_TRANSLATE_NOOP("pelk::support::RemoteSupportController", "Got it");
 
 // Scrolling is posted click by click; a larger amount is clipped rather than left to flood
 // the display server.
@@ -167,7 +171,7 @@ void RemoteSupportController::tick()
         m_noticeOpen = true;
         QPointer<RemoteSupportController> self(this);
         m_services.notices.showNotice(
-            kRestartMessage, restart->application + kRestartInformative, kRestartButton, [self] {
+            tr(kRestartMessage), tr(kRestartInformative).arg(restart->application), tr(kRestartButton), [self] {
                 if (!self || !self->m_noticeOpen)
                     return;
                 self->m_noticeOpen = false;
@@ -305,15 +309,15 @@ void RemoteSupportController::allow()
         return;
     }
     if (!m_services.capture.isShareableSession()) {
-        m_model.setError(kNotShareableSession);
+        m_model.setError(tr(kNotShareableSession));
         return;
     }
     if (!m_services.capture.capturePermitted()) {
-        m_model.setError(kCaptureUnavailable);
+        m_model.setError(tr(kCaptureUnavailable));
         return;
     }
     if (m_model.isControl() && !m_services.input.controlPermitted()) {
-        m_model.setError(kControlUnavailable);
+        m_model.setError(tr(kControlUnavailable));
         return;
     }
     m_model.setBusy(true);
@@ -324,7 +328,7 @@ void RemoteSupportController::allow()
             return;
         if (!display) {
             self->m_model.setBusy(false);
-            self->m_model.setError(kMainDisplayUnavailable);
+            self->m_model.setError(tr(kMainDisplayUnavailable));
             return;
         }
         self->m_filter = display;

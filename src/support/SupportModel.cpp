@@ -58,30 +58,33 @@ bool SupportModel::isControl() const
 
 QString SupportModel::title() const
 {
-    return m_active ? u"Your screen is being shared"_s : u"Remote support request"_s;
+    return m_active ? tr("Your screen is being shared") : tr("Remote support request");
 }
 
+// Whole sentences, so that each language orders them its own way; the technician's name is the
+// agent's text and stays as it comes.
 QString SupportModel::sentence() const
 {
     if (m_active)
-        return m_technician + u" can "_s
-            + (isControl() ? u"see your main display and use your keyboard and mouse"_s : u"see your main display"_s)
-            + u'.';
-    return m_technician + u" is requesting permission to "_s
-        + (isControl() ? u"view your main display and control your keyboard and mouse"_s : u"view your main display"_s)
-        + u'.';
+        return (isControl() ? tr("%1 can see your main display and use your keyboard and mouse.")
+                            : tr("%1 can see your main display."))
+            .arg(m_technician);
+    return (isControl()
+            ? tr("%1 is requesting permission to view your main display and control your keyboard and mouse.")
+            : tr("%1 is requesting permission to view your main display."))
+        .arg(m_technician);
 }
 
 QString SupportModel::stopLabel() const
 {
-    return m_active ? u"Stop sharing"_s : u"Decline"_s;
+    return m_active ? tr("Stop sharing") : tr("Decline");
 }
 
 QString SupportModel::allowLabel() const
 {
     if (m_busy)
-        return u"Connecting\u2026"_s;
-    return u"Allow "_s + (isControl() ? u"view and control"_s : u"screen sharing"_s);
+        return tr("Connecting…");
+    return isControl() ? tr("Allow view and control") : tr("Allow screen sharing");
 }
 
 QString SupportModel::symbol() const

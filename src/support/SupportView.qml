@@ -41,7 +41,7 @@ Rectangle {
                     font: Brand.font(22, Font.DemiBold)
                 }
                 Text {
-                    text: "Pelk Support"
+                    text: qsTr("Pelk Support")
                     font: Brand.font(14)
                     color: view.secondary
                 }
@@ -58,7 +58,7 @@ Rectangle {
 
         Text {
             Layout.fillWidth: true
-            text: "Close private documents before allowing access. You can stop at any time. The session lasts up to 20 minutes and ends if either person disconnects."
+            text: qsTr("Close private documents before allowing access. You can stop at any time. The session lasts up to 20 minutes and ends if either person disconnects.")
             font: Brand.font(12)
             color: view.secondary
             wrapMode: Text.Wrap

@@ -9,7 +9,7 @@ Window {
     required property QtObject model
     required property QtObject bridge
 
-    title: "Pelk \u00b7 Remote support"
+    title: qsTr("Pelk \u00b7 Remote support")
     width: 488
     height: 330
     minimumWidth: 488

@@ -127,6 +127,7 @@ private Q_SLOTS:
         f->model->start();
         QVERIFY(changed.count() == 1 && f->model->connected() && f->service->locationRequests == 1);
         QVERIFY(f->model->locationMessage().startsWith(u"Waiting for a location from this computer."_s));
+        QVERIFY(!f->model->locationReporting() && (deliver(), f->model->locationReporting())); // the location button
         const auto phase = [this] { return f->model->refresh(), f->model->phase(); };
         f->environment.values["PELK_AGENT_PREVIEW_STATUS"]
             = f->write(f->path("p"), R"({"phase":"revoked","message":"x"})");
@@ -175,7 +176,7 @@ private Q_SLOTS:
         f->status(members.contains("phase") ? members : QByteArray(R"("phase":"connected",)") + members);
         const agent::AgentModel &m = *f->model;
         QString shown = m.phase() + (m.location()->isActive() ? u" reporting"_s : QString());
-        if (m.lastSeen() != agent::texts::kNoCheckinYet)
+        if (m.lastSeen() != QLatin1StringView(agent::texts::kNoCheckinYet))
             shown += u" | "_s + m.lastSeen();
         if (m.connectedDetailsShown())
             shown += u" | "_s + m.nextCheckinLine();

@@ -7,6 +7,7 @@
 #include "app/AgentDelegate.h"
 #include "app/BrandLook.h"
 #include "app/LaunchMode.h"
+#include "app/Translations.h"
 #include "fakes/FakeDesktopLockdown.h"
 #include "fakes/QuickItems.h"
 #include "lock/ManagedLockController.h"
@@ -185,6 +186,27 @@ private Q_SLOTS:
         const auto footer
             = [this] { return item("footer")->mapRectToScene(QRectF(QPointF(), item("footer")->size())); };
         QTRY_VERIFY(footer().top() >= 0 && footer().bottom() <= m_window->height());
+    }
+
+    // The window and the tray speak the session's language (a region without a catalog of its own
+    // takes its language's); a language without a catalog stays English; the agent's message is as it came.
+    void textsFollowTheLocale()
+    {
+        for (const auto &[locale, shown] :
+            { std::pair(u"de_AT"_s,
+                  u"Verbinden Sie Ihr Gerät | Pelk Agent · Offline · neuer Versuch läuft | "
+                  u"Letzter Check-in: Noch kein Check-in | m"_s),
+                std::pair(u"sw_KE"_s,
+                    u"Connect your device | Pelk Agent · Offline · retrying | Last check-in: No check-in yet | m"_s) }) {
+            cleanup(), init(); // a fresh model and window for each language
+            const app::Translations translations { QLocale(locale) };
+            showSetupWindow();
+            f->status(R"("phase":"offline")");
+            QCOMPARE(
+                QStringList({ text("title"), m_delegate->statusLine(), text("lastCheckin"), text("statusMessage") })
+                    .join(u" | "_s),
+                shown);
+        }
     }
 
     // Drags come as the window system delivers them: enter, then drop, at a point of the area.

@@ -26,8 +26,8 @@ Item {
 
     // The drop area is only out of the way on a connected device with nothing selected.
     readonly property bool dropAreaShown: !(model.connected && !enrollment.hasSelection)
-    readonly property string importLabel: enrollment.busy ? "Connecting\u2026"
-        : model.connected ? "Replace enrollment" : "Connect to workspace"
+    readonly property string importLabel: enrollment.busy ? qsTr("Connecting\u2026")
+        : model.connected ? qsTr("Replace enrollment") : qsTr("Connect to workspace")
 
     // The countdown ticks every second while the window is on screen; a hidden window costs nothing.
     property string nextCheckin: model.nextCheckin
@@ -174,8 +174,8 @@ Item {
                     CardText {
                         objectName: "title"
                         width: card.innerWidth
-                        text: view.model.connected ? "Your device is connected"
-                            : view.model.revoked ? "Device removed from Pelk" : "Connect your device"
+                        text: view.model.connected ? qsTr("Your device is connected")
+                            : view.model.revoked ? qsTr("Device removed from Pelk") : qsTr("Connect your device")
                         font: Brand.font(22, Font.DemiBold)
                     }
 
@@ -213,14 +213,14 @@ Item {
                                 objectName: "dropHint"
                                 anchors.horizontalCenter: parent.horizontalCenter
                                 width: Math.min(implicitWidth, parent.width)
-                                text: view.targeted ? "Release to add your enrollment file" : "Drop your enrollment JSON here"
+                                text: view.targeted ? qsTr("Release to add your enrollment file") : qsTr("Drop your enrollment JSON here")
                                 font: Brand.font(15, Font.DemiBold)
                                 horizontalAlignment: Text.AlignHCenter
                             }
                             CardText {
                                 anchors.horizontalCenter: parent.horizontalCenter
                                 width: Math.min(implicitWidth, parent.width)
-                                text: "From Pelk: MDM \u2192 Device fleet \u2192 enrollment file"
+                                text: qsTr("From Pelk: MDM \u2192 Device fleet \u2192 enrollment file")
                                 font: Brand.font(13)
                                 color: view.secondaryText
                                 horizontalAlignment: Text.AlignHCenter
@@ -233,7 +233,7 @@ Item {
                                     id: chooseButton
                                     objectName: "chooseButton"
                                     y: 4
-                                    text: "Choose enrollment file"
+                                    text: qsTr("Choose enrollment file")
                                     enabled: !view.enrollment.busy
                                     onClicked: Qt.callLater(view.enrollment.choose) // the dialog runs its own loop: not inside this click
                                 }
@@ -300,7 +300,7 @@ Item {
                         }
                         CardText {
                             width: card.innerWidth
-                            text: "Your IT administrators can lock this computer and delete local accounts and their data. Wiping administrator accounts requires a verified recovery administrator."
+                            text: qsTr("Your IT administrators can lock this computer and delete local accounts and their data. Wiping administrator accounts requires a verified recovery administrator.")
                             font: Brand.font(13)
                             color: view.secondaryText
                         }
@@ -311,7 +311,7 @@ Item {
                                 objectName: "cancelButton"
                                 y: 4
                                 prominent: false
-                                text: "Cancel"
+                                text: qsTr("Cancel")
                                 enabled: !view.enrollment.busy
                                 onClicked: view.enrollment.clearSelection()
                             }
@@ -416,7 +416,7 @@ Item {
                         CardText {
                             objectName: "lastCheckin"
                             width: card.innerWidth
-                            text: "Last check-in: " + view.model.lastSeen
+                            text: qsTr("Last check-in: %1").arg(view.model.lastSeen)
                             font: Brand.font(12)
                             color: view.secondaryText
                         }
@@ -436,7 +436,7 @@ Item {
                             }
                             CardText {
                                 width: card.innerWidth
-                                text: "Hardware, installed applications, and network counters are reported to your IT administrators."
+                                text: qsTr("Hardware, installed applications, and network counters are reported to your IT administrators.")
                                 font: Brand.font(12)
                                 color: view.secondaryText
                             }
@@ -444,8 +444,8 @@ Item {
                                 objectName: "websiteReporting"
                                 width: card.innerWidth
                                 text: view.model.browserHistoryEnabled
-                                    ? "Website reporting is on: recent site origins and visit times are shared."
-                                    : "Website reporting is off."
+                                    ? qsTr("Website reporting is on: recent site origins and visit times are shared.")
+                                    : qsTr("Website reporting is off.")
                                 font: Brand.font(12)
                                 color: view.secondaryText
                             }
@@ -458,9 +458,9 @@ Item {
                             }
                             BrandButtonStyle {
                                 objectName: "locationButton"
-                                visible: view.model.locationMessage.indexOf("reporting is on") < 0
+                                visible: !view.model.locationReporting
                                 prominent: false
-                                text: "Enable location / settings"
+                                text: qsTr("Enable location / settings")
                                 onClicked: view.model.location.enableOrOpenSettings()
                             }
                         }
@@ -474,7 +474,7 @@ Item {
                                 objectName: "changeButton"
                                 y: 6
                                 prominent: false
-                                text: "Change enrollment file\u2026"
+                                text: qsTr("Change enrollment file\u2026")
                                 enabled: !view.enrollment.busy
                                 onClicked: Qt.callLater(view.enrollment.choose) // the dialog runs its own loop: not inside this click
                             }
