@@ -50,14 +50,15 @@ def capture(env=None):
                           timeout=30).stdout
 
 
-def still_screen(env=None, changed_from=None):
+def still_screen(env=None, changed_from=None, settle=True):
     # A capture once the screen differs from changed_from (a capture; the change is waited for,
-    # not required) and two captures in a row agree (for at most 5 s each).
+    # not required) and, if settle, two captures in a row agree (for at most 5 s each).
     frames = [changed_from]
     if changed_from is not None:
         wait_until(lambda: frames.append(capture(env)) or frames[-1] != changed_from, 5)
-    wait_until(lambda: frames.append(capture(env)) or frames[-1] == frames[-2], 5)
-    return frames[-1]
+    if settle:
+        wait_until(lambda: frames.append(capture(env)) or frames[-1] == frames[-2], 5)
+    return frames[-1] if frames[-1] is not None else capture(env)
 
 
 def in_private_namespace():
@@ -136,9 +137,9 @@ class Desktop:
     def capture(self):
         return capture(self.env)
 
-    def shot(self, path, changed_from=None):
-        # A PNG of the root window once it is still (see still_screen); the last capture.
-        frame = still_screen(self.env, changed_from)
+    def shot(self, path, changed_from=None, settle=True):
+        # A PNG of the root window once it changed and is still (see still_screen); the last capture.
+        frame = still_screen(self.env, changed_from, settle)
         self.run("import", "-window", "root", path)
         return frame
 
