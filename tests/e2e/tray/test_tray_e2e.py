@@ -1,7 +1,7 @@
 #!/usr/bin/python3
 # The real pelk-agent in its normal mode, end to end, against the agent simulator: the tray
-# item's tooltip and menu (read over the session bus from a stand-in tray host) for every phase
-# of the status file, and enrollment files opened with the application and chosen in the file
+# item's tooltip and menu (read over the session bus from a stand-in tray host) as the status
+# file changes, and enrollment files opened with the application and chosen in the file
 # dialog going through a stand-in pkexec to the simulator's device helper. (Refused files and the
 # window's contents are checked by tests/agent and tests/app, arbitrary enrollment bytes by the
 # fuzzer.)
