@@ -43,7 +43,7 @@ def iso(seconds_ago=0):
     return t.strftime("%Y-%m-%dT%H:%M:%SZ")
 
 
-def wait_for(what, predicate, timeout=10.0):  # named first: the cases read as a list of waits
+def wait_for(what, predicate, timeout=20.0):  # named first: the cases read as a list of waits
     return wait_until(predicate, timeout, what)
 
 
@@ -283,7 +283,7 @@ class TestTrayE2E(unittest.TestCase):
                 DESK.xdo("key", "ctrl+a")
                 DESK.xdo("type", "--delay", "10", path)
                 DESK.xdo("key", "Return")
-                if wait_until(lambda: not dialog_open(), 5):
+                if wait_until(lambda: not dialog_open(), 10):
                     break
         finally:
             # A dialog left open is modal: close it, or every later step would wait on it.
