@@ -3,7 +3,8 @@
 # follows the simulator's demo scenario once through, acts where a user would (types the PIN,
 # allows the support offer, stops sharing), saves one screenshot per step and says on the
 # terminal what happened. steps.json beside the screenshots lists, per step, the visible windows
-# at the moment of its screenshot. Standard library, xdotool and ImageMagick's import only.
+# at the moment of its screenshot. Standard library, xdotool,
+# ImageMagick's import and the waits of the e2e fixture (tests/e2e/fixture.py).
 #
 #   demo-story.py CONTROL_URL SHOTS_DIR PIN        (on $DISPLAY)
 
@@ -12,18 +13,16 @@ import json
 import os
 import subprocess
 import sys
-import time
 import urllib.request
+
+sys.path.insert(0, os.path.join(os.path.dirname(os.path.abspath(__file__)), "..", "tests", "e2e"))
+from fixture import still_screen, wait_until  # noqa: E402
 
 CONTROL, SHOTS, PIN = sys.argv[1:4]
 PELK_WINDOW = "^Pelk Agent$"  # the setup window, the restart notice and the lock windows
 # The consent panel, "Pelk · " and a title in the session's language; ASCII only, since xdotool
 # matches the name as bytes of the C locale.
 SUPPORT_WINDOW = "^Pelk [^A]"
-
-
-class Missed(Exception):
-    pass
 
 
 def say(line):
@@ -42,22 +41,6 @@ def presence_requests():
 
 def xdo(*args):
     return subprocess.run(["xdotool", *args], capture_output=True, text=True, timeout=10).stdout.strip()
-
-
-def capture():
-    return subprocess.run(["import", "-window", "root", "-depth", "8", "rgb:-"], capture_output=True,
-                          timeout=30).stdout
-
-
-def until(what, condition, timeout=20):
-    # The first true value of condition(), polled; Missed once the timeout has passed.
-    deadline = time.monotonic() + timeout
-    while time.monotonic() < deadline:
-        value = condition()
-        if value:
-            return value
-        time.sleep(0.2)
-    raise Missed(what)
 
 
 def geometry(wid):
@@ -102,16 +85,7 @@ steps, total = [], 7
 def shot(name, said, changed_from=None):
     # Waits for the screen to differ from changed_from (if given, at most 5 s) and to stop
     # changing, then saves it as the step's screenshot and says what happened.
-    frames = [changed_from]
-    if changed_from is not None:
-        try:
-            until("a change", lambda: frames.append(capture()) or frames[-1] != changed_from, 5)
-        except Missed:
-            pass
-    try:
-        until("a still screen", lambda: frames.append(capture()) or frames[-1] == frames[-2], 5)
-    except Missed:
-        pass
+    frame = still_screen(changed_from=changed_from)
     file = f"{len(steps) + 1:02d}-{name}.png"
     subprocess.run(["import", "-window", "root", os.path.join(SHOTS, file)], timeout=30, check=True)
     listed = [{k: v for k, v in w.items() if k != "id"} for p in (PELK_WINDOW, SUPPORT_WINDOW) for w in windows(p)]
@@ -119,39 +93,39 @@ def shot(name, said, changed_from=None):
     with open(os.path.join(SHOTS, "steps.json"), "w") as out:
         json.dump({"screen": [SCREEN_W, SCREEN_H], "steps": steps}, out, indent=1)
     say(f"step {len(steps)}/{total} {name}: {said} ({file})")
-    return frames[-1]
+    return frame
 
 
 def story():
-    setup = until("the setup window", lambda: [w for w in windows(PELK_WINDOW) if not full_screen(w)])[0]
+    setup = wait_until(lambda: [w for w in windows(PELK_WINDOW) if not full_screen(w)], 20, "the setup window")[0]
     shot("connected", "the setup window is open; the agent reports this computer connected to Acme Corp")
 
-    until("the agent's lock", lambda: state()["locked"] and lock_shown())
+    wait_until(lambda: state()["locked"] and lock_shown(), 20, "the agent's lock")
     # The lock reports its presence once it holds the screen and the keyboard.
-    until("the lock's presence report", presence_requests)
+    wait_until(presence_requests, 20, "the lock's presence report")
     locked = shot("locked", "the agent locked the computer; the lock screen shows the administrator's message")
 
     xdo("type", "--delay", "150", PIN)
     shot("pin-typed", f"typed the PIN {PIN} on the pad", changed_from=locked)
     xdo("key", "Return")
-    until("the PIN to unlock", lambda: not state()["locked"] and not lock_shown(), 10)
+    wait_until(lambda: not state()["locked"] and not lock_shown(), 10, "the PIN to unlock")
     say("  the agent accepted the PIN and unlocked the computer")
 
-    panel = until("the support offer", lambda: windows(SUPPORT_WINDOW))[0]
+    panel = wait_until(lambda: windows(SUPPORT_WINDOW), 20, "the support offer")[0]
     offer = shot("support-offer", "a technician asks to view the screen; the consent panel asks the user")
     click_in(panel, 0.72, 0.775)  # Allow
-    until("frames shared", lambda: state()["support_state"] == "active" and state()["frames"] >= 3)
+    wait_until(lambda: state()["support_state"] == "active" and state()["frames"] >= 3, 20, "frames shared")
     shot("sharing", f"allowed: the screen is shared ({state()['frames']} frames sent so far)", changed_from=offer)
     click_in(panel, 0.19, 0.775)  # Stop sharing
-    until("the session to end", lambda: not windows(SUPPORT_WINDOW), 10)
+    wait_until(lambda: not windows(SUPPORT_WINDOW), 10, "the session to end")
     say("  stopped sharing; the agent ended the session")
 
-    until("the restart notice", lambda: [w for w in windows(PELK_WINDOW) if w["id"] != setup["id"]
-                                         and not full_screen(w)])
+    wait_until(lambda: [w for w in windows(PELK_WINDOW) if w["id"] != setup["id"] and not full_screen(w)], 20,
+               "the restart notice")
     shot("restart-notice", "the agent announces that Firefox needs a restart")
 
-    until("the lock again", lambda: state()["locked"] and lock_shown())
-    until("the lock's presence report", lambda: presence_requests() >= 2)
+    wait_until(lambda: state()["locked"] and lock_shown(), 20, "the lock again")
+    wait_until(lambda: presence_requests() >= 2, 20, "the lock's presence report")
     shot("locked-again", "the agent locked the computer again")
 
 
@@ -161,7 +135,7 @@ for old in glob.glob(os.path.join(SHOTS, "[0-9][0-9]-*.png")) + glob.glob(os.pat
 try:
     story()
     say(f"The story is done; screenshots in {SHOTS}. The demo runs on (locked) until it is stopped.")
-except Missed as missed:
-    say(f"step {len(steps) + 1}/{total}: {missed} did not come; the demo runs on without its driver.")
+except AssertionError as missed:  # a wait_until that timed out
+    say(f"step {len(steps) + 1}/{total}: {missed}; the demo runs on without its driver.")
 except (OSError, ValueError, subprocess.SubprocessError) as error:
     say(f"the demo's driver stopped: {error}")

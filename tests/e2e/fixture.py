@@ -44,6 +44,23 @@ def holds(condition, seconds):
     return bool(condition())
 
 
+def capture(env=None):
+    # The root window of env's display (this process's by default) as raw RGB bytes.
+    return subprocess.run(["import", "-window", "root", "-depth", "8", "rgb:-"], env=env, capture_output=True,
+                          timeout=30).stdout
+
+
+def still_screen(env=None, changed_from=None, settle=True):
+    # A capture once the screen differs from changed_from (a capture; the change is waited for,
+    # not required) and, if settle, two captures in a row agree (for at most 5 s each).
+    frames = [changed_from]
+    if changed_from is not None:
+        wait_until(lambda: frames.append(capture(env)) or frames[-1] != changed_from, 5)
+    if settle:
+        wait_until(lambda: frames.append(capture(env)) or frames[-1] == frames[-2], 5)
+    return frames[-1] if frames[-1] is not None else capture(env)
+
+
 def in_private_namespace():
     # Re-runs this program in a private mount namespace unless it already is in one; the agent
     # directory's missing path parts are made for the bind mount and removed exactly afterwards.
@@ -118,20 +135,13 @@ class Desktop:
         return subprocess.run(args, env=self.env, capture_output=True, text=True, timeout=30)
 
     def capture(self):
-        # The root window as raw RGB bytes.
-        return subprocess.run(["import", "-window", "root", "-depth", "8", "rgb:-"], env=self.env,
-                              capture_output=True, timeout=30).stdout
+        return capture(self.env)
 
     def shot(self, path, changed_from=None, settle=True):
-        # A PNG of the root window once it differs from changed_from (a capture; the change is
-        # waited for, not required) and two captures in a row agree; the last capture.
-        frames = [changed_from]
-        if changed_from is not None:
-            wait_until(lambda: frames.append(self.capture()) or frames[-1] != changed_from, 5)
-        if settle:
-            wait_until(lambda: frames.append(self.capture()) or frames[-1] == frames[-2], 5)
+        # A PNG of the root window once it changed and is still (see still_screen); the last capture.
+        frame = still_screen(self.env, changed_from, settle)
         self.run("import", "-window", "root", path)
-        return frames[-1] if frames[-1] is not None else self.capture()
+        return frame
 
     def xdo(self, *args):
         return self.run("xdotool", *args).stdout.strip()

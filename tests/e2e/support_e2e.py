@@ -142,7 +142,7 @@ try:
         lambda: keyed() and all(w in seen() for w in ["root:(1000,600)", "button 3,", "button 5,"]), 10), seen()[-900:])
     typed = lambda: re.findall(r"KeyPress.*\n.*\n.*keysym 0x\w+, (\w+)\)", seen())[-4:]  # noqa: E731
     check("keys press the key at their place in the layout",
-          wait_until(lambda: typed() == ["y", "odiaeresis", "udiaeresis", "F1"], 5), typed())
+          wait_until(lambda: typed() == ["y", "odiaeresis", "udiaeresis", "F1"], 20), typed())
     desk.run("setxkbmap", "us")
     xev.terminate()
 
@@ -151,7 +151,7 @@ try:
         resize(fb)
         check(f"frames follow the screen to {fb}", wait_until(lambda: frame_size() == fb, 10), frame_size())
         sim.events([{"type": "move", "x": 1, "y": 1}])
-        check(f"a move to the corner lands at {corner}", wait_until(lambda: desk.pointer() == corner, 5),
+        check(f"a move to the corner lands at {corner}", wait_until(lambda: desk.pointer() == corner, 20),
               desk.pointer())
 
     # Stop sharing.
@@ -160,22 +160,14 @@ try:
     check("Stop sharing sends stop", wait_until(lambda: "stop" in actions(before)), actions(before))
     check("panel closes", wait_until(lambda: panel() is None))
 
-    # Decline, and an answer the network cannot deliver whole (a server error, over 1 MiB, the
-    # connection dropped), each decline the offer. (That a declined offer never returns is
-    # test_support's.)
-    for n, (name, answer) in enumerate([("Decline", None), ("server error", {"status": 500}),
-                                        ("oversized answer", {"body": '{"x":"' + "x" * (3 << 20) + '"}'}),
-                                        ("dropped connection", {"drop": True})]):
-        before = serial()
-        sim.override("support", **(answer or {"clear": True}))
-        sim.control("offer", {"session_id": f"e2e-2{n}", "technician": "Sam", "mode": "view", "withdraw_on_end": False})
-        if not answer:
-            click_in(wait_until(panel, what="the panel"), *DECLINE_OR_STOP)
-        check(f"{name} declines the offer", wait_until(lambda: "decline" in actions(before) and panel() is None),
-              actions(before))
-        sim.override("support", clear=True)
+    # Decline. (That a failed answer declines too, and that a declined offer never returns, are
+    # test_support's; which answers fail is fuzz_local_api's.)
+    before = serial()
+    click_in(offer_shown("e2e-2", withdraw_on_end=False), *DECLINE_OR_STOP)
+    check("Decline declines the offer", wait_until(lambda: "decline" in actions(before) and panel() is None),
+          actions(before))
 
-    # Each of these ends a session within a tick, and is undone before the next: logind's Lock, its
+    # Each of these ends a session, and is undone before the next: logind's Lock, its
     # locked hint, the session going inactive, the system about to sleep, and the X server blanking
     # the displays (its screen saver, also DPMS's first step).
     def session(method, *args):
@@ -194,8 +186,8 @@ try:
         sharing(f"e2e-3{n}")
         before = serial()
         end()
-        check(f"{name} ends the session", wait_until(lambda: "stop" in actions(before), 2), actions(before))
-        check(f"panel closes on {name}", wait_until(lambda: panel() is None, 2))
+        check(f"{name} ends the session", wait_until(lambda: "stop" in actions(before)), actions(before))
+        check(f"panel closes on {name}", wait_until(lambda: panel() is None))
         if undo:
             undo()
 
@@ -204,12 +196,12 @@ try:
     sharing("e2e-8")
     before = serial()
     sim.lock(command_uuid="e2e-managed")
-    check("the managed lock ends sharing", wait_until(lambda: "stop" in actions(before), 3), actions(before))
+    check("the managed lock ends sharing", wait_until(lambda: "stop" in actions(before)), actions(before))
     sim.control("offer", {"session_id": "e2e-9", "technician": "Sam", "mode": "view", "withdraw_on_end": False})
     check("an offer waits under the lock", holds(lambda: panel() is None and "decline" not in actions(before), 2),
           actions(before))
     sim.unlock()
-    wid = wait_until(panel, 5)
+    wid = wait_until(panel, 20)
     check("the offer shows once the lock lifts", wid is not None)
     click_in(wid, *DECLINE_OR_STOP)
     wait_until(lambda: panel() is None, what="the declined panel to close")
@@ -222,21 +214,21 @@ try:
     wait_until(lambda: actions(before).count("poll") >= 2, what="polls after the notice")
     check("no notice over an offer", notice() is None)
     sim.withdraw_offer()
-    nid = wait_until(notice, 5)
+    nid = wait_until(notice, 20)
     check("notice shown when the offer is gone", nid is not None)
 
     # The open notice never blocks the managed lock: it locks, reports presence and takes a PIN.
     sim.set_pin("246810")
     before = serial()
     sim.lock(command_uuid="e2e-lock")
-    check("lock works while the notice is open", wait_until(lambda: len(sim.requests("/presence", before)) >= 2, 6))
+    check("lock works while the notice is open", wait_until(lambda: len(sim.requests("/presence", before)) >= 2, 20))
     desk.shot(os.path.join(OUT, "lock-over-notice.png"))  # and settled: the PIN pad takes the keys
     desk.xdo("type", "--delay", "80", "246810")
     desk.xdo("key", "Return")
-    check("lock window takes the PIN while the notice is open", wait_until(lambda: not sim.state()["locked"], 8))
-    wait_until(lambda: desk.windows("^Pelk Agent$") == [nid], 5)  # the lock windows are gone
+    check("lock window takes the PIN while the notice is open", wait_until(lambda: not sim.state()["locked"], 20))
+    wait_until(lambda: desk.windows("^Pelk Agent$") == [nid], 20)  # the lock windows are gone
     click_in(nid, 0.85, 0.66)
-    check("Got it closes the notice", wait_until(lambda: nid not in desk.windows("^Pelk Agent$"), 5))
+    check("Got it closes the notice", wait_until(lambda: nid not in desk.windows("^Pelk Agent$"), 20))
 
     # The error face: a Wayland session cannot be shared. (Without a system bus the session counts as
     # unlocked and on the console: the panel shows.)

@@ -17,34 +17,19 @@ from pathlib import Path
 ROOT = os.path.join(os.path.dirname(os.path.abspath(__file__)), "..", "..")
 BUILD = os.environ["PELK_BUILD_DIR"]
 SHOTS = os.environ.get("PELK_E2E_SHOTS") or tempfile.mkdtemp(prefix="pelk-demo-shots.")
-DURATION = 35  # the story takes about 20 s
-LOCK, WHITE, BLACK = (18, 23, 33), (255, 255, 255), (0, 0, 0)
-SUPPORT = "Pelk \u00b7 Remote support"
-
-# Step, whether the lock covers the screen, the window listed then (name, width or None for any)
-# and the colour that fills most of it (None: not checked).
-STEPS = [
-    ("connected", False, "Pelk Agent", None, None),
-    ("locked", True, None, None, None),
-    ("pin-typed", True, None, None, None),
-    ("support-offer", False, SUPPORT, None, WHITE),
-    ("sharing", False, SUPPORT, None, WHITE),
-    ("restart-notice", False, "Pelk Agent", 420, WHITE),
-    ("locked-again", True, None, None, None),
-]
+DURATION = 90  # the story takes about 20 s; the rest is for a loaded machine
+LOCK, WHITE = (18, 23, 33), (255, 255, 255)
+# The story's steps, and whether the lock covers the screen in each. (That the windows of each
+# step are there is what the story waits for before its screenshot; that they work is the other
+# e2e suites'.)
+STEPS = [("connected", False), ("locked", True), ("pin-typed", True), ("support-offer", False), ("sharing", False),
+         ("restart-notice", False), ("locked-again", True)]
 
 
-class Image:
-    def __init__(self, path, width, height):
-        self.raw = subprocess.run(["convert", path, "-depth", "8", "rgb:-"], capture_output=True, check=True).stdout
-        self.width, self.height = width, height
-        assert len(self.raw) == width * height * 3, f"{path} is not {width}x{height}"
-
-    def share(self, colour, x=0, y=0, w=None, h=None):
-        # The share of pixels (every fourth in both directions) within 3 of colour.
-        cells = [(self.width * row + col) * 3 for row in range(y, min(y + (h or self.height), self.height), 4)
-                 for col in range(x, min(x + (w or self.width), self.width), 4)]
-        return sum(all(abs(self.raw[i + k] - colour[k]) <= 3 for k in range(3)) for i in cells) / len(cells)
+def share(raw, colour):
+    # The share of pixels (every 7th) within 3 of colour.
+    cells = range(0, len(raw) - 2, 3 * 7)
+    return sum(all(abs(raw[i + k] - colour[k]) <= 3 for k in range(3)) for i in cells) / len(cells)
 
 
 def demo_processes(marker):
@@ -95,24 +80,17 @@ class TestDemo(unittest.TestCase):
 
     def test_every_step_shown(self):
         record = json.loads(Path(SHOTS, "steps.json").read_text())
-        (width, height), steps = record["screen"], {s["step"]: s for s in record["steps"]}
-        images = [Image(os.path.join(SHOTS, steps[name]["file"]), width, height) for name, *_ in STEPS]
-        for image, (name, locked, window, window_width, fill) in zip(images, STEPS):
-            with self.subTest(step=name):
-                # The lock's dark background fills the whole screen, or is nowhere.
-                lock = image.share(LOCK)
-                self.assertTrue(lock > 0.9 if locked else lock < 0.02, f"the lock covers {lock:.0%}")
-                listed = [(w["x"], w["y"], w["width"], w["height"]) for w in steps[name]["windows"]
-                          if w["name"] == window and window_width in (None, w["width"]) and w["width"] < width]
-                self.assertTrue(listed or not window, f"no {window} window: {steps[name]['windows']}")
-                if listed:  # painted, in its colour
-                    self.assertLess(image.share(BLACK, *listed[-1]), 0.05, "the window is not painted")
-                    if fill:
-                        self.assertGreater(image.share(fill, *listed[-1]), 0.5)
-        for before, after, (name, *_) in zip(images, images[1:], STEPS[1:]):
-            self.assertNotEqual(before.raw, after.raw, f"{name} looks like the step before it")
+        self.assertEqual([s["step"] for s in record["steps"]], [name for name, _ in STEPS])
+        images = [subprocess.run(["convert", os.path.join(SHOTS, s["file"]), "-depth", "8", "rgb:-"],
+                                 capture_output=True, check=True).stdout for s in record["steps"]]
+        for image, (name, locked) in zip(images, STEPS):
+            # The lock's dark background fills the whole screen, or is nowhere.
+            lock = share(image, LOCK)
+            self.assertTrue(lock > 0.9 if locked else lock < 0.02, f"the lock covers {lock:.0%} in {name}")
+        for before, after, (name, _) in zip(images, images[1:], STEPS[1:]):
+            self.assertNotEqual(before, after, f"{name} looks like the step before it")
         # Typing the PIN fills the pad's dots with white.
-        self.assertGreater(images[2].share(WHITE), images[1].share(WHITE))
+        self.assertGreater(share(images[2], WHITE), share(images[1], WHITE))
 
 
 if __name__ == "__main__":

@@ -27,11 +27,12 @@
 #include "support/SupportWindows.h"
 
 #include <QCoreApplication>
+#include <QFile>
 #include <QJsonDocument>
 #include <QJsonObject>
-#include <QSaveFile>
 #include <QTemporaryDir>
 
+#include <algorithm>
 #include <array>
 #include <cstddef>
 #include <cstdint>
@@ -39,63 +40,88 @@
 #include <cstdlib>
 #include <map>
 #include <tuple>
+#include <utility>
 
 using namespace Qt::StringLiterals;
 using namespace pelk;
+using std::pair;
 namespace key = boundary::key;
 
 namespace {
 
-QByteArray written(const QJsonObject &object)
-{
-    return QJsonDocument(object).toJson(QJsonDocument::Compact);
-}
+// A key in the file and the member it fills: what a round trip writes out and compares.
+template <typename T, typename M> using Field = std::pair<QLatin1StringView, M T::*>;
 
-template <typename T> void putOptional(QJsonObject &o, QLatin1StringView name, const std::optional<T> &value)
+void put(QJsonObject &o, QLatin1StringView name, const QJsonValue &value)
+{
+    o.insert(name, value);
+}
+void put(QJsonObject &o, QLatin1StringView name, const support::Offer &offer);
+void put(QJsonObject &o, QLatin1StringView name, const support::Restart &restart);
+template <typename V> void put(QJsonObject &o, QLatin1StringView name, const std::optional<V> &value)
 {
     if (value)
-        o.insert(name, *value);
+        put(o, name, *value);
+}
+
+template <typename T, typename... M> QJsonObject encode(const T &record, const Field<T, M> &...fields)
+{
+    QJsonObject o;
+    (put(o, fields.first, record.*fields.second), ...);
+    return o;
+}
+
+void put(QJsonObject &o, QLatin1StringView name, const support::Offer &offer)
+{
+    using O = support::Offer;
+    o.insert(name,
+        encode(offer, pair(key::kSessionId, &O::sessionID), pair(key::kTechnician, &O::technician),
+            pair(key::kMode, &O::mode), pair(key::kExpiresAt, &O::expiresAt)));
+}
+
+void put(QJsonObject &o, QLatin1StringView name, const support::Restart &restart)
+{
+    using R = support::Restart;
+    o.insert(name, encode(restart, pair(key::kId, &R::id), pair(key::kApplication, &R::application)));
+}
+
+// The decoded record; whatever decodes is written out with these fields and must read back the same.
+template <typename T, typename... M>
+std::optional<T> roundTrip(const QByteArray &bytes, const char *property, const Field<T, M> &...fields)
+{
+    const std::optional<T> first = T::decode(bytes);
+    if (first) {
+        const auto again = T::decode(QJsonDocument(encode(*first, fields...)).toJson(QJsonDocument::Compact));
+        require(again && (((*again).*fields.second == (*first).*fields.second) && ...), property);
+    }
+    return first;
 }
 
 bool checkStatus(const QByteArray &bytes)
 {
-    const auto status = agent::AgentStatus::decode(bytes);
-    if (!status)
-        return false;
-    QJsonObject o { { key::kPhase, status->phase }, { key::kMessage, status->message } };
-    putOptional(o, key::kVersion, status->version);
-    putOptional(o, key::kWorkspace, status->workspace);
-    putOptional(o, key::kBaseUrl, status->baseURL);
-    putOptional(o, key::kDeviceName, status->deviceName);
-    putOptional(o, key::kDeviceId, status->deviceID);
-    putOptional(o, key::kUpdatedAt, status->updatedAt);
-    putOptional(o, key::kLastCheckin, status->lastCheckin);
-    putOptional(o, key::kNextCheckinSeconds, status->nextCheckinSeconds);
-    putOptional(o, key::kSigningReady, status->signingReady);
-    putOptional(o, key::kBrowserHistoryEnabled, status->browserHistoryEnabled);
-    putOptional(o, key::kEnrolled, status->enrolled);
-    require(agent::AgentStatus::decode(written(o)) == status, "status record survives a round trip");
-    agent::timestamp(status->updatedAt);
-    agent::timestamp(status->lastCheckin);
-    return true;
+    using S = agent::AgentStatus;
+    const auto status = roundTrip(bytes, "status record survives a round trip", pair(key::kPhase, &S::phase),
+        pair(key::kMessage, &S::message), pair(key::kVersion, &S::version), pair(key::kWorkspace, &S::workspace),
+        pair(key::kBaseUrl, &S::baseURL), pair(key::kDeviceName, &S::deviceName), pair(key::kDeviceId, &S::deviceID),
+        pair(key::kUpdatedAt, &S::updatedAt), pair(key::kLastCheckin, &S::lastCheckin),
+        pair(key::kNextCheckinSeconds, &S::nextCheckinSeconds), pair(key::kSigningReady, &S::signingReady),
+        pair(key::kBrowserHistoryEnabled, &S::browserHistoryEnabled), pair(key::kEnrolled, &S::enrolled));
+    if (status)
+        agent::timestamp(status->updatedAt), agent::timestamp(status->lastCheckin);
+    return status.has_value();
 }
 
 bool checkProfile(const QByteArray &bytes)
 {
-    const auto p = agent::Profile::decode(bytes);
-    if (!p)
-        return false;
-    const auto fields = [](const agent::Profile &r) {
-        return std::tie(r.format, r.version, r.baseURL, r.workspace, r.deviceName, r.deviceID, r.platform, r.role,
-            r.enrollmentToken, r.expiresAt);
-    };
-    const auto again = agent::Profile::decode(written({ { key::kFormat, p->format }, { key::kVersion, p->version },
-        { key::kBaseUrl, p->baseURL }, { key::kWorkspace, p->workspace }, { key::kDeviceName, p->deviceName },
-        { key::kDeviceId, p->deviceID }, { key::kPlatform, p->platform }, { key::kRole, p->role },
-        { key::kEnrollmentToken, p->enrollmentToken }, { key::kExpiresAt, p->expiresAt } }));
-    require(again && fields(*again) == fields(*p), "profile survives a round trip");
-    agent::timestamp(p->expiresAt);
-    return true;
+    using P = agent::Profile;
+    const auto profile = roundTrip(bytes, "profile survives a round trip", pair(key::kFormat, &P::format),
+        pair(key::kVersion, &P::version), pair(key::kBaseUrl, &P::baseURL), pair(key::kWorkspace, &P::workspace),
+        pair(key::kDeviceName, &P::deviceName), pair(key::kDeviceId, &P::deviceID), pair(key::kPlatform, &P::platform),
+        pair(key::kRole, &P::role), pair(key::kEnrollmentToken, &P::enrollmentToken),
+        pair(key::kExpiresAt, &P::expiresAt));
+    if (profile)
+        agent::timestamp(profile->expiresAt);
+    return profile.has_value();
 }
 
 bool checkTimestamp(const QByteArray &bytes)
@@ -111,62 +137,30 @@ bool checkTimestamp(const QByteArray &bytes)
 
 bool checkLock(const QByteArray &bytes)
 {
-    const auto state = lock::LockState::decode(bytes);
-    if (!state)
-        return false;
+    using L = lock::LockState;
+    const auto state = roundTrip(bytes, "lock record survives a round trip", pair(key::kLocked, &L::locked),
+        pair(key::kCommandUuid, &L::commandUuid), pair(key::kMessage, &L::message), pair(key::kUrl, &L::url),
+        pair(key::kSession, &L::session));
     // A strict reader took the document, so a lenient one sees the same single "locked".
-    if (!state->locked)
-        require(QJsonDocument::fromJson(bytes).object().value(key::kLocked) == QJsonValue(false),
-            "a lock record is unlocked only when it says exactly false");
-    QJsonObject o { { key::kLocked, state->locked }, { key::kCommandUuid, state->commandUuid } };
-    putOptional(o, key::kMessage, state->message);
-    putOptional(o, key::kUrl, state->url);
-    putOptional(o, key::kSession, state->session);
-    const auto fields
-        = [](const lock::LockState &r) { return std::tie(r.locked, r.commandUuid, r.message, r.url, r.session); };
-    const auto again = lock::LockState::decode(written(o));
-    require(again && fields(*again) == fields(*state), "lock record survives a round trip");
-    return true;
-}
-
-QJsonObject encoded(const support::DesktopState &s)
-{
-    QJsonObject o { { key::kUrl, s.url }, { key::kSession, s.session } };
-    if (s.support) {
-        o.insert(key::kSupport,
-            QJsonObject { { key::kSessionId, s.support->sessionID }, { key::kTechnician, s.support->technician },
-                { key::kMode, s.support->mode }, { key::kExpiresAt, s.support->expiresAt } });
-    }
-    if (s.restart) {
-        o.insert(
-            key::kRestart, QJsonObject { { key::kId, s.restart->id }, { key::kApplication, s.restart->application } });
-    }
-    return o;
+    require(!state || state->locked || QJsonDocument::fromJson(bytes).object().value(key::kLocked) == QJsonValue(false),
+        "a lock record is unlocked only when it says exactly false");
+    return state.has_value();
 }
 
 bool checkDesktop(const QByteArray &bytes)
 {
-    const auto state = support::DesktopState::decode(bytes);
-    if (!state)
-        return false;
-    const auto fields = [](const support::DesktopState &r) { return std::tie(r.url, r.session, r.support, r.restart); };
-    const auto again = support::DesktopState::decode(written(encoded(*state)));
-    require(again && fields(*again) == fields(*state), "desktop state survives a round trip");
-    return true;
+    using D = support::DesktopState;
+    return roundTrip(bytes, "desktop state survives a round trip", pair(key::kUrl, &D::url),
+        pair(key::kSession, &D::session), pair(key::kSupport, &D::support), pair(key::kRestart, &D::restart))
+        .has_value();
 }
 
 bool checkRecovery(const QByteArray &bytes)
 {
-    const auto request = recovery::RecoveryRequest::decode(bytes);
-    if (!request)
-        return false;
-    const auto again = recovery::RecoveryRequest::decode(written(
-        { { key::kUsername, request->username }, { key::kPassword, request->password }, { key::kUid, request->uid } }));
-    require(again && again->username == request->username && again->password == request->password
-            && again->uid == request->uid,
-        "recovery request survives a round trip");
-    request->withinLimits();
-    return true;
+    using R = recovery::RecoveryRequest;
+    const auto request = roundTrip(bytes, "recovery request survives a round trip", pair(key::kUsername, &R::username),
+        pair(key::kPassword, &R::password), pair(key::kUid, &R::uid));
+    return request && (request->withinLimits(), true);
 }
 
 // A support session in control mode, sharing a display that does not start at the origin, with
@@ -177,7 +171,6 @@ struct SupportSession : platform::ConsoleSession,
                         support::PanelPresenter,
                         support::NoticePresenter {
     static inline const QRect kDisplay { 100, 50, 1280, 720 };
-    struct Panel : support::SupportPanel { };
 
     fakes::FakeApiRequester requester;
     fakes::FakeClock clock;
@@ -221,16 +214,15 @@ struct SupportSession : platform::ConsoleSession,
     }
     bool postKey(Key key, Modifiers modifiers, bool) override
     {
-        bool known = false;
-        for (const Key &value : support::keys())
-            known = known || (value.code == key.code && value.usKeysym == key.usKeysym);
-        require(known, "a replayed key is one of the key table");
+        require(std::ranges::any_of(
+                    support::keys(), [&](const Key &k) { return k.code == key.code && k.usKeysym == key.usKeysym; }),
+            "a replayed key is one of the key table");
         require((modifiers.toInt() & ~0xf) == 0, "only the four modifiers");
         return ++posted;
     }
     std::unique_ptr<support::SupportPanel> showPanel(support::SupportModel &, std::function<void()>) override
     {
-        return std::make_unique<Panel>();
+        return std::make_unique<support::SupportPanel>();
     }
     void activate() override { }
     void showNotice(const QString &, const QString &, const QString &, std::function<void()>) override { }
@@ -242,15 +234,13 @@ bool checkSupportAnswer(const QByteArray &bytes)
 {
     static QTemporaryDir dir;
     static const QString desktopFile = [] {
-        const QString path = dir.filePath(u"desktop.json"_s);
-        QSaveFile file(path);
+        QFile file(dir.filePath(u"desktop.json"_s));
         require(file.open(QIODevice::WriteOnly)
                 && file.write(R"({"url":"http://127.0.0.1:7777","session":"tok","support":{"session_id":"s1",)"
                               R"("technician":"Dana","mode":"control","expires_at":4102444800}})")
-                    > 0
-                && file.commit(),
+                    > 0,
             "the desktop file is written");
-        return path;
+        return file.fileName();
     }();
     SupportSession s(desktopFile);
     s.controller.tick(); // shows the offer and polls
@@ -270,52 +260,52 @@ bool checkSupportAnswer(const QByteArray &bytes)
 using agentsim::HttpRequest;
 using agentsim::HttpRequestParser;
 
-// Everything a parser makes of a byte stream: the requests and how it ended.
+qsizetype bodyLimit(const QByteArray &path)
+{
+    return path == "/support" ? 2048 : 64;
+}
+
+// A request written out in the plainest form.
+QByteArray plain(const HttpRequest &r)
+{
+    QByteArray out = r.method + ' ' + r.target + ' ' + r.version + "\r\n";
+    for (const auto &[name, value] : r.headers)
+        out += name + ": " + value + "\r\n";
+    return out + "\r\n" + r.body;
+}
+
+// Everything a parser makes of a byte stream fed in chunks of a size: the requests and how it ended.
 struct Parsed {
-    QList<HttpRequest> requests;
+    QList<std::pair<QByteArray, QByteArray>> requests; // the path the parser made of each, and plain()
     HttpRequestParser::Result last = HttpRequestParser::Result::NeedMore;
     int errorStatus = 0;
+    bool operator==(const Parsed &) const = default;
 };
 
-Parsed parseStream(const QByteArray &bytes, qsizetype chunk)
+Parsed parseStream(QByteArrayView bytes, qsizetype chunk)
 {
-    HttpRequestParser parser({ 1024, 8, [](const QByteArray &path) { return path == "/support" ? 2048 : 64; } });
+    HttpRequestParser parser({ 1024, 8, bodyLimit });
     Parsed out;
     for (qsizetype at = 0; at < bytes.size() && out.last != HttpRequestParser::Result::Error; at += chunk) {
-        parser.append(QByteArrayView(bytes).sliced(at, std::min(chunk, bytes.size() - at)));
-        while ((out.last = parser.parse()) == HttpRequestParser::Result::Complete)
-            out.requests.append(parser.takeRequest());
+        parser.append(bytes.sliced(at, std::min(chunk, bytes.size() - at)));
+        while ((out.last = parser.parse()) == HttpRequestParser::Result::Complete) {
+            const HttpRequest r = parser.takeRequest();
+            require(r.body.size() <= bodyLimit(r.path), "a body within its path's limit");
+            out.requests.append({ r.path, plain(r) });
+        }
     }
     out.errorStatus = parser.errorStatus();
     return out;
 }
 
-bool sameRequest(const HttpRequest &a, const HttpRequest &b)
-{
-    return a.method == b.method && a.target == b.target && a.path == b.path && a.version == b.version
-        && a.headers == b.headers && a.body == b.body;
-}
-
 bool checkHttp(const QByteArray &bytes)
 {
     const Parsed whole = parseStream(bytes, bytes.size() + 1);
-    const Parsed bytewise = parseStream(bytes, 1);
-    require(whole.requests.size() == bytewise.requests.size() && whole.last == bytewise.last
-            && whole.errorStatus == bytewise.errorStatus,
-        "the same requests however the bytes arrive");
-    for (qsizetype i = 0; i < whole.requests.size(); ++i) {
-        const HttpRequest &r = whole.requests[i];
-        require(sameRequest(r, bytewise.requests[i]), "the same request however the bytes arrive");
-        require(r.body.size() <= (r.path == "/support" ? 2048 : 64), "a body within its path's limit");
-        // Written out again in the plainest form, the request reads back the same.
-        QByteArray again = r.method + ' ' + r.target + ' ' + r.version + "\r\n";
-        for (const auto &[name, value] : r.headers)
-            again += name + ": " + value + "\r\n";
-        again += "\r\n" + r.body;
-        const Parsed reread = parseStream(again, again.size());
-        require(
-            reread.requests.size() == 1 && sameRequest(reread.requests.front(), r), "a request survives a round trip");
-    }
+    require(parseStream(bytes, 1) == whole, "the same requests however the bytes arrive");
+    // Written out again in the plainest form, each request reads back the same.
+    for (const auto &request : whole.requests)
+        require(parseStream(request.second, request.second.size()).requests == QList { request },
+            "a request survives a round trip");
     return !whole.requests.isEmpty();
 }
 
