@@ -49,6 +49,8 @@ Rectangle {
     }
 
     Keys.onEscapePressed: event => event.accepted = true
+    // Keys a focused pad key leaves alone (digits, Backspace) go to the field, as typed there.
+    Keys.forwardTo: [field]
     Component.onCompleted: focusField()
 
     MouseArea {
@@ -77,6 +79,8 @@ Rectangle {
             anchors.horizontalCenter: parent.horizontalCenter
             width: Math.min(implicitWidth, stack.innerWidth)
             text: "This device is managed and locked"
+            Accessible.role: Accessible.StaticText
+            Accessible.name: text
             color: "white"
             font: Brand.font(30, Font.DemiBold)
             horizontalAlignment: Text.AlignHCenter
@@ -87,6 +91,8 @@ Rectangle {
             anchors.horizontalCenter: parent.horizontalCenter
             width: stack.innerWidth
             text: view.pad.message !== "" ? view.pad.message : "Contact your IT administrator for an unlock PIN."
+            Accessible.role: Accessible.StaticText
+            Accessible.name: text
             textFormat: Text.PlainText
             color: "white"
             opacity: 0.8
@@ -97,6 +103,8 @@ Rectangle {
         Text {
             anchors.horizontalCenter: parent.horizontalCenter
             text: "Enter unlock PIN"
+            Accessible.role: Accessible.StaticText
+            Accessible.name: text
             visible: view.pad.inputHeld
             color: "white"
             opacity: 0.7
@@ -112,6 +120,8 @@ Rectangle {
 
             Accessible.role: Accessible.StaticText
             Accessible.name: "Unlock PIN, " + view.digits + " digits entered"
+            // Said by the field, which holds the focus.
+            Accessible.ignored: true
 
             // The row's whole rectangle takes a click to bring the keyboard back.
             MouseArea {
@@ -165,7 +175,11 @@ Rectangle {
             selectionColor: "transparent"
             selectedTextColor: "transparent"
             cursorVisible: false
-            Accessible.ignored: true
+            // Tab leaves it for the pad's keys. Named with the dot count; never EditableText,
+            // whose text (the PIN itself) assistive tools could read.
+            activeFocusOnTab: true
+            Accessible.role: Accessible.StaticText
+            Accessible.name: dotsArea.Accessible.name
 
             onTextChanged: {
                 const filtered = view.pad.filter(text)
@@ -180,6 +194,8 @@ Rectangle {
             // takes the last one, Return sends; every other key (Home, arrows, Ctrl+A, undo,
             // paste, Escape) does nothing, so the dots always show what will be sent.
             Keys.onPressed: event => {
+                if (event.key === Qt.Key_Tab || event.key === Qt.Key_Backtab)
+                    return
                 event.accepted = true
                 if (event.key === Qt.Key_Return || event.key === Qt.Key_Enter)
                     view.pad.submit(view.pin)
@@ -226,12 +242,26 @@ Rectangle {
                 : view.pad.busy ? "Checking\u2026"
                 : view.failed ? "PIN not accepted. Wait a moment and try again, or contact IT." : " "
             color: view.pad.busy ? Qt.rgba(1, 1, 1, 0.7) : view.failed ? "#ff9500" : "white"
+            Accessible.role: Accessible.StaticText
+            Accessible.name: text
+            Accessible.ignored: refusal.visible
+
+            // A refusal is an alert that appears, which screen readers announce.
+            Item {
+                id: refusal
+                anchors.fill: parent
+                visible: view.failed && view.pad.inputHeld && !view.pad.busy
+                Accessible.role: Accessible.AlertMessage
+                Accessible.name: status.text
+            }
         }
 
         Text {
             anchors.horizontalCenter: parent.horizontalCenter
             width: Math.min(implicitWidth, stack.innerWidth)
             text: "Pelk Agent \u00b7 Your administrator can also unlock this device remotely."
+            Accessible.role: Accessible.StaticText
+            Accessible.name: text
             font: Brand.font(12)
             color: "#8e8e93"
             horizontalAlignment: Text.AlignHCenter

@@ -16,12 +16,39 @@ Item {
     Accessible.onPressAction: if (enabled) pinKey.clicked()
     Accessible.name: pinKey.key === "del" ? "Delete" : pinKey.key === "go" ? "Unlock" : pinKey.key
 
+    // A Tab stop: Space or Enter press it on release. Repeats of a key already held when the
+    // focus came are no press.
+    activeFocusOnTab: true
+    property bool keyDown: false
+    function activates(event) {
+        return event.key === Qt.Key_Space || event.key === Qt.Key_Return || event.key === Qt.Key_Enter
+    }
+    Keys.onPressed: event => {
+        if (!activates(event))
+            return
+        event.accepted = true
+        if (!event.isAutoRepeat)
+            keyDown = true
+    }
+    Keys.onReleased: event => {
+        if (!activates(event) || event.isAutoRepeat)
+            return
+        event.accepted = true
+        if (keyDown && enabled)
+            pinKey.clicked()
+        keyDown = false
+    }
+    onActiveFocusChanged: keyDown = false
+
     Rectangle {
         anchors.fill: parent
         radius: 32
         antialiasing: true
         color: pinKey.key === "go" ? Brand.terracotta
              : pinKey.key === "del" ? Qt.rgba(1, 1, 1, 0) : Qt.rgba(1, 1, 1, 0.1)
+        // The keyboard focus.
+        border.width: pinKey.activeFocus ? 2 : 0
+        border.color: "white"
     }
 
     Item {

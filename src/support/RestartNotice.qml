@@ -34,6 +34,8 @@ Window {
             objectName: "message"
             Layout.fillWidth: true
             text: notice.message
+            Accessible.role: Accessible.StaticText
+            Accessible.name: text
             font: Brand.font(16, Font.DemiBold)
             wrapMode: Text.Wrap
         }
@@ -41,6 +43,8 @@ Window {
             objectName: "informative"
             Layout.fillWidth: true
             text: notice.informative
+            Accessible.role: Accessible.StaticText
+            Accessible.name: text
             font: Brand.font(13)
             wrapMode: Text.Wrap
         }

@@ -38,10 +38,14 @@ Rectangle {
                 Text {
                     objectName: "title"
                     text: view.model?.title ?? ""
+                    Accessible.role: Accessible.StaticText
+                    Accessible.name: text
                     font: Brand.font(22, Font.DemiBold)
                 }
                 Text {
                     text: "Pelk Support"
+                    Accessible.role: Accessible.StaticText
+                    Accessible.name: text
                     font: Brand.font(14)
                     color: view.secondary
                 }
@@ -52,6 +56,8 @@ Rectangle {
             objectName: "sentence"
             Layout.fillWidth: true
             text: view.model?.sentence ?? ""
+            Accessible.role: Accessible.StaticText
+            Accessible.name: text
             font: Brand.font(14)
             wrapMode: Text.Wrap
         }
@@ -59,6 +65,8 @@ Rectangle {
         Text {
             Layout.fillWidth: true
             text: "Close private documents before allowing access. You can stop at any time. The session lasts up to 20 minutes and ends if either person disconnects."
+            Accessible.role: Accessible.StaticText
+            Accessible.name: text
             font: Brand.font(12)
             color: view.secondary
             wrapMode: Text.Wrap
@@ -69,6 +77,9 @@ Rectangle {
             Layout.fillWidth: true
             visible: (view.model?.error ?? "") !== ""
             text: view.model?.error ?? ""
+            // An alert that appears is announced.
+            Accessible.role: Accessible.AlertMessage
+            Accessible.name: text
             font: Brand.font(12)
             color: "red"
             wrapMode: Text.Wrap
