@@ -69,6 +69,6 @@ T.Button {
                                  : Qt.rgba(Brand.terracotta.r, Brand.terracotta.g, Brand.terracotta.b, 0.09)
         // The keyboard focus, shown when it came from the keyboard.
         border.width: control.visualFocus ? 2 : 0
-        border.color: control.prominent ? "white" : Brand.terracotta
+        border.color: control.prominent ? Qt.darker(Brand.terracotta, 1.8) : Brand.terracotta
     }
 }
