@@ -79,10 +79,10 @@ Rectangle {
             anchors.horizontalCenter: parent.horizontalCenter
             width: Math.min(implicitWidth, stack.innerWidth)
             text: "This device is managed and locked"
-            Accessible.role: Accessible.StaticText
-            Accessible.name: text
             color: "white"
             font: Brand.font(30, Font.DemiBold)
+            Accessible.role: Accessible.StaticText
+            Accessible.name: text
             horizontalAlignment: Text.AlignHCenter
             wrapMode: Text.Wrap
         }
@@ -91,11 +91,11 @@ Rectangle {
             anchors.horizontalCenter: parent.horizontalCenter
             width: stack.innerWidth
             text: view.pad.message !== "" ? view.pad.message : "Contact your IT administrator for an unlock PIN."
-            Accessible.role: Accessible.StaticText
-            Accessible.name: text
             textFormat: Text.PlainText
             color: "white"
             opacity: 0.8
+            Accessible.role: Accessible.StaticText
+            Accessible.name: text
             horizontalAlignment: Text.AlignHCenter
             wrapMode: Text.Wrap
         }
@@ -103,11 +103,11 @@ Rectangle {
         Text {
             anchors.horizontalCenter: parent.horizontalCenter
             text: "Enter unlock PIN"
-            Accessible.role: Accessible.StaticText
-            Accessible.name: text
             visible: view.pad.inputHeld
             color: "white"
             opacity: 0.7
+            Accessible.role: Accessible.StaticText
+            Accessible.name: text
             font: Brand.font(13, Font.Medium)
         }
 
@@ -117,11 +117,11 @@ Rectangle {
             anchors.horizontalCenter: parent.horizontalCenter
             width: dots.width
             height: dots.height
+            // Said by the field, which holds the focus.
+            Accessible.ignored: true
 
             Accessible.role: Accessible.StaticText
             Accessible.name: "Unlock PIN, " + view.digits + " digits entered"
-            // Said by the field, which holds the focus.
-            Accessible.ignored: true
 
             // The row's whole rectangle takes a click to bring the keyboard back.
             MouseArea {
@@ -260,10 +260,10 @@ Rectangle {
             anchors.horizontalCenter: parent.horizontalCenter
             width: Math.min(implicitWidth, stack.innerWidth)
             text: "Pelk Agent \u00b7 Your administrator can also unlock this device remotely."
-            Accessible.role: Accessible.StaticText
-            Accessible.name: text
             font: Brand.font(12)
             color: "#8e8e93"
+            Accessible.role: Accessible.StaticText
+            Accessible.name: text
             horizontalAlignment: Text.AlignHCenter
             wrapMode: Text.Wrap
         }

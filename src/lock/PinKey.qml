@@ -12,10 +12,6 @@ Item {
 
     implicitWidth: 64
     implicitHeight: 64
-    Accessible.role: Accessible.Button
-    Accessible.onPressAction: if (enabled) pinKey.clicked()
-    Accessible.name: pinKey.key === "del" ? "Delete" : pinKey.key === "go" ? "Unlock" : pinKey.key
-
     // A Tab stop: Space or Enter press it on release. Repeats of a key already held when the
     // focus came are no press.
     activeFocusOnTab: true
@@ -39,6 +35,10 @@ Item {
         keyDown = false
     }
     onActiveFocusChanged: keyDown = false
+
+    Accessible.role: Accessible.Button
+    Accessible.onPressAction: if (enabled) pinKey.clicked()
+    Accessible.name: pinKey.key === "del" ? "Delete" : pinKey.key === "go" ? "Unlock" : pinKey.key
 
     Rectangle {
         anchors.fill: parent

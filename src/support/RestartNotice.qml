@@ -34,18 +34,18 @@ Window {
             objectName: "message"
             Layout.fillWidth: true
             text: notice.message
+            font: Brand.font(16, Font.DemiBold)
             Accessible.role: Accessible.StaticText
             Accessible.name: text
-            font: Brand.font(16, Font.DemiBold)
             wrapMode: Text.Wrap
         }
         Text {
             objectName: "informative"
             Layout.fillWidth: true
             text: notice.informative
+            font: Brand.font(13)
             Accessible.role: Accessible.StaticText
             Accessible.name: text
-            font: Brand.font(13)
             wrapMode: Text.Wrap
         }
         Item {

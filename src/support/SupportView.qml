@@ -38,16 +38,16 @@ Rectangle {
                 Text {
                     objectName: "title"
                     text: view.model?.title ?? ""
+                    font: Brand.font(22, Font.DemiBold)
                     Accessible.role: Accessible.StaticText
                     Accessible.name: text
-                    font: Brand.font(22, Font.DemiBold)
                 }
                 Text {
                     text: "Pelk Support"
-                    Accessible.role: Accessible.StaticText
-                    Accessible.name: text
                     font: Brand.font(14)
                     color: view.secondary
+                    Accessible.role: Accessible.StaticText
+                    Accessible.name: text
                 }
             }
         }
@@ -56,19 +56,19 @@ Rectangle {
             objectName: "sentence"
             Layout.fillWidth: true
             text: view.model?.sentence ?? ""
+            font: Brand.font(14)
             Accessible.role: Accessible.StaticText
             Accessible.name: text
-            font: Brand.font(14)
             wrapMode: Text.Wrap
         }
 
         Text {
             Layout.fillWidth: true
             text: "Close private documents before allowing access. You can stop at any time. The session lasts up to 20 minutes and ends if either person disconnects."
-            Accessible.role: Accessible.StaticText
-            Accessible.name: text
             font: Brand.font(12)
             color: view.secondary
+            Accessible.role: Accessible.StaticText
+            Accessible.name: text
             wrapMode: Text.Wrap
         }
 
@@ -77,11 +77,11 @@ Rectangle {
             Layout.fillWidth: true
             visible: (view.model?.error ?? "") !== ""
             text: view.model?.error ?? ""
+            font: Brand.font(12)
+            color: "red"
             // An alert that appears is announced.
             Accessible.role: Accessible.AlertMessage
             Accessible.name: text
-            font: Brand.font(12)
-            color: "red"
             wrapMode: Text.Wrap
         }
 

@@ -495,9 +495,9 @@ Item {
                 objectName: "footer"
                 anchors.horizontalCenter: parent.horizontalCenter
                 text: "Pelk Agent \u00b7 v" + view.model.footerVersion
+                font: Brand.font(12)
                 Accessible.role: Accessible.StaticText
                 Accessible.name: text
-                font: Brand.font(12)
                 color: Qt.rgba(1, 1, 1, 0.9)
                 opacity: 0.76
             }
