@@ -244,7 +244,7 @@ Rectangle {
             color: view.pad.busy ? Qt.rgba(1, 1, 1, 0.7) : view.failed ? "#ff9500" : "white"
             Accessible.role: Accessible.StaticText
             Accessible.name: text
-            Accessible.ignored: refusal.visible
+            Accessible.ignored: refusal.visible || text.trim() === ""
 
             // A refusal is an alert that appears, which screen readers announce.
             Item {
