@@ -23,6 +23,8 @@ packages=(
   # tests and demo
   xvfb xauth x11-utils x11-xserver-utils x11-xkb-utils xdotool imagemagick python3-dbusmock python3-gi
   fonts-dejavu-core openbox xserver-xephyr
+  # the accessibility bus and an AT-SPI client for the accessibility test
+  at-spi2-core python3-pyatspi
   # the Debian package and its checks
   dpkg-dev fakeroot lintian desktop-file-utils libxml2-utils man-db shellcheck
 )

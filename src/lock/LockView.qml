@@ -49,6 +49,8 @@ Rectangle {
     }
 
     Keys.onEscapePressed: event => event.accepted = true
+    // Keys a focused pad key leaves alone (digits, Backspace) go to the field, as typed there.
+    Keys.forwardTo: [field]
     Component.onCompleted: focusField()
 
     MouseArea {
@@ -79,6 +81,8 @@ Rectangle {
             text: qsTr("This device is managed and locked")
             color: "white"
             font: Brand.font(30, Font.DemiBold)
+            Accessible.role: Accessible.StaticText
+            Accessible.name: text
             horizontalAlignment: Text.AlignHCenter
             wrapMode: Text.Wrap
         }
@@ -90,6 +94,8 @@ Rectangle {
             textFormat: Text.PlainText
             color: "white"
             opacity: 0.8
+            Accessible.role: Accessible.StaticText
+            Accessible.name: text
             horizontalAlignment: Text.AlignHCenter
             wrapMode: Text.Wrap
         }
@@ -100,6 +106,8 @@ Rectangle {
             visible: view.pad.inputHeld
             color: "white"
             opacity: 0.7
+            Accessible.role: Accessible.StaticText
+            Accessible.name: text
             font: Brand.font(13, Font.Medium)
         }
 
@@ -109,6 +117,8 @@ Rectangle {
             anchors.horizontalCenter: parent.horizontalCenter
             width: dots.width
             height: dots.height
+            // Said by the field, which holds the focus.
+            Accessible.ignored: true
 
             Accessible.role: Accessible.StaticText
             Accessible.name: qsTr("Unlock PIN, %n digits entered", "", view.digits)
@@ -165,7 +175,11 @@ Rectangle {
             selectionColor: "transparent"
             selectedTextColor: "transparent"
             cursorVisible: false
-            Accessible.ignored: true
+            // Tab leaves it for the pad's keys. Named with the dot count; never EditableText,
+            // whose text (the PIN itself) assistive tools could read.
+            activeFocusOnTab: true
+            Accessible.role: Accessible.StaticText
+            Accessible.name: dotsArea.Accessible.name
 
             onTextChanged: {
                 const filtered = view.pad.filter(text)
@@ -180,6 +194,8 @@ Rectangle {
             // takes the last one, Return sends; every other key (Home, arrows, Ctrl+A, undo,
             // paste, Escape) does nothing, so the dots always show what will be sent.
             Keys.onPressed: event => {
+                if (event.key === Qt.Key_Tab || event.key === Qt.Key_Backtab)
+                    return
                 event.accepted = true
                 if (event.key === Qt.Key_Return || event.key === Qt.Key_Enter)
                     view.pad.submit(view.pin)
@@ -230,6 +246,18 @@ Rectangle {
                 : view.pad.busy ? qsTr("Checking\u2026")
                 : view.failed ? qsTr("PIN not accepted. Wait a moment and try again, or contact IT.") : " "
             color: view.pad.busy ? Qt.rgba(1, 1, 1, 0.7) : view.failed ? "#ff9500" : "white"
+            Accessible.role: Accessible.StaticText
+            Accessible.name: text
+            Accessible.ignored: refusal.visible || text.trim() === ""
+
+            // A refusal is an alert that appears, which screen readers announce.
+            Item {
+                id: refusal
+                anchors.fill: parent
+                visible: view.failed && view.pad.inputHeld && !view.pad.busy
+                Accessible.role: Accessible.AlertMessage
+                Accessible.name: status.text
+            }
         }
 
         Text {
@@ -238,6 +266,8 @@ Rectangle {
             text: qsTr("Pelk Agent \u00b7 Your administrator can also unlock this device remotely.")
             font: Brand.font(12)
             color: "#8e8e93"
+            Accessible.role: Accessible.StaticText
+            Accessible.name: text
             horizontalAlignment: Text.AlignHCenter
             wrapMode: Text.Wrap
         }

@@ -12,6 +12,30 @@ Item {
 
     implicitWidth: 64
     implicitHeight: 64
+    // A Tab stop: Space or Enter press it on release. Repeats of a key already held when the
+    // focus came are no press.
+    activeFocusOnTab: true
+    property bool keyDown: false
+    function activates(event) {
+        return event.key === Qt.Key_Space || event.key === Qt.Key_Return || event.key === Qt.Key_Enter
+    }
+    Keys.onPressed: event => {
+        if (!activates(event))
+            return
+        event.accepted = true
+        if (!event.isAutoRepeat)
+            keyDown = true
+    }
+    Keys.onReleased: event => {
+        if (!activates(event) || event.isAutoRepeat)
+            return
+        event.accepted = true
+        if (keyDown && enabled)
+            pinKey.clicked()
+        keyDown = false
+    }
+    onActiveFocusChanged: keyDown = false
+
     Accessible.role: Accessible.Button
     Accessible.onPressAction: if (enabled) pinKey.clicked()
     Accessible.name: pinKey.key === "del" ? qsTr("Delete") : pinKey.key === "go" ? qsTr("Unlock") : pinKey.key
@@ -22,6 +46,9 @@ Item {
         antialiasing: true
         color: pinKey.key === "go" ? Brand.terracotta
              : pinKey.key === "del" ? Qt.rgba(1, 1, 1, 0) : Qt.rgba(1, 1, 1, 0.1)
+        // The keyboard focus.
+        border.width: pinKey.activeFocus ? 2 : 0
+        border.color: "white"
     }
 
     Item {

@@ -35,6 +35,8 @@ Window {
             Layout.fillWidth: true
             text: notice.message
             font: Brand.font(16, Font.DemiBold)
+            Accessible.role: Accessible.StaticText
+            Accessible.name: text
             wrapMode: Text.Wrap
         }
         Text {
@@ -42,6 +44,8 @@ Window {
             Layout.fillWidth: true
             text: notice.informative
             font: Brand.font(13)
+            Accessible.role: Accessible.StaticText
+            Accessible.name: text
             wrapMode: Text.Wrap
         }
         Item {

@@ -39,11 +39,15 @@ Rectangle {
                     objectName: "title"
                     text: view.model?.title ?? ""
                     font: Brand.font(22, Font.DemiBold)
+                    Accessible.role: Accessible.StaticText
+                    Accessible.name: text
                 }
                 Text {
                     text: qsTr("Pelk Support")
                     font: Brand.font(14)
                     color: view.secondary
+                    Accessible.role: Accessible.StaticText
+                    Accessible.name: text
                 }
             }
         }
@@ -53,6 +57,8 @@ Rectangle {
             Layout.fillWidth: true
             text: view.model?.sentence ?? ""
             font: Brand.font(14)
+            Accessible.role: Accessible.StaticText
+            Accessible.name: text
             wrapMode: Text.Wrap
         }
 
@@ -61,6 +67,8 @@ Rectangle {
             text: qsTr("Close private documents before allowing access. You can stop at any time. The session lasts up to 20 minutes and ends if either person disconnects.")
             font: Brand.font(12)
             color: view.secondary
+            Accessible.role: Accessible.StaticText
+            Accessible.name: text
             wrapMode: Text.Wrap
         }
 
@@ -71,6 +79,9 @@ Rectangle {
             text: view.model?.error ?? ""
             font: Brand.font(12)
             color: "red"
+            // An alert that appears is announced.
+            Accessible.role: Accessible.AlertMessage
+            Accessible.name: text
             wrapMode: Text.Wrap
         }
 

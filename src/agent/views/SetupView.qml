@@ -135,6 +135,8 @@ Item {
                     anchors.horizontalCenter: parent.horizontalCenter
                     text: "Pelk Agent"
                     font: Brand.font(28, Font.DemiBold)
+                    Accessible.role: Accessible.StaticText
+                    Accessible.name: text
                     color: "white"
                 }
             }
@@ -183,6 +185,8 @@ Item {
                     Rectangle {
                         id: enrollmentArea
                         objectName: "dropArea"
+                        Accessible.role: Accessible.Grouping
+                        Accessible.name: dropHint.text
                         visible: view.dropAreaShown
                         width: card.innerWidth
                         height: dropColumn.implicitHeight + 48
@@ -211,6 +215,7 @@ Item {
                             }
                             CardText {
                                 objectName: "dropHint"
+                                id: dropHint
                                 anchors.horizontalCenter: parent.horizontalCenter
                                 width: Math.min(implicitWidth, parent.width)
                                 text: view.targeted ? qsTr("Release to add your enrollment file") : qsTr("Drop your enrollment JSON here")
@@ -343,6 +348,8 @@ Item {
                         }
                         CardText {
                             objectName: "errorText"
+                            // An alert that appears is announced.
+                            Accessible.role: Accessible.AlertMessage
                             width: card.innerWidth - 21
                             text: view.enrollment.error
                             font: Brand.font(13)
@@ -489,6 +496,8 @@ Item {
                 anchors.horizontalCenter: parent.horizontalCenter
                 text: "Pelk Agent \u00b7 v" + view.model.footerVersion
                 font: Brand.font(12)
+                Accessible.role: Accessible.StaticText
+                Accessible.name: text
                 color: Qt.rgba(1, 1, 1, 0.9)
                 opacity: 0.76
             }
@@ -498,12 +507,16 @@ Item {
     // Texts inside the card: the card's colour and the view's default font, wrapped.
     component CardText: Text {
         color: view.cardText
+        Accessible.role: Accessible.StaticText
+        Accessible.name: text
         font: view.baseFont
         wrapMode: Text.Wrap
         textFormat: Text.PlainText
     }
     component SelectableText: TextEdit {
         readOnly: true
+        Accessible.role: Accessible.StaticText
+        Accessible.name: text
         selectByMouse: true
         wrapMode: TextEdit.Wrap
         textFormat: TextEdit.PlainText
