@@ -1,9 +1,11 @@
 // A Wayland session is held by its own lock screen: the lockdown keeps the session locked
-// through a mock logind and never reports holding while it is not.
+// through a mock logind and never reports holding while it is not. The session's kind comes
+// from the session itself, and Mutter's settings decide whether the PIN pad's grab can hold.
 
 #include "fakes/MockSystemBus.h"
 #include "platform/linux/LogindConsoleSession.h"
 #include "platform/linux/LogindSessionLockdown.h"
+#include "platform/linux/MutterGrabSettings.h"
 #include "platform/linux/WaylandSession.h"
 
 #include <QDBusArgument>
@@ -13,6 +15,8 @@ using namespace Qt::StringLiterals;
 using pelk::fakes::MockLogind;
 using pelk::platform::LogindConsoleSession;
 using pelk::platform::LogindSessionLockdown;
+using pelk::platform::SessionKind;
+using pelk::platform::WaylandHolder;
 
 class TestSessionLockdown : public QObject {
     Q_OBJECT
@@ -75,7 +79,79 @@ private Q_SLOTS:
     {
         auto held = lockdown(u"nosuch"_s);
         QVERIFY(!QTest::qWaitFor([&] { return held->force(0); }, 1500));
-        QVERIFY(!pelk::platform::logindSaysWayland(m_logind.bus(), u"nosuch"_s));
+        QVERIFY(pelk::platform::logindSessionType(m_logind.bus(), u"nosuch"_s).isEmpty());
+    }
+
+    void theSessionSaysWhatKindItIs_data()
+    {
+        QTest::addColumn<QString>("logind");
+        QTest::addColumn<QString>("xdg");
+        QTest::addColumn<QString>("waylandDisplay");
+        QTest::addColumn<bool>("wayland");
+        QTest::newRow("logind first") << "wayland"
+                                      << "x11"
+                                      << "" << true;
+        QTest::newRow("logind x11 in a nested compositor") << "x11"
+                                                           << "wayland"
+                                                           << "wayland-1" << false;
+        QTest::newRow("logind tty, the variable") << "tty"
+                                                  << "Wayland"
+                                                  << "" << true;
+        QTest::newRow("only a Wayland display") << ""
+                                                << ""
+                                                << "wayland-0" << true;
+        QTest::newRow("the variable over the display") << ""
+                                                       << "x11"
+                                                       << "wayland-0" << false;
+        QTest::newRow("nothing says Wayland") << ""
+                                              << ""
+                                              << "" << false;
+    }
+    void theSessionSaysWhatKindItIs()
+    {
+        QFETCH(QString, logind);
+        QFETCH(QString, xdg);
+        QFETCH(QString, waylandDisplay);
+        QFETCH(bool, wayland);
+        QCOMPARE(pelk::platform::sessionKind(logind, xdg, waylandDisplay) == SessionKind::Wayland, wayland);
+    }
+
+    void logindTellsTheSessionType()
+    {
+        m_logind.call(MockLogind::sessionPath(u"w1"_s), u"org.freedesktop.DBus.Mock"_s, u"UpdateProperties"_s,
+            { u"org.freedesktop.login1.Session"_s, QVariantMap { { u"Type"_s, u"wayland"_s } } });
+        QCOMPARE(pelk::platform::logindSessionType(m_logind.bus(), u"w1"_s), u"wayland"_s);
+    }
+
+    void onlyGnomeOnXwaylandTriesThePinPadsGrab()
+    {
+        QCOMPARE(pelk::platform::waylandHolder(u"ubuntu:GNOME"_s, true), WaylandHolder::XwaylandGrab);
+        QCOMPARE(pelk::platform::waylandHolder(u"GNOME"_s, false), WaylandHolder::SessionLock);
+        QCOMPARE(pelk::platform::waylandHolder(u"KDE"_s, true), WaylandHolder::SessionLock);
+    }
+
+    void mutterKeepsTheGrabOnlyWithEverySetting_data()
+    {
+        QTest::addColumn<bool>("allow");
+        QTest::addColumn<QStringList>("rules");
+        QTest::addColumn<QStringList>("restore");
+        QTest::addColumn<bool>("keeps");
+        const QStringList app { u"pelk-agent"_s };
+        QTest::newRow("the package's override") << true << app << QStringList() << true;
+        QTest::newRow("grabs not allowed") << false << app << QStringList() << false;
+        QTest::newRow("Super+Escape ends it") << true << app << QStringList { u"<Super>Escape"_s } << false;
+        QTest::newRow("not named") << true << QStringList { u"Xephyr"_s } << QStringList() << false;
+        QTest::newRow("a wildcard") << true << QStringList { u"pelk-*"_s } << QStringList() << true;
+        QTest::newRow("denied wins") << true << QStringList { u"*"_s, u"!pelk-agen?"_s } << QStringList() << false;
+    }
+    void mutterKeepsTheGrabOnlyWithEverySetting()
+    {
+        QFETCH(bool, allow);
+        QFETCH(QStringList, rules);
+        QFETCH(QStringList, restore);
+        QFETCH(bool, keeps);
+        const QStringList windowClass { u"pelk-agent"_s, u"Pelk-agent"_s };
+        QCOMPARE(pelk::platform::mutterKeepsGrab(allow, rules, restore, windowClass), keeps);
     }
 };
 
