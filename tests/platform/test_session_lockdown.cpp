@@ -16,7 +16,6 @@ using pelk::fakes::MockLogind;
 using pelk::platform::LogindConsoleSession;
 using pelk::platform::LogindSessionLockdown;
 using pelk::platform::SessionKind;
-using pelk::platform::WaylandHolder;
 
 class TestSessionLockdown : public QObject {
     Q_OBJECT
@@ -82,38 +81,17 @@ private Q_SLOTS:
         QVERIFY(pelk::platform::logindSessionType(m_logind.bus(), u"nosuch"_s).isEmpty());
     }
 
-    void theSessionSaysWhatKindItIs_data()
-    {
-        QTest::addColumn<QString>("logind");
-        QTest::addColumn<QString>("xdg");
-        QTest::addColumn<QString>("waylandDisplay");
-        QTest::addColumn<bool>("wayland");
-        QTest::newRow("logind first") << "wayland"
-                                      << "x11"
-                                      << "" << true;
-        QTest::newRow("logind x11 in a nested compositor") << "x11"
-                                                           << "wayland"
-                                                           << "wayland-1" << false;
-        QTest::newRow("logind tty, the variable") << "tty"
-                                                  << "Wayland"
-                                                  << "" << true;
-        QTest::newRow("only a Wayland display") << ""
-                                                << ""
-                                                << "wayland-0" << true;
-        QTest::newRow("the variable over the display") << ""
-                                                       << "x11"
-                                                       << "wayland-0" << false;
-        QTest::newRow("nothing says Wayland") << ""
-                                              << ""
-                                              << "" << false;
-    }
     void theSessionSaysWhatKindItIs()
     {
-        QFETCH(QString, logind);
-        QFETCH(QString, xdg);
-        QFETCH(QString, waylandDisplay);
-        QFETCH(bool, wayland);
-        QCOMPARE(pelk::platform::sessionKind(logind, xdg, waylandDisplay) == SessionKind::Wayland, wayland);
+        // logind's type, XDG_SESSION_TYPE, WAYLAND_DISPLAY: the first that knows decides.
+        const struct {
+            QString logind, xdg, display;
+            bool wayland;
+        } cases[] = { { u"wayland"_s, u"x11"_s, {}, true }, { u"x11"_s, u"wayland"_s, u"wayland-1"_s, false },
+            { u"tty"_s, u"Wayland"_s, {}, true }, { {}, u"x11"_s, u"wayland-0"_s, false },
+            { {}, {}, u"wayland-0"_s, true }, { {}, {}, {}, false } };
+        for (const auto &c : cases)
+            QCOMPARE(pelk::platform::sessionKind(c.logind, c.xdg, c.display) == SessionKind::Wayland, c.wayland);
     }
 
     void logindTellsTheSessionType()
@@ -123,35 +101,18 @@ private Q_SLOTS:
         QCOMPARE(pelk::platform::logindSessionType(m_logind.bus(), u"w1"_s), u"wayland"_s);
     }
 
-    void onlyGnomeOnXwaylandTriesThePinPadsGrab()
-    {
-        QCOMPARE(pelk::platform::waylandHolder(u"ubuntu:GNOME"_s, true), WaylandHolder::XwaylandGrab);
-        QCOMPARE(pelk::platform::waylandHolder(u"GNOME"_s, false), WaylandHolder::SessionLock);
-        QCOMPARE(pelk::platform::waylandHolder(u"KDE"_s, true), WaylandHolder::SessionLock);
-    }
-
-    void mutterKeepsTheGrabOnlyWithEverySetting_data()
-    {
-        QTest::addColumn<bool>("allow");
-        QTest::addColumn<QStringList>("rules");
-        QTest::addColumn<QStringList>("restore");
-        QTest::addColumn<bool>("keeps");
-        const QStringList app { u"pelk-agent"_s };
-        QTest::newRow("the package's override") << true << app << QStringList() << true;
-        QTest::newRow("grabs not allowed") << false << app << QStringList() << false;
-        QTest::newRow("Super+Escape ends it") << true << app << QStringList { u"<Super>Escape"_s } << false;
-        QTest::newRow("not named") << true << QStringList { u"Xephyr"_s } << QStringList() << false;
-        QTest::newRow("a wildcard") << true << QStringList { u"pelk-*"_s } << QStringList() << true;
-        QTest::newRow("denied wins") << true << QStringList { u"*"_s, u"!pelk-agen?"_s } << QStringList() << false;
-    }
     void mutterKeepsTheGrabOnlyWithEverySetting()
     {
-        QFETCH(bool, allow);
-        QFETCH(QStringList, rules);
-        QFETCH(QStringList, restore);
-        QFETCH(bool, keeps);
-        const QStringList windowClass { u"pelk-agent"_s, u"Pelk-agent"_s };
-        QCOMPARE(pelk::platform::mutterKeepsGrab(allow, rules, restore, windowClass), keeps);
+        const QStringList app { u"pelk-agent"_s }, none, windowClass { u"pelk-agent"_s, u"Pelk-agent"_s };
+        const struct {
+            bool allow;
+            QStringList rules, restoreShortcuts;
+            bool keeps;
+        } cases[] = { { true, app, none, true }, { false, app, none, false },
+            { true, app, { u"<Super>Escape"_s }, false }, { true, { u"Xephyr"_s }, none, false },
+            { true, { u"pelk-*"_s }, none, true }, { true, { u"*"_s, u"!pelk-agen?"_s }, none, false } };
+        for (const auto &c : cases)
+            QCOMPARE(pelk::platform::mutterKeepsGrab(c.allow, c.rules, c.restoreShortcuts, windowClass), c.keeps);
     }
 };
 
