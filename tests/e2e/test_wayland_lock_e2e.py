@@ -15,7 +15,7 @@ from gi.repository import Gio, GLib
 
 HERE = os.path.dirname(os.path.abspath(__file__))
 sys.path.insert(0, HERE)
-from fixture import AgentSim, Desktop, in_private_namespace, wait_until  # noqa: E402
+from fixture import AGENT_DIR, AgentSim, Desktop, in_private_namespace, wait_until  # noqa: E402
 
 BUILD = os.environ["PELK_BUILD_DIR"]
 SOURCE = os.path.dirname(os.path.dirname(HERE))
@@ -24,9 +24,14 @@ PIN, SHIFT, SUPER, ESCAPE, RETURN = "123456", 0xFFE1, 0xFFEB, 0xFF1B, 0xFF0D
 SESSION = "/org/freedesktop/login1/session/w1"
 
 
-def has_owner(bus, name):
-    return bus.call_sync("org.freedesktop.DBus", "/org/freedesktop/DBus", "org.freedesktop.DBus", "NameHasOwner",
-                         GLib.Variant("(s)", (name,)), None, 0, 5000, None).unpack()[0]
+def connect(address, name):
+    # A connection to the bus once the name is there.
+    bus = Gio.DBusConnection.new_for_address_sync(
+        address, Gio.DBusConnectionFlags.AUTHENTICATION_CLIENT | Gio.DBusConnectionFlags.MESSAGE_BUS_CONNECTION)
+    wait_until(lambda: bus.call_sync("org.freedesktop.DBus", "/org/freedesktop/DBus", "org.freedesktop.DBus",
+                                     "NameHasOwner", GLib.Variant("(s)", (name,)), None, 0, 5000, None).unpack()[0],
+               30, name)
+    return bus
 
 
 class GnomeWayland(Desktop):
@@ -44,10 +49,7 @@ class GnomeWayland(Desktop):
                         XDG_CONFIG_HOME=self.work,
                         DBUS_SESSION_BUS_ADDRESS=self.start_bus(), DBUS_SYSTEM_BUS_ADDRESS=self.start_bus())
         self.start([sys.executable, "-m", "dbusmock", "--system", "--template", "logind"], stdout=subprocess.DEVNULL)
-        self.system = Gio.DBusConnection.new_for_address_sync(
-            self.env["DBUS_SYSTEM_BUS_ADDRESS"],
-            Gio.DBusConnectionFlags.AUTHENTICATION_CLIENT | Gio.DBusConnectionFlags.MESSAGE_BUS_CONNECTION)
-        wait_until(lambda: has_owner(self.system, "org.freedesktop.login1"), 20, "mock logind")
+        self.system = connect(self.env["DBUS_SYSTEM_BUS_ADDRESS"], "org.freedesktop.login1")
         self.logind("AddSession", "(ssusb)", ("w1", "seat0", 1000, "alice", True), "/org/freedesktop/login1")
         self.logind("UpdateProperties", "(sa{sv})", ("org.freedesktop.login1.Session",
                                                      {"Type": GLib.Variant("s", "wayland")}))
@@ -64,23 +66,18 @@ class GnomeWayland(Desktop):
             raise SystemExit(SKIP)
         x_display, x_authority = open(display).read().split()
         self.env.update(WAYLAND_DISPLAY="pelk-wl", DISPLAY=x_display, XAUTHORITY=x_authority)
-        self.session = Gio.DBusConnection.new_for_address_sync(
-            self.env["DBUS_SESSION_BUS_ADDRESS"],
-            Gio.DBusConnectionFlags.AUTHENTICATION_CLIENT | Gio.DBusConnectionFlags.MESSAGE_BUS_CONNECTION)
-        wait_until(lambda: has_owner(self.session, "org.gnome.Mutter.RemoteDesktop"), 20, "Mutter on the bus")
+        self.session = connect(self.env["DBUS_SESSION_BUS_ADDRESS"], "org.gnome.Mutter.RemoteDesktop")
         # One remote-desktop session throughout: its keyboard is the only one headless Mutter has.
         self.keyboard = self.remote("/org/gnome/Mutter/RemoteDesktop", "CreateSession", reply="(o)").unpack()[0]
         self.remote(self.keyboard, "Start")
-        self.sim = AgentSim(os.path.join(build, "tools", "agent-sim", "agent-sim"),
-                                                   "/Library/Application Support/Pelk", pin=PIN)
+        self.sim = AgentSim(os.path.join(build, "tools", "agent-sim", "agent-sim"), AGENT_DIR, pin=PIN)
 
     def logind(self, method, signature, args, path=SESSION):
         return self.system.call_sync("org.freedesktop.login1", path, "org.freedesktop.DBus.Mock", method,
                                      GLib.Variant(signature, args), None, 0, 5000, None)
 
     def lock_requests(self):
-        calls = self.logind("GetMethodCalls", "(s)", ("Lock",))
-        return len(calls.unpack()[0])
+        return len(self.logind("GetMethodCalls", "(s)", ("Lock",)).unpack()[0])
 
     def remote(self, path, method, args=None, reply=None):
         iface = "org.gnome.Mutter.RemoteDesktop" + ("" if path.endswith("RemoteDesktop") else ".Session")
@@ -95,7 +92,7 @@ class GnomeWayland(Desktop):
 
 def main():
     in_private_namespace()
-    if not shutil.which("mutter") or not shutil.which("Xwayland") or not shutil.which("wev"):
+    if not all(map(shutil.which, ("mutter", "Xwayland", "wev"))):
         print("mutter, xwayland and wev are needed (scripts/install-deps.sh)", file=sys.stderr)
         return SKIP
     desk = GnomeWayland(BUILD)
@@ -114,7 +111,6 @@ def main():
         env = dict(desk.env, XDG_SESSION_TYPE="wayland", XDG_CURRENT_DESKTOP="GNOME", XDG_SESSION_ID="w1",
                    QT_QPA_PLATFORM="wayland")
         desk.start([os.path.join(BUILD, "src", "pelk-agent"), "--background"], env=env)
-        wait_until(lambda: desk.windows("^Pelk Agent$"), 30, "the lock window on Xwayland")
         wait_until(lambda: desk.sim.requests("/presence"), 30, "the PIN pad holding the keyboard")
 
         # Locked: what is typed reaches the PIN pad and never wev, Super+Escape (which would end
@@ -122,8 +118,7 @@ def main():
         desk.type(ord("x"))
         desk.type(SUPER, ESCAPE)
         desk.type(ord("x"))
-        for key in [*map(ord, PIN), RETURN]:
-            desk.type(key)
+        [desk.type(key) for key in [*map(ord, PIN), RETURN]]
         wait_until(lambda: desk.sim.requests("/unlock"), 20, "the PIN typed into the PIN pad")
         assert typed() == 1, "a key typed while locked reached the Wayland client"
         assert desk.lock_requests() == 0, "the session was locked although the PIN pad held the keyboard"

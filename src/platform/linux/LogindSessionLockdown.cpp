@@ -39,7 +39,7 @@ bool LogindSessionLockdown::force(quintptr)
 
 QString LogindSessionLockdown::limitation() const
 {
-    return u"This desktop keeps its own lock screen on while the computer is locked"_s;
+    return u"This desktop lets no application hold the keyboard: its own lock screen stays on while the computer is locked"_s;
 }
 
 // Asynchronous throughout: a wedged bus must never freeze the lock windows.
