@@ -44,16 +44,18 @@ SessionKind sessionKind(const QString &logindType, const QString &xdgSessionType
 {
     if (const auto kind = kindNamed(logindType))
         return *kind;
-    if (const auto kind = kindNamed(xdgSessionType))
-        return *kind;
-    return waylandDisplay.isEmpty() ? SessionKind::X11 : SessionKind::Wayland;
+    // Without logind's word either variable saying Wayland decides: taking an X11 session for a
+    // Wayland one only keeps the desktop's lock screen on, the other way round nothing is held.
+    if (kindNamed(xdgSessionType) == SessionKind::Wayland || !waylandDisplay.isEmpty())
+        return SessionKind::Wayland;
+    return SessionKind::X11;
 }
 
 bool isWaylandSession()
 {
-    static const SessionKind kind = sessionKind(logindSessionType(QDBusConnection::systemBus(), currentSessionId()),
-        qEnvironmentVariable("XDG_SESSION_TYPE"), qEnvironmentVariable("WAYLAND_DISPLAY"));
-    return kind == SessionKind::Wayland;
+    static const QString logindType = logindSessionType(QDBusConnection::systemBus(), currentSessionId());
+    return sessionKind(logindType, qEnvironmentVariable("XDG_SESSION_TYPE"), qEnvironmentVariable("WAYLAND_DISPLAY"))
+        == SessionKind::Wayland;
 }
 
 WaylandHolder waylandHolder(const QString &currentDesktop, bool onXwayland)

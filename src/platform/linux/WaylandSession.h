@@ -10,8 +10,8 @@ enum class SessionKind { X11, Wayland };
 // logind's Type of the session ("x11", "wayland", "tty"...), empty when it does not answer.
 QString logindSessionType(const QDBusConnection &bus, const QString &sessionId);
 
-// The session's kind from what describes the session itself, the first that knows: logind's
-// type, then XDG_SESSION_TYPE, then WAYLAND_DISPLAY. Never the display Qt happened to open: a
+// The session's kind from what describes the session itself: logind's type when it knows, else
+// Wayland when XDG_SESSION_TYPE or WAYLAND_DISPLAY says so. Never the display Qt happened to open: a
 // Wayland session's X server (Xwayland) sees only its own clients, so nothing of the real
 // screen, its input or its power state is reached through it.
 SessionKind sessionKind(const QString &logindType, const QString &xdgSessionType, const QString &waylandDisplay);
