@@ -290,8 +290,15 @@
 <context>
     <name>pelk::platform::LogindSessionLockdown</name>
     <message>
-        <source>This desktop keeps its own lock screen on while the computer is locked</source>
-        <translation>Diese Arbeitsumgebung lässt ihren eigenen Sperrbildschirm an, solange der Computer gesperrt ist</translation>
+        <source>This desktop lets no application hold the keyboard: its own lock screen stays on while the computer is locked</source>
+        <translation>Diese Arbeitsumgebung lässt keine Anwendung die Tastatur übernehmen: Ihr eigener Sperrbildschirm bleibt aktiv, solange der Computer gesperrt ist</translation>
+    </message>
+</context>
+<context>
+    <name>pelk::platform::XwaylandLockdown</name>
+    <message>
+        <source>GNOME did not give the keyboard to the PIN pad: its own lock screen stays on while the computer is locked</source>
+        <translation>GNOME hat die Tastatur nicht an das PIN-Feld übergeben: Sein eigener Sperrbildschirm bleibt aktiv, solange der Computer gesperrt ist</translation>
     </message>
 </context>
 <context>

@@ -290,8 +290,15 @@
 <context>
     <name>pelk::platform::LogindSessionLockdown</name>
     <message>
-        <source>This desktop keeps its own lock screen on while the computer is locked</source>
-        <translation>Ce bureau garde son propre écran de verrouillage actif tant que l’ordinateur est verrouillé</translation>
+        <source>This desktop lets no application hold the keyboard: its own lock screen stays on while the computer is locked</source>
+        <translation>Ce bureau ne laisse aucune application prendre le clavier&#xa0;: son propre écran de verrouillage reste actif tant que l’ordinateur est verrouillé</translation>
+    </message>
+</context>
+<context>
+    <name>pelk::platform::XwaylandLockdown</name>
+    <message>
+        <source>GNOME did not give the keyboard to the PIN pad: its own lock screen stays on while the computer is locked</source>
+        <translation>GNOME n’a pas confié le clavier au pavé de saisie du code PIN&#xa0;: son propre écran de verrouillage reste actif tant que l’ordinateur est verrouillé</translation>
     </message>
 </context>
 <context>

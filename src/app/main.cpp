@@ -50,6 +50,7 @@ int main(int argc, char **argv)
     case pelk::app::LaunchMode::StatusBar:
         break;
     }
+    pelk::platform::LinuxPlatform::chooseWindowSystem();
     // The process that draws the lock runs under a guard that brings it back should it die.
     if (!pelk::platform::CrashGuard::isGuardedChild())
         return pelk::app::runGuarded(argv, pelk::boundary::lockFilePath());

@@ -1,9 +1,11 @@
 // A Wayland session is held by its own lock screen: the lockdown keeps the session locked
-// through a mock logind and never reports holding while it is not.
+// through a mock logind and never reports holding while it is not. The session's kind comes
+// from the session itself, and Mutter's settings decide whether the PIN pad's grab can hold.
 
 #include "fakes/MockSystemBus.h"
 #include "platform/linux/LogindConsoleSession.h"
 #include "platform/linux/LogindSessionLockdown.h"
+#include "platform/linux/MutterGrabSettings.h"
 #include "platform/linux/WaylandSession.h"
 
 #include <QTest>
@@ -12,6 +14,7 @@ using namespace Qt::StringLiterals;
 using pelk::fakes::MockLogind;
 using pelk::platform::LogindConsoleSession;
 using pelk::platform::LogindSessionLockdown;
+using pelk::platform::SessionKind;
 
 class TestSessionLockdown : public QObject {
     Q_OBJECT
@@ -55,7 +58,41 @@ private Q_SLOTS:
     {
         auto held = lockdown(u"nosuch"_s);
         QVERIFY(!QTest::qWaitFor([&] { return held->force(0); }, 1500));
-        QVERIFY(!pelk::platform::logindSaysWayland(m_logind.bus(), u"nosuch"_s));
+        QVERIFY(pelk::platform::logindSessionType(m_logind.bus(), u"nosuch"_s).isEmpty());
+    }
+
+    void theSessionSaysWhatKindItIs()
+    {
+        // logind's type when it knows, else either variable saying Wayland.
+        const struct {
+            QString logind, xdg, display;
+            bool wayland;
+        } cases[] = { { u"wayland"_s, u"x11"_s, {}, true }, { u"x11"_s, u"wayland"_s, u"wayland-1"_s, false },
+            { u"tty"_s, u"Wayland"_s, {}, true }, { {}, u"x11"_s, u"wayland-0"_s, true },
+            { {}, {}, u"wayland-0"_s, true }, { {}, {}, {}, false } };
+        for (const auto &c : cases)
+            QCOMPARE(pelk::platform::sessionKind(c.logind, c.xdg, c.display) == SessionKind::Wayland, c.wayland);
+    }
+
+    void logindTellsTheSessionType()
+    {
+        m_logind.call(MockLogind::sessionPath(u"w1"_s), u"org.freedesktop.DBus.Mock"_s, u"UpdateProperties"_s,
+            { u"org.freedesktop.login1.Session"_s, QVariantMap { { u"Type"_s, u"wayland"_s } } });
+        QCOMPARE(pelk::platform::logindSessionType(m_logind.bus(), u"w1"_s), u"wayland"_s);
+    }
+
+    void mutterKeepsTheGrabOnlyWithEverySetting()
+    {
+        const QStringList app { u"pelk-agent"_s }, none, windowClass { u"pelk-agent"_s, u"Pelk-agent"_s };
+        const struct {
+            bool allow;
+            QStringList rules, restoreShortcuts;
+            bool keeps;
+        } cases[] = { { true, app, none, true }, { false, app, none, false },
+            { true, app, { u"<Super>Escape"_s }, false }, { true, { u"Xephyr"_s }, none, false },
+            { true, { u"pelk-*"_s }, none, true }, { true, { u"*"_s, u"!pelk-agen?"_s }, none, false } };
+        for (const auto &c : cases)
+            QCOMPARE(pelk::platform::mutterKeepsGrab(c.allow, c.rules, c.restoreShortcuts, windowClass), c.keeps);
     }
 };
 

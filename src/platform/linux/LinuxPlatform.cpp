@@ -10,6 +10,7 @@
 #include "platform/linux/LogindConsoleSession.h"
 #include "platform/linux/LogindSessionLockdown.h"
 #include "platform/linux/LogindSessionLocker.h"
+#include "platform/linux/MutterGrabSettings.h"
 #include "platform/linux/PkexecRunner.h"
 #include "platform/linux/PortalColorScheme.h"
 #include "platform/linux/ShadowDirectoryService.h"
@@ -18,6 +19,7 @@
 #include "platform/linux/X11Desktop.h"
 #include "platform/linux/X11DesktopLockdown.h"
 #include "platform/linux/X11DisplaySleepWatcher.h"
+#include "platform/linux/XwaylandLockdown.h"
 
 #include <cerrno>
 #include <chrono>
@@ -28,6 +30,8 @@
 #include <unistd.h>
 
 namespace pelk::platform {
+
+using namespace Qt::StringLiterals;
 
 namespace {
 
@@ -139,13 +143,30 @@ LocationService *LinuxPlatform::locationService()
     return new GeoclueLocationService();
 }
 
+void LinuxPlatform::chooseWindowSystem()
+{
+    // Qt itself picks Wayland only when one of these says so; logind's word is read later.
+    const bool wayland = !qEnvironmentVariableIsEmpty("WAYLAND_DISPLAY")
+        || qEnvironmentVariable("XDG_SESSION_TYPE").compare("wayland"_L1, Qt::CaseInsensitive) == 0;
+    if (wayland && !qEnvironmentVariableIsEmpty("DISPLAY"))
+        qputenv("QT_QPA_PLATFORM", "xcb");
+}
+
 std::unique_ptr<DesktopLockdown> LinuxPlatform::desktopLockdown()
 {
-    // Under Wayland, X grabs on Xwayland would hold nothing but other X clients.
-    if (isWaylandSession())
-        return std::make_unique<LogindSessionLockdown>(QDBusConnection::systemBus(), logind::currentSessionId(),
-            std::unique_ptr<ConsoleSession>(LogindConsoleSession::forCurrentSession()));
-    return std::make_unique<X11DesktopLockdown>();
+    auto grabs = std::make_unique<X11DesktopLockdown>();
+    if (!isWaylandSession())
+        return grabs;
+    // In a Wayland session X grabs hold nothing by themselves: only the compositor decides.
+    auto sessionLock = std::make_unique<LogindSessionLockdown>(QDBusConnection::systemBus(), logind::currentSessionId(),
+        std::unique_ptr<ConsoleSession>(LogindConsoleSession::forCurrentSession()));
+    if (waylandHolder(qEnvironmentVariable("XDG_CURRENT_DESKTOP"), grabs->connected()) == WaylandHolder::SessionLock)
+        return sessionLock;
+    X11DesktopLockdown *x11 = grabs.get();
+    auto mutter = std::make_shared<MutterGrabSettings>();
+    return std::make_unique<XwaylandLockdown>(std::move(grabs), std::move(sessionLock), [x11, mutter](quintptr window) {
+        return x11->hasFocus(window) && mutter->keepsGrab(x11->windowClass(window));
+    });
 }
 
 std::unique_ptr<WindowStacking> LinuxPlatform::windowStacking()

@@ -12,6 +12,9 @@ public:
     uint effectiveUserId() const override;
     uint userId() const override;
     std::optional<QByteArray> readStandardInput(qsizetype maxBytes) override;
+    // Before the GUI application exists: in a Wayland session with Xwayland, Qt's windows go to
+    // Xwayland, where the lock's grabs and stacking apply, whatever Qt would pick.
+    static void chooseWindowSystem();
 
     std::unique_ptr<Clock> clock() override;
     std::unique_ptr<Environment> environment() override;

@@ -39,7 +39,8 @@ bool LogindSessionLockdown::force(quintptr)
 
 QString LogindSessionLockdown::limitation() const
 {
-    return tr("This desktop keeps its own lock screen on while the computer is locked");
+    return tr("This desktop lets no application hold the keyboard: its own lock screen stays on while the computer is "
+              "locked");
 }
 
 // Asynchronous throughout: a wedged bus must never freeze the lock windows.

@@ -96,6 +96,35 @@ void X11DesktopLockdown::keepCovering(const QList<quintptr> &windows, std::funct
     m_keeper->keep(windows, std::move(changed));
 }
 
+bool X11DesktopLockdown::hasFocus(quintptr window) const
+{
+    if (!m_root || xcb_connection_has_error(m_connection))
+        return false;
+    xcb_get_input_focus_reply_t *reply
+        = xcb_get_input_focus_reply(m_connection, xcb_get_input_focus(m_connection), nullptr);
+    const bool focused = reply && reply->focus == static_cast<uint32_t>(window);
+    std::free(reply);
+    return focused;
+}
+
+QStringList X11DesktopLockdown::windowClass(quintptr window) const
+{
+    if (!m_root || xcb_connection_has_error(m_connection))
+        return {};
+    xcb_get_property_reply_t *reply = xcb_get_property_reply(m_connection,
+        xcb_get_property(m_connection, 0, static_cast<uint32_t>(window), XCB_ATOM_WM_CLASS, XCB_ATOM_STRING, 0, 256),
+        nullptr);
+    QStringList names;
+    if (reply && reply->format == 8) {
+        const QByteArray value(
+            static_cast<const char *>(xcb_get_property_value(reply)), xcb_get_property_value_length(reply));
+        for (const QByteArray &name : value.split('\0'))
+            names.append(QString::fromLocal8Bit(name));
+    }
+    std::free(reply);
+    return names;
+}
+
 QList<QRect> X11DesktopLockdown::screens() const
 {
     if (!m_root || xcb_connection_has_error(m_connection))

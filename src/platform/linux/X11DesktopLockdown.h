@@ -3,6 +3,8 @@
 #include "platform/DesktopLockdown.h"
 #include "platform/linux/X11ConsoleSwitchKeys.h"
 
+#include <QStringList>
+
 #include <cstdint>
 #include <memory>
 
@@ -30,6 +32,13 @@ public:
     void restore() override;
     void keepCovering(const QList<quintptr> &windows, std::function<void()> changed) override;
     QList<QRect> screens() const override;
+
+    // Whether the display answers.
+    bool connected() const { return m_root != 0; }
+    // Whether the window has the keyboard focus.
+    bool hasFocus(quintptr window) const;
+    // The window's WM_CLASS: its instance and class names.
+    QStringList windowClass(quintptr window) const;
 
 private:
     bool grabKeyboard(uint32_t window);
