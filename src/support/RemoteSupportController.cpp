@@ -149,12 +149,15 @@ void RemoteSupportController::shutdown()
         answered.exec();
     }
     end();
+    m_shuttingDown = false;
 }
 
 void RemoteSupportController::tick()
 {
-    // The restart notice holds the tick until the user closes it; the timer keeps firing.
-    if (m_noticeOpen)
+    // The restart notice holds the tick until the user closes it; the timer keeps firing. While
+    // quitting, the file changes that the ending itself causes (the offer withdrawn) or a new
+    // offer must not present or reset anything under shutdown's feet.
+    if (m_noticeOpen || m_shuttingDown)
         return;
     const std::optional<QByteArray> bytes = boundary::readAgentFile(m_desktopFilePath);
     std::optional<DesktopState> decoded = bytes ? DesktopState::decode(*bytes) : std::nullopt;
@@ -252,7 +255,8 @@ QLatin1StringView RemoteSupportController::endingAction() const
 
 void RemoteSupportController::end()
 {
-    m_dismissed.insert(*m_presentedID);
+    if (m_presentedID)
+        m_dismissed.insert(*m_presentedID);
     reset();
 }
 

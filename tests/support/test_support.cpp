@@ -13,6 +13,7 @@
 #include <QSaveFile>
 #include <QTemporaryDir>
 #include <QTest>
+#include <QTimer>
 
 using namespace Qt::StringLiterals;
 using namespace pelk;
@@ -291,6 +292,22 @@ private Q_SLOTS:
         f.controller.tick();
         f.controller.tick();
         QVERIFY(f.requester.sent.size() == 6 && f.panelsCreated == 4 && f.panelsShown == 0);
+    }
+
+    // Quitting with an offer shown: what the directory watcher sees meanwhile (here a new offer)
+    // neither presents nor asks anything; the shown offer is declined once.
+    void quittingIgnoresTheFileMeanwhile()
+    {
+        Fixture f;
+        f.write(f.offer());
+        f.controller.tick();
+        QTimer::singleShot(0, [&f] {
+            f.write(f.offer(u"s2"_s));
+            f.controller.tick();
+            f.requester.answerBody(1, "{}");
+        });
+        f.controller.shutdown();
+        QVERIFY(f.actions() == (QStringList { u"poll"_s, u"decline"_s }) && f.panelsCreated == 1 && f.panelsShown == 0);
     }
 
     // Once per id; while it is open the tick waits, and no offer is shown.
