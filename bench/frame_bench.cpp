@@ -4,6 +4,7 @@
 // showing the reference screen). See README.md.
 
 #include "boundary/LocalApi.h"
+#include "fakes/JpegDifference.h"
 #include "platform/linux/X11Desktop.h"
 #include "support/RemoteSupportController.h"
 
@@ -196,23 +197,6 @@ void showOnRoot(xcb_connection_t *c, xcb_screen_t *screen, xcb_pixmap_t pixmap)
     free(xcb_get_input_focus_reply(c, xcb_get_input_focus(c), nullptr));
 }
 
-// The largest difference of any colour channel between two decoded JPEGs (256: no match).
-int difference(const QByteArray &a, const QByteArray &b)
-{
-    const QImage x = QImage::fromData(a, "JPEG").convertToFormat(QImage::Format_RGB32);
-    const QImage y = QImage::fromData(b, "JPEG").convertToFormat(QImage::Format_RGB32);
-    if (x.isNull() || x.size() != y.size())
-        return 256;
-    int worst = 0;
-    for (int row = 0; row < x.height(); ++row) {
-        const auto *p = x.constScanLine(row);
-        const auto *q = y.constScanLine(row);
-        for (int i = 0; i < x.width() * 4; ++i)
-            worst = std::max(worst, std::abs(p[i] - q[i]));
-    }
-    return worst;
-}
-
 double median(std::vector<double> values)
 {
     std::sort(values.begin(), values.end());
@@ -338,7 +322,7 @@ int main(int argc, char **argv)
         free(xcb_get_input_focus_reply(c, xcb_get_input_focus(c), nullptr));
         const std::optional<QByteArray> partial = desktop.captureJpegNow(out, quality);
         const std::optional<QByteArray> full = pelk::platform::X11Desktop().captureJpegNow(out, quality);
-        worst = std::max(worst, partial && full ? difference(*partial, *full) : 256);
+        worst = std::max(worst, partial && full ? pelk::fakes::jpegDifference(*partial, *full) : 256);
         identical += partial && full && *partial == *full;
     }
 

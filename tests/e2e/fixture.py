@@ -44,6 +44,22 @@ def holds(condition, seconds):
     return bool(condition())
 
 
+failures = []
+
+
+def check(name, ok, detail=""):
+    # One named expectation of a scenario script: printed, and remembered when it failed.
+    print(("PASS  " if ok else "FAIL  ") + name + (f"  ({detail})" if detail and not ok else ""), flush=True)
+    if not ok:
+        failures.append(name)
+
+
+def finish():
+    # Ends a scenario script with the verdict of its checks.
+    print("FAILED: " + ", ".join(failures) if failures else "ALL PASSED")
+    sys.exit(1 if failures else 0)
+
+
 def capture(env=None):
     # The root window of env's display (this process's by default) as raw RGB bytes.
     return subprocess.run(["import", "-window", "root", "-depth", "8", "rgb:-"], env=env, capture_output=True,

@@ -10,22 +10,13 @@ import shutil
 import subprocess
 import sys
 
-from fixture import Desktop, holds, in_private_namespace, wait_until
+from fixture import Desktop, check, finish, holds, in_private_namespace, wait_until
 
 if os.getuid() != 0 or not shutil.which("unshare") or not shutil.which("Xvfb"):
     print("needs root, unshare and Xvfb; skipped")
     sys.exit(77)
 BUILD, OUT = sys.argv[1], sys.argv[2]
 SESSION = "/org/freedesktop/login1/session/e2e"
-failures = []
-
-
-def check(name, ok, detail=""):
-    print(("PASS  " if ok else "FAIL  ") + name + (f"  ({detail})" if detail and not ok else ""), flush=True)
-    if not ok:
-        failures.append(name)
-
-
 in_private_namespace()
 os.makedirs(OUT, exist_ok=True)
 desk = Desktop(BUILD)
@@ -248,5 +239,4 @@ try:
 finally:
     desk.close()
 
-print("FAILED: " + ", ".join(failures) if failures else "ALL PASSED")
-sys.exit(1 if failures else 0)
+finish()

@@ -3,10 +3,9 @@
 # pelk-agent on the shared fixture with the desktop's accessibility bus, read over AT-SPI and
 # driven from the keyboard alone. Prints each screen's tree (and keeps it in PELK_E2E_SHOTS).
 import os
-import sys
 import time
 
-from fixture import Desktop, holds, in_private_namespace, wait_until
+from fixture import Desktop, check, finish, holds, in_private_namespace, wait_until
 
 BUILD, OUT = os.environ["PELK_BUILD_DIR"], os.environ.get("PELK_E2E_SHOTS", "")
 NOT_ENROLLED = "Drop the enrollment JSON downloaded from Pelk to connect this computer."
@@ -22,15 +21,6 @@ PANEL = [("label", "Remote support request"), ("label", "Pelk Support"),
          ("label", "Close private documents before allowing access. You can stop at any time. The session lasts "
                    "up to 20 minutes and ends if either person disconnects."),
          ("push button", "Decline"), ("push button", ALLOW)]
-failures = []
-
-
-def check(name, ok, detail=""):
-    print(("PASS  " if ok else "FAIL  ") + name + (f"  ({detail})" if detail and not ok else ""), flush=True)
-    if not ok:
-        failures.append(name)
-
-
 in_private_namespace()
 desk = Desktop(BUILD)
 try:
@@ -159,5 +149,4 @@ try:
 finally:
     desk.close()
 
-print("FAILED: " + ", ".join(failures) if failures else "ALL PASSED")
-sys.exit(1 if failures else 0)
+finish()

@@ -5,6 +5,7 @@
 // (turning off is not); without a usable display nothing is watched. (Pointer, buttons, wheel and keys with modifiers,
 // the saver ending a session and refusing a Wayland session run in support_e2e.py.)
 
+#include "fakes/JpegDifference.h"
 #include "fakes/PrivateXvfb.h"
 #include "platform/linux/X11Desktop.h"
 #include "platform/linux/X11DesktopLockdown.h"
@@ -54,22 +55,6 @@ class TestX11Desktop : public QObject {
         const QByteArray actions(reinterpret_cast<const char *>(parts.acts_rtrn_acts), map->totalActions * 8);
         std::free(map);
         return actions;
-    }
-    // The largest difference of any colour channel between two decoded JPEGs (256: no match).
-    static int difference(const QByteArray &a, const QByteArray &b)
-    {
-        const QImage x = QImage::fromData(a, "JPEG").convertToFormat(QImage::Format_RGB32);
-        const QImage y = QImage::fromData(b, "JPEG").convertToFormat(QImage::Format_RGB32);
-        if (x.isNull() || x.size() != y.size())
-            return 256;
-        int worst = 0;
-        for (int row = 0; row < x.height(); ++row) {
-            const auto *p = reinterpret_cast<const uchar *>(x.constScanLine(row));
-            const auto *q = reinterpret_cast<const uchar *>(y.constScanLine(row));
-            for (int i = 0; i < x.width() * 4; ++i)
-                worst = std::max(worst, std::abs(p[i] - q[i]));
-        }
-        return worst;
     }
     int consoleSwitches() const
     {
@@ -149,7 +134,8 @@ private Q_SLOTS:
             const std::optional<QByteArray> frame = desktop.captureJpegNow(size, 55);
             const std::optional<QByteArray> full = X11Desktop().captureJpegNow(size, 55);
             QVERIFY(frame && full);
-            QVERIFY2(difference(*frame, *full) <= 8, qPrintable(QString::number(difference(*frame, *full))));
+            QVERIFY2(pelk::fakes::jpegDifference(*frame, *full) <= 8,
+                qPrintable(QString::number(pelk::fakes::jpegDifference(*frame, *full))));
         }
         // A still screen: the same bytes again.
         QCOMPARE(desktop.captureJpegNow(QSize(1280, 800), 55), desktop.captureJpegNow(QSize(1280, 800), 55));
