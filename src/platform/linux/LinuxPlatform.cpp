@@ -31,8 +31,6 @@
 
 namespace pelk::platform {
 
-using namespace Qt::StringLiterals;
-
 namespace {
 
 // The agent writes its request and closes the stream at once; a writer that stalls longer than
@@ -145,9 +143,10 @@ LocationService *LinuxPlatform::locationService()
 
 void LinuxPlatform::chooseWindowSystem()
 {
-    // Qt itself picks Wayland only when one of these says so; logind's word is read later.
-    const bool wayland = !qEnvironmentVariableIsEmpty("WAYLAND_DISPLAY")
-        || qEnvironmentVariable("XDG_SESSION_TYPE").compare("wayland"_L1, Qt::CaseInsensitive) == 0;
+    // Qt itself picks Wayland only when the environment says so; logind's word is read later.
+    const bool wayland
+        = sessionKind({}, qEnvironmentVariable("XDG_SESSION_TYPE"), qEnvironmentVariable("WAYLAND_DISPLAY"))
+        == SessionKind::Wayland;
     if (wayland && !qEnvironmentVariableIsEmpty("DISPLAY"))
         qputenv("QT_QPA_PLATFORM", "xcb");
 }

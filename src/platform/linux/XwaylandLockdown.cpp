@@ -4,8 +4,6 @@
 
 namespace pelk::platform {
 
-using namespace Qt::StringLiterals;
-
 namespace {
 // Mapping the lock windows and Mutter's answer to the grab take a few frames, far more under load.
 constexpr auto kFirstHoldGrace = std::chrono::milliseconds(1500);
