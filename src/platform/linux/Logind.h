@@ -1,5 +1,6 @@
 #pragma once
 
+#include <QDBusMessage>
 #include <QLatin1StringView>
 #include <QString>
 #include <QtGlobal>
@@ -21,6 +22,14 @@ inline QString currentSessionId()
 {
     const QString id = qEnvironmentVariable("XDG_SESSION_ID");
     return id.isEmpty() ? u"auto"_s : id;
+}
+
+// The manager's call that names a session's object path.
+inline QDBusMessage getSession(const QString &sessionId)
+{
+    QDBusMessage find = QDBusMessage::createMethodCall(kService, kManagerPath, kManagerInterface, u"GetSession"_s);
+    find << sessionId;
+    return find;
 }
 
 } // namespace pelk::platform::logind

@@ -39,9 +39,7 @@ void LogindConsoleSession::resolve()
     if (m_resolving || !m_bus.isConnected())
         return;
     m_resolving = true;
-    QDBusMessage find = QDBusMessage::createMethodCall(kService, kManagerPath, kManagerInterface, u"GetSession"_s);
-    find << m_sessionId;
-    auto *watcher = new QDBusPendingCallWatcher(m_bus.asyncCall(find, kCallTimeoutMs), this);
+    auto *watcher = new QDBusPendingCallWatcher(m_bus.asyncCall(getSession(m_sessionId), kCallTimeoutMs), this);
     connect(watcher, &QDBusPendingCallWatcher::finished, this, [this](QDBusPendingCallWatcher *call) {
         call->deleteLater();
         m_resolving = false;

@@ -61,9 +61,7 @@ void LogindSessionLockdown::askForLock()
         lock();
         return;
     }
-    QDBusMessage find = QDBusMessage::createMethodCall(kService, kManagerPath, kManagerInterface, u"GetSession"_s);
-    find << m_sessionId;
-    auto *watcher = new QDBusPendingCallWatcher(m_bus.asyncCall(find, kCallTimeoutMs), this);
+    auto *watcher = new QDBusPendingCallWatcher(m_bus.asyncCall(getSession(m_sessionId), kCallTimeoutMs), this);
     connect(watcher, &QDBusPendingCallWatcher::finished, this, [this, lock](QDBusPendingCallWatcher *done) {
         done->deleteLater();
         const QDBusPendingReply<QDBusObjectPath> session = *done;

@@ -31,9 +31,7 @@ bool LogindSessionLocker::lockSession()
 {
     if (!m_bus.isConnected())
         return false;
-    QDBusMessage find = QDBusMessage::createMethodCall(kService, kManagerPath, kManagerInterface, u"GetSession"_s);
-    find << m_sessionId;
-    const QDBusReply<QDBusObjectPath> session = m_bus.call(find, QDBus::Block, kCallTimeoutMs);
+    const QDBusReply<QDBusObjectPath> session = m_bus.call(getSession(m_sessionId), QDBus::Block, kCallTimeoutMs);
     if (!session.isValid() || session.value().path().isEmpty())
         return false;
 

@@ -29,9 +29,7 @@ QString logindSessionType(const QDBusConnection &bus, const QString &sessionId)
 {
     if (!bus.isConnected())
         return {};
-    QDBusMessage find = QDBusMessage::createMethodCall(kService, kManagerPath, kManagerInterface, u"GetSession"_s);
-    find << sessionId;
-    const QDBusReply<QDBusObjectPath> session = bus.call(find, QDBus::Block, kCallTimeoutMs);
+    const QDBusReply<QDBusObjectPath> session = bus.call(getSession(sessionId), QDBus::Block, kCallTimeoutMs);
     if (!session.isValid())
         return {};
     QDBusMessage get = QDBusMessage::createMethodCall(kService, session.value().path(), kPropertiesInterface, u"Get"_s);
