@@ -8,6 +8,7 @@
 
 import os
 import shutil
+import signal
 import subprocess
 import sys
 
@@ -110,7 +111,7 @@ def main():
         # Qt would take Wayland here if asked: the session, not Qt, decides where the lock goes.
         env = dict(desk.env, XDG_SESSION_TYPE="wayland", XDG_CURRENT_DESKTOP="GNOME", XDG_SESSION_ID="w1",
                    QT_QPA_PLATFORM="wayland")
-        desk.start([os.path.join(BUILD, "src", "pelk-agent"), "--background"], env=env)
+        guard = desk.start([os.path.join(BUILD, "src", "pelk-agent"), "--background"], env=env)
         wait_until(lambda: desk.sim.requests("/presence"), 30, "the PIN pad holding the keyboard")
 
         # Locked: what is typed reaches the PIN pad and never wev, Super+Escape (which would end
@@ -126,6 +127,14 @@ def main():
         # Super+Escape given back to Mutter: the PIN pad's grab no longer holds, so GNOME's lock must.
         desk.sim.lock(message="Locked again")
         wait_until(lambda: len(desk.sim.requests("/presence")) >= 2, 30, "the PIN pad holding the keyboard again")
+        # Killed: no window of the guard's can hold a Wayland desktop, so it has logind lock the
+        # session at once, and brings the PIN pad back.
+        ui = int(open(f"/proc/{guard.pid}/task/{guard.pid}/children").read().split()[0])
+        os.kill(ui, signal.SIGKILL)
+        wait_until(lambda: desk.logind("GetMethodCalls", "(s)", ("LockSession",), "/org/freedesktop/login1")
+                   .unpack()[0], 10, "the guard locking the session")
+        presence = len(desk.sim.requests("/presence"))
+        wait_until(lambda: len(desk.sim.requests("/presence")) > presence, 30, "the PIN pad back after the kill")
         os.makedirs(os.path.dirname(desk.settings), exist_ok=True)
         with open(desk.settings, "w") as f:
             f.write("[org/gnome/mutter/wayland/keybindings]\nrestore-shortcuts=['<Super>Escape']\n")

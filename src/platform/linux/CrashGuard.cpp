@@ -10,6 +10,7 @@
 #include <cstdlib>
 #include <fcntl.h>
 #include <poll.h>
+#include <string>
 #include <string_view>
 #include <sys/prctl.h>
 #include <sys/signalfd.h>
@@ -151,6 +152,21 @@ void CrashGuard::lowerOwnOomScore()
     m_childOomScore = std::min(std::max(*start, allowed + kChildOomMargin), 1000);
 }
 
+pid_t CrashGuard::lockSession() const
+{
+    // Written before the fork: the child only execs.
+    const char *id = std::getenv("XDG_SESSION_ID");
+    const std::string session = std::string("string:") + (id && *id ? id : "auto");
+    const pid_t pid = ::fork();
+    if (pid != 0)
+        return pid;
+    ::sigprocmask(SIG_SETMASK, &m_childMask, nullptr);
+    ::execlp("dbus-send", "dbus-send", "--system", "--type=method_call", "--dest=org.freedesktop.login1",
+        "/org/freedesktop/login1", "org.freedesktop.login1.Manager.LockSession", session.c_str(),
+        static_cast<char *>(nullptr));
+    ::_exit(127);
+}
+
 pid_t CrashGuard::spawn(char **argv) const
 {
     const pid_t pid = ::fork();
@@ -188,6 +204,7 @@ int CrashGuard::run(char **argv)
 
     Clock::time_point started = Clock::now();
     std::optional<Clock::time_point> restartAt;
+    pid_t locker = -1;
     int lastStatus = 0;
     for (;;) {
         int timeout = -1;
@@ -210,6 +227,8 @@ int CrashGuard::run(char **argv)
                     return lastStatus;
                 continue;
             }
+            if (locker > 0 && ::waitpid(locker, nullptr, WNOHANG) == locker)
+                locker = -1;
             int status = 0;
             if (child <= 0 || ::waitpid(child, &status, WNOHANG) != child)
                 continue;
@@ -224,8 +243,13 @@ int CrashGuard::run(char **argv)
                 = hadDisplay && !display.alive() ? std::nullopt : m_policy.restartAfter(end, lock);
             if (!delay)
                 return lastStatus;
-            if (lock == LockHint::Locked)
+            if (lock == LockHint::Locked) {
                 display.cover();
+                // No window of the guard's can hold a Wayland desktop: its own lock screen does,
+                // until the application is back with the PIN pad.
+                if (waylandSession() && locker <= 0)
+                    locker = lockSession();
+            }
             restartAt = Clock::now() + *delay;
         }
 

@@ -20,7 +20,8 @@ enum class LockHint { Unlocked, Unknown, Locked };
 // A small process that holds no GUI state, runs the real application as its child (this same
 // program, marked through the environment) and brings it back when it dies while locked: a
 // killed or crashed lock must not leave the desktop open. While a restart is due and the lock
-// record says locked, it covers every screen with a plain window of its own.
+// record says locked, it covers every screen with a plain window of its own (on Wayland, where
+// it can draw none, it has logind lock the session).
 class CrashGuard {
 public:
     struct Policy {
@@ -42,6 +43,8 @@ private:
     struct Display;
 
     pid_t spawn(char **argv) const;
+    // Asks logind to lock this session (dbus-send); the process doing it.
+    pid_t lockSession() const;
     void lowerOwnOomScore();
 
     Policy m_policy;
