@@ -152,6 +152,7 @@ void MutterRemoteDesktop::captureJpeg(
 
 std::optional<QByteArray> MutterRemoteDesktop::captureJpegNow(QSize size, int quality)
 {
+    keepAlive();
     const std::optional<PipeWireStream::Picture> picture
         = m_state == State::Running && m_stream ? m_stream->picture() : std::nullopt;
     if (!picture)
