@@ -53,7 +53,7 @@ class GnomeWayland(Desktop):
         self.logind("UpdateProperties", "(sa{sv})", ("org.freedesktop.login1.Session",
                                                      {"Type": GLib.Variant("s", "wayland")}))
         if self.pipewire:
-            self.start(["pipewire"], stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL)
+            self.pipewire_daemon = self.start(["pipewire"], stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL)
             wait_until(lambda: os.path.exists(os.path.join(run_dir, "pipewire-0")), 20, "PipeWire")
             self.start(["wireplumber"], stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL)
         # Mutter starts Xwayland at once and tells the command it runs which display that is.

@@ -46,14 +46,19 @@ def main():
         def actions():
             return [(r.get("body") or {}).get("action") for r in sim.requests("/support")]
 
-        # Consent by keys: Tab reaches Decline, then Allow, and Return presses it.
-        sim.control("offer", {"session_id": "wl-1", "technician": "Sam", "mode": "control"})
-        panel = wait_until(lambda: desk.windows("Remote support"), 30, "the consent panel")
-        wait_until(lambda: desk.xdo("getwindowfocus") in panel, 20, "the panel with the keyboard")
-        [desk.type(key) for key in (TAB, TAB, RETURN)]
-        check("the consent typed through Mutter sends accept", wait_until(lambda: "accept" in actions(), 30),
-              actions())
-        check("Mutter's screen cast gives frames", wait_until(lambda: sim.state()["frames"] >= 2, 30), sim.state())
+        def consent(session_id):
+            # Consent by keys: Tab reaches Decline, then Allow, and Return presses it; then frames.
+            frames, before = sim.state()["frames"], len(actions())
+            sim.control("offer", {"session_id": session_id, "technician": "Sam", "mode": "control"})
+            panel = wait_until(lambda: desk.windows("Remote support"), 30, "the consent panel")
+            wait_until(lambda: desk.xdo("getwindowfocus") in panel, 20, "the panel with the keyboard")
+            [desk.type(key) for key in (TAB, TAB, RETURN)]
+            check(f"{session_id}: the consent typed through Mutter sends accept",
+                  wait_until(lambda: "accept" in actions()[before:], 30), actions()[before:])
+            check(f"{session_id}: Mutter's screen cast gives frames",
+                  wait_until(lambda: sim.state()["frames"] >= frames + 2, 30), sim.state())
+
+        consent("wl-1")
         if failures:
             print(open(os.path.join(desk.work, "mutter.log")).read()[-3000:], file=sys.stderr)
             return 1
@@ -87,6 +92,15 @@ def main():
         before = len(actions())
         sim.lock(message="Locked by IT")
         check("the managed lock ends sharing with stop", wait_until(lambda: "stop" in actions()[before:], 30),
+              actions()[before:])
+
+        # The screen cast ending (PipeWire gone) withdraws capture: the controller ends sharing.
+        sim.unlock()
+        wait_until(lambda: not desk.windows("^Pelk Agent$"), 30, "the lock windows to close")
+        consent("wl-2")
+        before = len(actions())
+        desk.pipewire_daemon.terminate()
+        check("the cast ending ends sharing with stop", wait_until(lambda: "stop" in actions()[before:], 30),
               actions()[before:])
     finally:
         desk.close()
