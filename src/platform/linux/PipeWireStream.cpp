@@ -95,6 +95,9 @@ void PipeWireStream::Impl::fail()
 {
     running = false;
     requeueHeld();
+    // A connection that hung up would keep its fd readable for nothing.
+    if (notifier)
+        notifier->setEnabled(false);
     if (endQueued)
         return;
     endQueued = true;
@@ -135,8 +138,9 @@ void PipeWireStream::Impl::process()
     const spa_buffer *buffer = newest->buffer;
     const spa_data *data = buffer->n_datas > 0 ? &buffer->datas[0] : nullptr;
     const qint64 stride = data && data->chunk->stride > 0 ? data->chunk->stride : qint64(size.width()) * 4;
-    const bool whole = data && data->data && !(data->chunk->flags & SPA_CHUNK_FLAG_CORRUPTED) && !size.isEmpty()
-        && stride >= qint64(size.width()) * 4 && qint64(data->chunk->offset) + stride * size.height() <= data->maxsize;
+    const bool whole = data && data->data && data->chunk->size > 0 && !(data->chunk->flags & SPA_CHUNK_FLAG_CORRUPTED)
+        && !size.isEmpty() && stride >= qint64(size.width()) * 4
+        && qint64(data->chunk->offset) + stride * size.height() <= data->maxsize;
     if (!whole) {
         // A buffer with no picture in it (metadata only, or not mapped): the last picture stays.
         pw_stream_queue_buffer(stream, newest);
