@@ -182,13 +182,13 @@ std::unique_ptr<ColorScheme> LinuxPlatform::colorScheme()
 std::unique_ptr<RemoteDesktop> LinuxPlatform::remoteDesktop()
 {
     // The session decides, never the display Qt opened: Xwayland sees nothing of a Wayland screen.
-    if (!isWaylandSession())
-        return std::make_unique<X11Desktop>();
-    const QDBusConnection bus = QDBusConnection::sessionBus();
-    if (MutterRemoteDesktop::offeredOn(bus))
-        return std::make_unique<MutterRemoteDesktop>(bus);
-    // Other Wayland desktops: the desktop portal's screen cast and remote desktop go here.
-    // Nothing offers a way in: X11Desktop refuses a Wayland session as not shareable.
+    if (isWaylandSession()) {
+        const QDBusConnection bus = QDBusConnection::sessionBus();
+        if (MutterRemoteDesktop::offeredOn(bus))
+            return std::make_unique<MutterRemoteDesktop>(bus);
+        // Other Wayland desktops: the desktop portal's screen cast and remote desktop go here.
+    }
+    // An X11 session, or a Wayland one that nothing above lets in (X11Desktop refuses it as not shareable).
     return std::make_unique<X11Desktop>();
 }
 
