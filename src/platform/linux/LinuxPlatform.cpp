@@ -11,6 +11,7 @@
 #include "platform/linux/LogindSessionLockdown.h"
 #include "platform/linux/LogindSessionLocker.h"
 #include "platform/linux/MutterGrabSettings.h"
+#include "platform/linux/MutterRemoteDesktop.h"
 #include "platform/linux/PkexecRunner.h"
 #include "platform/linux/PortalColorScheme.h"
 #include "platform/linux/ShadowDirectoryService.h"
@@ -180,6 +181,14 @@ std::unique_ptr<ColorScheme> LinuxPlatform::colorScheme()
 
 std::unique_ptr<RemoteDesktop> LinuxPlatform::remoteDesktop()
 {
+    // The session decides, never the display Qt opened: Xwayland sees nothing of a Wayland screen.
+    if (isWaylandSession()) {
+        const QDBusConnection bus = QDBusConnection::sessionBus();
+        if (MutterRemoteDesktop::offeredOn(bus))
+            return std::make_unique<MutterRemoteDesktop>(bus);
+        // Other Wayland desktops: the desktop portal's screen cast and remote desktop go here.
+    }
+    // An X11 session, or a Wayland one that nothing above lets in (X11Desktop refuses it as not shareable).
     return std::make_unique<X11Desktop>();
 }
 
