@@ -13,6 +13,7 @@
 #include "platform/linux/MutterGrabSettings.h"
 #include "platform/linux/PkexecRunner.h"
 #include "platform/linux/PortalColorScheme.h"
+#include "platform/linux/PortalRemoteDesktop.h"
 #include "platform/linux/ShadowDirectoryService.h"
 #include "platform/linux/UnixTerminationSignals.h"
 #include "platform/linux/WaylandSession.h"
@@ -20,6 +21,8 @@
 #include "platform/linux/X11DesktopLockdown.h"
 #include "platform/linux/X11DisplaySleepWatcher.h"
 #include "platform/linux/XwaylandLockdown.h"
+
+#include <QDir>
 
 #include <cerrno>
 #include <chrono>
@@ -36,6 +39,21 @@ namespace {
 // The agent writes its request and closes the stream at once; a writer that stalls longer than
 // this is not going to finish, and the mode must not hang waiting for it.
 constexpr std::chrono::milliseconds kInputTimeout { 30000 };
+
+// Kept across logins and private to the user, where XDG keeps state.
+QString portalTokenPath()
+{
+    QString state = qEnvironmentVariable("XDG_STATE_HOME");
+    if (!QDir::isAbsolutePath(state))
+        state = QDir::homePath() + QStringLiteral("/.local/state");
+    return state + QStringLiteral("/pelk-agent/portal-restore-token");
+}
+
+std::unique_ptr<PortalFrames> openPipeWireFrames(int fd, quint32, std::function<void()>)
+{
+    ::close(fd);
+    return nullptr;
+}
 
 } // namespace
 
@@ -180,6 +198,13 @@ std::unique_ptr<ColorScheme> LinuxPlatform::colorScheme()
 
 std::unique_ptr<RemoteDesktop> LinuxPlatform::remoteDesktop()
 {
+    if (isWaylandSession()) {
+        const QDBusConnection bus = QDBusConnection::sessionBus();
+        // Any other compositor: the desktop portal, which says itself what it offers.
+        if (PortalSession::reachable(bus))
+            return std::make_unique<PortalRemoteDesktop>(bus, portalTokenPath(), openPipeWireFrames);
+    }
+    // Refuses a Wayland session by itself.
     return std::make_unique<X11Desktop>();
 }
 
