@@ -49,12 +49,6 @@ QString portalTokenPath()
     return state + QStringLiteral("/pelk-agent/portal-restore-token");
 }
 
-std::unique_ptr<PortalFrames> openPipeWireFrames(int fd, quint32, std::function<void()>)
-{
-    ::close(fd);
-    return nullptr;
-}
-
 } // namespace
 
 void LinuxPlatform::hardenProcess()

@@ -1,6 +1,7 @@
 #include "platform/linux/PortalRemoteDesktop.h"
 
 #include "platform/Files.h"
+#include "platform/linux/PipeWireStream.h"
 
 #include <QDir>
 #include <QFileInfo>
@@ -25,7 +26,33 @@ constexpr uint kPressed = 1;
 constexpr uint kReleased = 0;
 constexpr uint kVerticalAxis = 0;
 
+class PipeWireFrames : public PortalFrames {
+public:
+    PipeWireFrames(int fd, quint32 node, const std::function<void()> &changed) : m_stream(fd, node)
+    {
+        QObject::connect(&m_stream, &PipeWireStream::pictureArrived, &m_stream, changed);
+        QObject::connect(&m_stream, &PipeWireStream::ended, &m_stream, changed);
+    }
+    bool running() override { return m_stream.isRunning(); }
+    std::optional<Picture> latest() override
+    {
+        const auto picture = m_stream.picture();
+        if (!picture)
+            return std::nullopt;
+        return Picture { picture->pixels, picture->size.width(), picture->size.height(), picture->stride,
+            picture->serial };
+    }
+
+private:
+    PipeWireStream m_stream;
+};
+
 } // namespace
+
+std::unique_ptr<PortalFrames> openPipeWireFrames(int fd, quint32 node, std::function<void()> changed)
+{
+    return std::make_unique<PipeWireFrames>(fd, node, changed);
+}
 
 PortalRemoteDesktop::PortalRemoteDesktop(
     const QDBusConnection &bus, QString tokenPath, PortalFramesFactory openFrames, QObject *parent)
@@ -137,6 +164,7 @@ void PortalRemoteDesktop::end(bool revoked)
 {
     m_revoked = m_revoked || revoked;
     m_stream.reset();
+    m_last.reset();
     // Possibly inside its own call of changed.
     QTimer::singleShot(0, this, [frames = std::shared_ptr<PortalFrames>(std::move(m_frames))] {});
     if (m_session)
@@ -161,9 +189,15 @@ void PortalRemoteDesktop::captureJpeg(
 {
     m_idle.start();
     std::optional<QByteArray> jpeg;
-    if (live() && m_waiting.empty()) {
-        if (const auto picture = m_frames->latest())
-            jpeg = m_encoder.encode(picture->pixels, picture->width, picture->height, picture->stride, size, quality);
+    if (const auto picture = live() && m_waiting.empty() ? m_frames->latest() : std::nullopt) {
+        const bool same
+            = m_last && m_last->serial == picture->serial && m_last->size == size && m_last->quality == quality;
+        jpeg = same
+            ? m_last->jpeg
+            : m_encoder.encode(picture->pixels, picture->width, picture->height, picture->stride, size, quality);
+        m_last.reset();
+        if (jpeg)
+            m_last = Encoded { picture->serial, size, quality, *jpeg };
     }
     QTimer::singleShot(0, this, [done = std::move(done), jpeg = std::move(jpeg)] { done(jpeg); });
 }

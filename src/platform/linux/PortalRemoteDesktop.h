@@ -22,6 +22,8 @@ public:
         int width = 0;
         int height = 0;
         int stride = 0;
+        // The same serial is the same picture.
+        quint64 serial = 0;
     };
     virtual ~PortalFrames() = default;
     // False once the stream has ended: the compositor stopped it or the connection broke.
@@ -33,6 +35,8 @@ public:
 // changed runs later, on the main thread, whenever a picture arrived or the stream ended.
 using PortalFramesFactory
     = std::function<std::unique_ptr<PortalFrames>(int fd, quint32 node, std::function<void()> changed)>;
+// The frames of a PipeWireStream.
+std::unique_ptr<PortalFrames> openPipeWireFrames(int fd, quint32 node, std::function<void()> changed);
 
 // Remote support on Wayland compositors through the XDG desktop portal. The session is asked for
 // when the main display is looked up (the portal's dialog the first time; the restore token kept
@@ -84,6 +88,14 @@ private:
     bool m_revoked = false;
     QTimer m_idle;
     FrameEncoder m_encoder;
+    // The last JPEG and what it was made of: a still screen is sent again, not encoded again.
+    struct Encoded {
+        quint64 serial = 0;
+        QSize size;
+        int quality = 0;
+        QByteArray jpeg;
+    };
+    std::optional<Encoded> m_last;
 };
 
 } // namespace pelk::platform
