@@ -28,7 +28,6 @@ constexpr uint kRestorableVersion = 2;
 constexpr uint kPersistUntilRevoked = 2;
 constexpr uint kMonitor = 1;
 constexpr uint kCursorEmbedded = 2;
-constexpr int kProbeTimeoutMs = 5000;
 constexpr int kNegotiationTimeoutMs = 5 * 60 * 1000;
 
 QString newToken()
@@ -41,7 +40,8 @@ QDBusPendingCall getAll(const QDBusConnection &bus, const QString &interface)
 {
     QDBusMessage call = QDBusMessage::createMethodCall(kService, kPath, kProperties, u"GetAll"_s);
     call << interface;
-    return bus.asyncCall(call, kProbeTimeoutMs);
+    // The default time limit: the bus may have to start the portal first.
+    return bus.asyncCall(call);
 }
 
 std::optional<QVariantMap> properties(QDBusPendingCallWatcher *call)
