@@ -18,6 +18,8 @@ packages=(
   libx11-dev libx11-xcb-dev libxcb1-dev libxcb-xtest0-dev libxcb-shm0-dev libxcb-randr0-dev libxcb-damage0-dev
   libxcb-xfixes0-dev libxcb-dpms0-dev libxcb-screensaver0-dev libxcb-xkb-dev libxkbcommon-dev
   libicu-dev libcrypt-dev libturbojpeg0-dev libglib2.0-dev
+  # Mutter's screen cast on GNOME's Wayland arrives through PipeWire
+  libpipewire-0.3-dev
   # session services
   dbus dbus-x11 policykit-1 passwd
   # tests and demo
@@ -25,8 +27,9 @@ packages=(
   fonts-dejavu-core openbox xserver-xephyr
   # the accessibility bus and an AT-SPI client for the accessibility test
   at-spi2-core python3-pyatspi
-  # the GNOME Wayland lock test: headless Mutter with Xwayland, and a Wayland client to type into
-  mutter xwayland wev
+  # the GNOME Wayland lock and support tests: headless Mutter with Xwayland, a Wayland client to
+  # type into, and PipeWire with its session manager for Mutter's screen cast
+  mutter xwayland wev pipewire wireplumber
   # the Debian package and its checks
   dpkg-dev fakeroot lintian desktop-file-utils libxml2-utils man-db shellcheck
 )

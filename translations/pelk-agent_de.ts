@@ -304,18 +304,6 @@
 <context>
     <name>pelk::support::RemoteSupportController</name>
     <message>
-        <source>Remote sharing requires an X11 session. Wayland sessions cannot be shared.</source>
-        <translation>Die Bildschirmfreigabe erfordert eine X11-Sitzung. Wayland-Sitzungen können nicht freigegeben werden.</translation>
-    </message>
-    <message>
-        <source>Remote sharing requires the X server’s MIT-SHM extension, which this display does not offer.</source>
-        <translation>Die Bildschirmfreigabe erfordert die MIT-SHM-Erweiterung des X-Servers, die diese Anzeige nicht bietet.</translation>
-    </message>
-    <message>
-        <source>Remote control requires the X server’s XTEST extension, which this display does not offer.</source>
-        <translation>Die Fernsteuerung erfordert die XTEST-Erweiterung des X-Servers, die diese Anzeige nicht bietet.</translation>
-    </message>
-    <message>
         <source>The main display is unavailable.</source>
         <translation>Der Hauptbildschirm ist nicht verfügbar.</translation>
     </message>
@@ -331,6 +319,18 @@
     <message>
         <source>Got it</source>
         <translation>Verstanden</translation>
+    </message>
+    <message>
+        <source>Remote sharing needs an X11 session or, on Wayland, GNOME’s screen-cast and remote-desktop services or the desktop portal’s, and this session offers none of them.</source>
+        <translation>Die Bildschirmfreigabe benötigt eine X11-Sitzung oder unter Wayland die Bildschirmaufnahme- und Fernsteuerungsdienste von GNOME oder die des Desktop-Portals, und diese Sitzung bietet keines davon.</translation>
+    </message>
+    <message>
+        <source>Remote sharing needs screen capture, which this display does not offer now: the X server lacks the MIT-SHM extension, or GNOME ended its screen cast.</source>
+        <translation>Die Bildschirmfreigabe benötigt eine Bildschirmaufnahme, die diese Anzeige derzeit nicht bietet: Dem X-Server fehlt die MIT-SHM-Erweiterung, oder GNOME hat seine Bildschirmaufnahme beendet.</translation>
+    </message>
+    <message>
+        <source>Remote control needs synthetic input, which this display does not offer now: the X server lacks the XTEST extension, or GNOME ended its remote-desktop session.</source>
+        <translation>Die Fernsteuerung benötigt künstliche Eingaben, die diese Anzeige derzeit nicht bietet: Dem X-Server fehlt die XTEST-Erweiterung, oder GNOME hat seine Fernsteuerungssitzung beendet.</translation>
     </message>
 </context>
 <context>

@@ -304,18 +304,6 @@
 <context>
     <name>pelk::support::RemoteSupportController</name>
     <message>
-        <source>Remote sharing requires an X11 session. Wayland sessions cannot be shared.</source>
-        <translation>Le partage à distance nécessite une session X11. Les sessions Wayland ne peuvent pas être partagées.</translation>
-    </message>
-    <message>
-        <source>Remote sharing requires the X server’s MIT-SHM extension, which this display does not offer.</source>
-        <translation>Le partage à distance nécessite l’extension MIT-SHM du serveur X, que cet affichage ne propose pas.</translation>
-    </message>
-    <message>
-        <source>Remote control requires the X server’s XTEST extension, which this display does not offer.</source>
-        <translation>Le contrôle à distance nécessite l’extension XTEST du serveur X, que cet affichage ne propose pas.</translation>
-    </message>
-    <message>
         <source>The main display is unavailable.</source>
         <translation>L’écran principal n’est pas disponible.</translation>
     </message>
@@ -331,6 +319,18 @@
     <message>
         <source>Got it</source>
         <translation>Compris</translation>
+    </message>
+    <message>
+        <source>Remote sharing needs an X11 session or, on Wayland, GNOME’s screen-cast and remote-desktop services or the desktop portal’s, and this session offers none of them.</source>
+        <translation>Le partage à distance nécessite une session X11 ou, sous Wayland, les services de capture d’écran et de bureau à distance de GNOME ou ceux du portail de bureau, et cette session n’en propose aucun.</translation>
+    </message>
+    <message>
+        <source>Remote sharing needs screen capture, which this display does not offer now: the X server lacks the MIT-SHM extension, or GNOME ended its screen cast.</source>
+        <translation>Le partage à distance nécessite la capture d’écran, que cet affichage ne propose pas actuellement&#xa0;: il manque au serveur X l’extension MIT-SHM, ou GNOME a mis fin à sa capture d’écran.</translation>
+    </message>
+    <message>
+        <source>Remote control needs synthetic input, which this display does not offer now: the X server lacks the XTEST extension, or GNOME ended its remote-desktop session.</source>
+        <translation>Le contrôle à distance nécessite des entrées synthétiques, que cet affichage ne propose pas actuellement&#xa0;: il manque au serveur X l’extension XTEST, ou GNOME a mis fin à sa session de bureau à distance.</translation>
     </message>
 </context>
 <context>

@@ -28,11 +28,14 @@ namespace {
 // Messages of the consent checks, in English; shown through tr(). Where a check has no meaning
 // on this platform the honest equivalent stands in, in the same words as the rest.
 constexpr char kNotShareableSession[] = QT_TRANSLATE_NOOP("pelk::support::RemoteSupportController",
-    "Remote sharing requires an X11 session. Wayland sessions cannot be shared.");
+    "Remote sharing needs an X11 session or, on Wayland, GNOME’s screen-cast and remote-desktop services or the "
+    "desktop portal’s, and this session offers none of them.");
 constexpr char kCaptureUnavailable[] = QT_TRANSLATE_NOOP("pelk::support::RemoteSupportController",
-    "Remote sharing requires the X server’s MIT-SHM extension, which this display does not offer.");
+    "Remote sharing needs screen capture, which this display does not offer now: the X server lacks the MIT-SHM "
+    "extension, or GNOME ended its screen cast.");
 constexpr char kControlUnavailable[] = QT_TRANSLATE_NOOP("pelk::support::RemoteSupportController",
-    "Remote control requires the X server’s XTEST extension, which this display does not offer.");
+    "Remote control needs synthetic input, which this display does not offer now: the X server lacks the XTEST "
+    "extension, or GNOME ended its remote-desktop session.");
 constexpr char kMainDisplayUnavailable[]
     = QT_TRANSLATE_NOOP("pelk::support::RemoteSupportController", "The main display is unavailable.");
 

@@ -11,6 +11,7 @@
 #include "platform/linux/LogindSessionLockdown.h"
 #include "platform/linux/LogindSessionLocker.h"
 #include "platform/linux/MutterGrabSettings.h"
+#include "platform/linux/MutterRemoteDesktop.h"
 #include "platform/linux/PkexecRunner.h"
 #include "platform/linux/PortalColorScheme.h"
 #include "platform/linux/PortalRemoteDesktop.h"
@@ -192,13 +193,16 @@ std::unique_ptr<ColorScheme> LinuxPlatform::colorScheme()
 
 std::unique_ptr<RemoteDesktop> LinuxPlatform::remoteDesktop()
 {
-    if (isWaylandSession()) {
-        const QDBusConnection bus = QDBusConnection::sessionBus();
-        // Any other compositor: the desktop portal, which says itself what it offers.
-        if (PortalSession::reachable(bus))
-            return std::make_unique<PortalRemoteDesktop>(bus, portalTokenPath(), openPipeWireFrames);
-    }
-    // Refuses a Wayland session by itself.
+    // The session decides, never the display Qt opened: Xwayland sees nothing of a Wayland screen.
+    if (!isWaylandSession())
+        return std::make_unique<X11Desktop>();
+    const QDBusConnection bus = QDBusConnection::sessionBus();
+    if (MutterRemoteDesktop::offeredOn(bus))
+        return std::make_unique<MutterRemoteDesktop>(bus);
+    // Other Wayland desktops: the desktop portal, which says itself what it offers.
+    if (PortalSession::reachable(bus))
+        return std::make_unique<PortalRemoteDesktop>(bus, portalTokenPath(), openPipeWireFrames);
+    // Nothing offers a way in: X11Desktop refuses a Wayland session as not shareable.
     return std::make_unique<X11Desktop>();
 }
 
