@@ -105,6 +105,10 @@ class Portal(dbus.service.Object):
     def AnswerStart(self, code):
         self.start_code = code
 
+    @dbus.service.method(TEST, in_signature='u')
+    def SetVersion(self, version):
+        self.props[RD]['version'] = version
+
     @dbus.service.method(TEST)
     def CloseSession(self):
         self.session.Closed({})

@@ -184,6 +184,17 @@ private Q_SLOTS:
         QVERIFY(!desktop->controlPermitted());
         QVERIFY(!capture(*desktop));
     }
+
+    // Before version 2 the portal knows no lasting grant: none is asked for, whatever is saved.
+    void olderPortalAsksEveryTime()
+    {
+        QVERIFY(QFile::exists(tokenPath()));
+        test(u"SetVersion"_s, { 1u });
+        auto desktop = this->desktop();
+        test(u"SetVersion"_s, { 2u });
+        QVERIFY(find(*desktop));
+        QCOMPARE(calls().at(1), parse(R"(["SelectDevices", [{"types": 3}]])"));
+    }
 };
 
 QTEST_GUILESS_MAIN(TestPortalRemoteDesktop)

@@ -110,19 +110,19 @@ void PortalSession::probe(const QDBusConnection &bus, QObject *context, std::fun
     QObject::connect(remote, &QDBusPendingCallWatcher::finished, context, [bus, context, done](auto *first) {
         const auto input = properties(first);
         const uint devices = input ? input->value(u"AvailableDeviceTypes"_s).toUInt() : 0;
-        if (!input || input->value(u"version"_s).toUInt() < kRestorableVersion
-            || (devices & (kKeyboard | kPointer)) != (kKeyboard | kPointer)) {
+        if (!input || (devices & (kKeyboard | kPointer)) != (kKeyboard | kPointer)) {
             done(std::nullopt);
             return;
         }
+        const bool restorable = input->value(u"version"_s).toUInt() >= kRestorableVersion;
         auto *cast = new QDBusPendingCallWatcher(getAll(bus, kScreenCast), context);
-        QObject::connect(cast, &QDBusPendingCallWatcher::finished, context, [done](auto *second) {
+        QObject::connect(cast, &QDBusPendingCallWatcher::finished, context, [done, restorable](auto *second) {
             const auto screen = properties(second);
             if (!screen || !(screen->value(u"AvailableSourceTypes"_s).toUInt() & kMonitor)) {
                 done(std::nullopt);
                 return;
             }
-            done(Offer { bool(screen->value(u"AvailableCursorModes"_s).toUInt() & kCursorEmbedded) });
+            done(Offer { bool(screen->value(u"AvailableCursorModes"_s).toUInt() & kCursorEmbedded), restorable });
         });
     });
 }
@@ -171,8 +171,11 @@ void PortalSession::start(
 void PortalSession::startDevices(const QString &restoreToken, const Offer &offer)
 {
     const QVariant session = QVariant::fromValue(QDBusObjectPath(m_session));
-    QVariantMap devices { { u"types"_s, kKeyboard | kPointer }, { u"persist_mode"_s, kPersistUntilRevoked } };
-    if (!restoreToken.isEmpty())
+    QVariantMap devices { { u"types"_s, kKeyboard | kPointer } };
+    // Options an older portal does not know fail the whole call there.
+    if (offer.restorable)
+        devices.insert(u"persist_mode"_s, kPersistUntilRevoked);
+    if (offer.restorable && !restoreToken.isEmpty())
         devices.insert(u"restore_token"_s, restoreToken);
     request(kRemoteDesktop, u"SelectDevices"_s, { session }, devices, [this, session, offer](const QVariantMap &) {
         QVariantMap sources { { u"types"_s, kMonitor }, { u"multiple"_s, false } };

@@ -14,14 +14,17 @@
 namespace pelk::platform {
 
 // One remote desktop session of the XDG desktop portal (org.freedesktop.portal.RemoteDesktop
-// with ScreenCast, version 2 or later): a keyboard, a pointer and one monitor, negotiated one
-// Request at a time, then driven by Notify calls until closed. Closed when destroyed.
+// with ScreenCast): a keyboard, a pointer and one monitor, negotiated one Request at a time, then
+// driven by Notify calls until closed. Closed when destroyed.
 class PortalSession : public QObject {
     Q_OBJECT
 public:
     // What the portal offers, read from its properties.
     struct Offer {
         bool embeddedCursor = false;
+        // RemoteDesktop version 2 or later: the grant can outlast the session through a restore
+        // token. Before it (xdg-desktop-portal 1.16 and older) the user is asked every time.
+        bool restorable = false;
     };
     struct Started {
         quint32 devices = 0;
@@ -35,8 +38,8 @@ public:
 
     // Whether the portal runs on the bus or can be started by it (the bus itself answers).
     static bool reachable(const QDBusConnection &bus);
-    // Reads the portal's properties: nothing when it lacks restorable remote desktop sessions of
-    // a keyboard, a pointer and a monitor. Done runs later, unless context is gone.
+    // Reads the portal's properties: nothing when it lacks remote desktop sessions of a keyboard,
+    // a pointer and a monitor. Done runs later, unless context is gone.
     static void probe(const QDBusConnection &bus, QObject *context, std::function<void(std::optional<Offer>)> done);
 
     explicit PortalSession(const QDBusConnection &bus, QObject *parent = nullptr);
