@@ -97,9 +97,12 @@ class Portal(dbus.service.Object):
     NotifyKeyboardKeycode = notify('NotifyKeyboardKeycode', 'iu')
 
     @dbus.service.method(TEST, out_signature='s')
-    def TakeCalls(self):
-        calls, self.calls = self.calls, []
-        return json.dumps(calls)
+    def Calls(self):
+        return json.dumps(self.calls)
+
+    @dbus.service.method(TEST)
+    def Forget(self):
+        self.calls = []
 
     @dbus.service.method(TEST, in_signature='u')
     def AnswerStart(self, code):

@@ -1,11 +1,11 @@
 #include "fakes/MockSystemBus.h"
+#include "platform/Files.h"
 #include "platform/linux/PortalRemoteDesktop.h"
 
 #include <QJsonArray>
 #include <QJsonDocument>
 #include <QTemporaryDir>
 
-#include <fcntl.h>
 #include <linux/input-event-codes.h>
 #include <unistd.h>
 
@@ -33,42 +33,25 @@ class TestPortalRemoteDesktop : public QObject {
     QTemporaryDir m_home;
     pelk::fakes::MockSystemBus m_bus;
     QProcess m_portal;
-    QJsonArray m_calls;
-    // The nodes opened with a usable PipeWire descriptor, and the frames of the last one.
+    // The nodes opened (0 without a usable PipeWire descriptor), and the frames of the last one.
     QList<quint32> m_opened;
     FakeFrames *m_frames = nullptr;
 
     QString tokenPath() const { return m_home.filePath(u"state/pelk-agent/portal-restore-token"_s); }
-    QByteArray savedToken() const
-    {
-        QFile file(tokenPath());
-        return file.open(QIODevice::ReadOnly) ? file.readAll() : QByteArray();
-    }
+    QByteArray savedToken() const { return readRegularFile(tokenPath(), 100).value_or(QByteArray()); }
     QDBusMessage test(const QString &method, const QVariantList &arguments = {})
     {
         return m_bus.call(u"/org/freedesktop/portal/desktop"_s, u"org.pelk.Test"_s, method, arguments);
     }
     // What the portal was sent since the last forget(): [method, [arguments]] each.
-    QJsonArray calls()
-    {
-        for (const QJsonValue call :
-            QJsonDocument::fromJson(test(u"TakeCalls"_s).arguments().value(0).toByteArray()).array())
-            m_calls.append(call);
-        return m_calls;
-    }
-    void forget()
-    {
-        calls();
-        m_calls = {};
-    }
+    QJsonArray calls() { return QJsonDocument::fromJson(test(u"Calls"_s).arguments().value(0).toByteArray()).array(); }
+    void forget() { test(u"Forget"_s); }
 
     std::unique_ptr<PortalRemoteDesktop> desktop()
     {
         auto desktop = std::make_unique<PortalRemoteDesktop>(
             m_bus.bus(), tokenPath(), [this](int fd, quint32 node, std::function<void()> changed) {
-                if (::fcntl(fd, F_GETFD) >= 0)
-                    m_opened << node;
-                ::close(fd);
+                m_opened << (::close(fd) == 0 ? node : 0);
                 auto frames = std::make_unique<FakeFrames>();
                 m_frames = frames.get();
                 m_frames->changed = changed;
