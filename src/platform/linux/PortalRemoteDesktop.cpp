@@ -117,7 +117,7 @@ void PortalRemoteDesktop::findMainDisplay(std::function<void(std::optional<MainD
     connect(session, &PortalSession::restoreTokenChanged, this, &PortalRemoteDesktop::keepToken);
     connect(session, &PortalSession::closed, this, [this, session] {
         if (m_session.get() == session)
-            end(true);
+            end(m_waiting.empty()); // as the stream ending does
     });
     const std::optional<QByteArray> token = readRegularFile(m_tokenPath, kMaxTokenBytes);
     session->start(token ? QString::fromUtf8(*token).trimmed() : QString(), *m_offer,

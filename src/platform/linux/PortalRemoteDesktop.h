@@ -39,10 +39,11 @@ using PortalFramesFactory
 std::unique_ptr<PortalFrames> openPipeWireFrames(int fd, quint32 node, std::function<void()> changed);
 
 // Remote support on Wayland compositors through the XDG desktop portal. The session is asked for
-// when the main display is looked up (the portal's dialog the first time; the restore token kept
-// in tokenPath lets it come back without one), kept while a support session uses it, and closed
-// some seconds after the last use. The portal closing it, or its stream ending, withdraws the
-// permission to capture until the support session has let go of it.
+// when the main display is looked up (with the portal's dialog; where the portal keeps grants, the
+// restore token kept in tokenPath brings it back without one), found once its first picture came,
+// kept while a support session uses it, and closed some seconds after the last use. The portal
+// closing it, or its stream ending, withdraws the permission to capture until the support session
+// has let go of it.
 class PortalRemoteDesktop : public QObject, public RemoteDesktop {
     Q_OBJECT
 public:
