@@ -14,6 +14,7 @@
 #include "platform/linux/MutterRemoteDesktop.h"
 #include "platform/linux/PkexecRunner.h"
 #include "platform/linux/PortalColorScheme.h"
+#include "platform/linux/PortalRemoteDesktop.h"
 #include "platform/linux/ShadowDirectoryService.h"
 #include "platform/linux/UnixTerminationSignals.h"
 #include "platform/linux/WaylandSession.h"
@@ -21,6 +22,8 @@
 #include "platform/linux/X11DesktopLockdown.h"
 #include "platform/linux/X11DisplaySleepWatcher.h"
 #include "platform/linux/XwaylandLockdown.h"
+
+#include <QDir>
 
 #include <cerrno>
 #include <chrono>
@@ -37,6 +40,15 @@ namespace {
 // The agent writes its request and closes the stream at once; a writer that stalls longer than
 // this is not going to finish, and the mode must not hang waiting for it.
 constexpr std::chrono::milliseconds kInputTimeout { 30000 };
+
+// Kept across logins and private to the user, where XDG keeps state.
+QString portalTokenPath()
+{
+    QString state = qEnvironmentVariable("XDG_STATE_HOME");
+    if (!QDir::isAbsolutePath(state))
+        state = QDir::homePath() + QStringLiteral("/.local/state");
+    return state + QStringLiteral("/pelk-agent/portal-restore-token");
+}
 
 } // namespace
 
@@ -186,7 +198,9 @@ std::unique_ptr<RemoteDesktop> LinuxPlatform::remoteDesktop()
         const QDBusConnection bus = QDBusConnection::sessionBus();
         if (MutterRemoteDesktop::offeredOn(bus))
             return std::make_unique<MutterRemoteDesktop>(bus);
-        // Other Wayland desktops: the desktop portal's screen cast and remote desktop go here.
+        // Other Wayland desktops: the desktop portal, which says itself what it offers.
+        if (PortalSession::reachable(bus))
+            return std::make_unique<PortalRemoteDesktop>(bus, portalTokenPath(), openPipeWireFrames);
     }
     // An X11 session, or a Wayland one that nothing above lets in (X11Desktop refuses it as not shareable).
     return std::make_unique<X11Desktop>();
