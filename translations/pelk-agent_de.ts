@@ -325,12 +325,12 @@
         <translation>Die Bildschirmfreigabe benötigt eine X11-Sitzung oder unter Wayland die Bildschirmaufnahme- und Fernsteuerungsdienste von GNOME oder die des Desktop-Portals, und diese Sitzung bietet keines davon.</translation>
     </message>
     <message>
-        <source>Remote sharing needs screen capture, which this display does not offer now: the X server lacks the MIT-SHM extension, or GNOME ended its screen cast.</source>
-        <translation>Die Bildschirmfreigabe benötigt eine Bildschirmaufnahme, die diese Anzeige derzeit nicht bietet: Dem X-Server fehlt die MIT-SHM-Erweiterung, oder GNOME hat seine Bildschirmaufnahme beendet.</translation>
+        <source>Remote sharing needs screen capture, which this display does not offer now: the X server lacks the MIT-SHM extension, or the desktop ended its screen cast.</source>
+        <translation>Die Bildschirmfreigabe benötigt eine Bildschirmaufnahme, die diese Anzeige derzeit nicht bietet: Dem X-Server fehlt die MIT-SHM-Erweiterung, oder die Arbeitsumgebung hat ihre Bildschirmaufnahme beendet.</translation>
     </message>
     <message>
-        <source>Remote control needs synthetic input, which this display does not offer now: the X server lacks the XTEST extension, or GNOME ended its remote-desktop session.</source>
-        <translation>Die Fernsteuerung benötigt künstliche Eingaben, die diese Anzeige derzeit nicht bietet: Dem X-Server fehlt die XTEST-Erweiterung, oder GNOME hat seine Fernsteuerungssitzung beendet.</translation>
+        <source>Remote control needs synthetic input, which this display does not offer now: the X server lacks the XTEST extension, or the desktop ended its remote-desktop session.</source>
+        <translation>Die Fernsteuerung benötigt künstliche Eingaben, die diese Anzeige derzeit nicht bietet: Dem X-Server fehlt die XTEST-Erweiterung, oder die Arbeitsumgebung hat ihre Fernsteuerungssitzung beendet.</translation>
     </message>
 </context>
 <context>

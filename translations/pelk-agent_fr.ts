@@ -325,12 +325,12 @@
         <translation>Le partage à distance nécessite une session X11 ou, sous Wayland, les services de capture d’écran et de bureau à distance de GNOME ou ceux du portail de bureau, et cette session n’en propose aucun.</translation>
     </message>
     <message>
-        <source>Remote sharing needs screen capture, which this display does not offer now: the X server lacks the MIT-SHM extension, or GNOME ended its screen cast.</source>
-        <translation>Le partage à distance nécessite la capture d’écran, que cet affichage ne propose pas actuellement&#xa0;: il manque au serveur X l’extension MIT-SHM, ou GNOME a mis fin à sa capture d’écran.</translation>
+        <source>Remote sharing needs screen capture, which this display does not offer now: the X server lacks the MIT-SHM extension, or the desktop ended its screen cast.</source>
+        <translation>Le partage à distance nécessite la capture d’écran, que cet affichage ne propose pas actuellement&#xa0;: il manque au serveur X l’extension MIT-SHM, ou le bureau a mis fin à sa capture d’écran.</translation>
     </message>
     <message>
-        <source>Remote control needs synthetic input, which this display does not offer now: the X server lacks the XTEST extension, or GNOME ended its remote-desktop session.</source>
-        <translation>Le contrôle à distance nécessite des entrées synthétiques, que cet affichage ne propose pas actuellement&#xa0;: il manque au serveur X l’extension XTEST, ou GNOME a mis fin à sa session de bureau à distance.</translation>
+        <source>Remote control needs synthetic input, which this display does not offer now: the X server lacks the XTEST extension, or the desktop ended its remote-desktop session.</source>
+        <translation>Le contrôle à distance nécessite des entrées synthétiques, que cet affichage ne propose pas actuellement&#xa0;: il manque au serveur X l’extension XTEST, ou le bureau a mis fin à sa session de bureau à distance.</translation>
     </message>
 </context>
 <context>

@@ -32,10 +32,10 @@ constexpr char kNotShareableSession[] = QT_TRANSLATE_NOOP("pelk::support::Remote
     "desktop portal’s, and this session offers none of them.");
 constexpr char kCaptureUnavailable[] = QT_TRANSLATE_NOOP("pelk::support::RemoteSupportController",
     "Remote sharing needs screen capture, which this display does not offer now: the X server lacks the MIT-SHM "
-    "extension, or GNOME ended its screen cast.");
+    "extension, or the desktop ended its screen cast.");
 constexpr char kControlUnavailable[] = QT_TRANSLATE_NOOP("pelk::support::RemoteSupportController",
     "Remote control needs synthetic input, which this display does not offer now: the X server lacks the XTEST "
-    "extension, or GNOME ended its remote-desktop session.");
+    "extension, or the desktop ended its remote-desktop session.");
 constexpr char kMainDisplayUnavailable[]
     = QT_TRANSLATE_NOOP("pelk::support::RemoteSupportController", "The main display is unavailable.");
 
