@@ -117,4 +117,16 @@ std::optional<QByteArray> FrameEncoder::encode(const uchar *pixels, int width, i
     return encoded;
 }
 
+std::optional<QByteArray> FrameEncoder::encodeNumbered(
+    quint64 serial, const uchar *pixels, int width, int height, int stride, QSize out, int quality)
+{
+    if (m_last && m_last->serial == serial && m_last->out == out && m_last->quality == quality)
+        return m_last->jpeg;
+    m_last.reset();
+    std::optional<QByteArray> jpeg = encode(pixels, width, height, stride, out, quality);
+    if (jpeg)
+        m_last = Numbered { serial, out, quality, *jpeg };
+    return jpeg;
+}
+
 } // namespace pelk::platform

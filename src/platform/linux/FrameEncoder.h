@@ -25,6 +25,13 @@ public:
     std::optional<QByteArray> encode(const uchar *pixels, int width, int height, int stride, QSize out, int quality,
         const std::optional<QList<QRect>> &changed = std::nullopt);
 
+    // As encode, for a stream's numbered pictures: the same picture at the same size and quality
+    // gives the last JPEG again rather than encoding it again.
+    std::optional<QByteArray> encodeNumbered(
+        quint64 serial, const uchar *pixels, int width, int height, int stride, QSize out, int quality);
+    // A new stream numbers its pictures afresh: nothing of the last one is sent again.
+    void forgetLast() { m_last.reset(); }
+
 private:
     void prepareTaps(QSize source, QSize out);
     void scale(const uchar *pixels, int stride, const QRect &target);
@@ -35,6 +42,13 @@ private:
     QSize m_source;
     QSize m_out;
     std::vector<int> m_x0, m_wx, m_y0, m_wy;
+    struct Numbered {
+        quint64 serial = 0;
+        QSize out;
+        int quality = 0;
+        QByteArray jpeg;
+    };
+    std::optional<Numbered> m_last;
 };
 
 } // namespace pelk::platform

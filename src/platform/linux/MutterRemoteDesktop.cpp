@@ -1,5 +1,6 @@
 #include "platform/linux/MutterRemoteDesktop.h"
 
+#include "platform/linux/ModifiedKey.h"
 #include "platform/linux/PipeWireStream.h"
 
 #include <QDBusArgument>
@@ -40,11 +41,6 @@ constexpr int kCallTimeoutMs = 5000;
 constexpr int kStartTimeoutMs = 15000;
 // A support session asks for a frame every half second, and an upload may take 4 seconds.
 constexpr int kIdleMs = 10000;
-
-// The left-hand modifier keys, pressed by place.
-constexpr std::pair<InputInjector::Modifier, quint16> kModifierKeys[]
-    = { { InputInjector::Modifier::Shift, KEY_LEFTSHIFT }, { InputInjector::Modifier::Control, KEY_LEFTCTRL },
-          { InputInjector::Modifier::Alt, KEY_LEFTALT }, { InputInjector::Modifier::Super, KEY_LEFTMETA } };
 
 // An (ii) structure of the stream's parameters.
 std::optional<QPoint> pair(const QVariant &value)
@@ -157,15 +153,9 @@ std::optional<QByteArray> MutterRemoteDesktop::captureJpegNow(QSize size, int qu
         = m_state == State::Running && m_stream ? m_stream->picture() : std::nullopt;
     if (!picture)
         return std::nullopt;
-    // Mutter sends a picture only when the screen changed.
-    if (m_last && m_last->serial == picture->serial && m_last->size == size && m_last->quality == quality)
-        return m_last->jpeg;
-    m_last.reset();
-    std::optional<QByteArray> jpeg = m_encoder.encode(
-        picture->pixels, picture->size.width(), picture->size.height(), picture->stride, size, quality);
-    if (jpeg)
-        m_last = Frame { picture->serial, size, quality, *jpeg };
-    return jpeg;
+    // Mutter sends a picture only when the screen changed: a still screen sends the last JPEG again.
+    return m_encoder.encodeNumbered(picture->serial, picture->pixels, picture->size.width(), picture->size.height(),
+        picture->stride, size, quality);
 }
 
 void MutterRemoteDesktop::keepAlive()
@@ -371,7 +361,7 @@ void MutterRemoteDesktop::tearDown()
     m_streamPath.clear();
     m_logicalSize = QSize();
     m_scale = 1.0;
-    m_last.reset();
+    m_encoder.forgetLast();
 }
 
 bool MutterRemoteDesktop::postMotion(QPointF at)
@@ -422,23 +412,9 @@ bool MutterRemoteDesktop::postKey(Key key, Modifiers modifiers, bool down)
 {
     if (!controlPermitted() || m_state != State::Running || key.code == 0)
         return false;
-    const auto keycode = [this](quint16 code, bool pressed) {
-        return notify(m_remoteSession, kRemoteSession, u"NotifyKeyboardKeycode"_s, { uint(code), pressed });
-    };
-    bool ok = true;
-    if (down) {
-        for (const auto &[flag, code] : kModifierKeys) {
-            if (modifiers.testFlag(flag))
-                ok = keycode(code, true) && ok;
-        }
-        return keycode(key.code, true) && ok;
-    }
-    ok = keycode(key.code, false);
-    for (auto it = std::rbegin(kModifierKeys); it != std::rend(kModifierKeys); ++it) {
-        if (modifiers.testFlag(it->first))
-            ok = keycode(it->second, false) && ok;
-    }
-    return ok;
+    return postModifiedKey(key, modifiers, down, [this](Key pressed, bool keyDown) {
+        return notify(m_remoteSession, kRemoteSession, u"NotifyKeyboardKeycode"_s, { uint(pressed.code), keyDown });
+    });
 }
 
 } // namespace pelk::platform

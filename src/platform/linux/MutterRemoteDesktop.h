@@ -87,14 +87,6 @@ private:
     QSize m_logicalSize;
     double m_scale = 1.0;
     FrameEncoder m_encoder;
-    // The last frame and what it was made of: a still screen sends it again.
-    struct Frame {
-        quint64 serial = 0;
-        QSize size;
-        int quality = 0;
-        QByteArray jpeg;
-    };
-    std::optional<Frame> m_last;
 };
 
 } // namespace pelk::platform

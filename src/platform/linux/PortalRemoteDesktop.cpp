@@ -1,6 +1,7 @@
 #include "platform/linux/PortalRemoteDesktop.h"
 
 #include "platform/Files.h"
+#include "platform/linux/ModifiedKey.h"
 #include "platform/linux/PipeWireStream.h"
 
 #include <QDir>
@@ -164,7 +165,7 @@ void PortalRemoteDesktop::end(bool revoked)
 {
     m_revoked = m_revoked || revoked;
     m_stream.reset();
-    m_last.reset();
+    m_encoder.forgetLast();
     // Possibly inside its own call of changed.
     QTimer::singleShot(0, this, [frames = std::shared_ptr<PortalFrames>(std::move(m_frames))] {});
     if (m_session)
@@ -190,14 +191,8 @@ void PortalRemoteDesktop::captureJpeg(
     m_idle.start();
     std::optional<QByteArray> jpeg;
     if (const auto picture = live() && m_waiting.empty() ? m_frames->latest() : std::nullopt) {
-        const bool same
-            = m_last && m_last->serial == picture->serial && m_last->size == size && m_last->quality == quality;
-        jpeg = same
-            ? m_last->jpeg
-            : m_encoder.encode(picture->pixels, picture->width, picture->height, picture->stride, size, quality);
-        m_last.reset();
-        if (jpeg)
-            m_last = Encoded { picture->serial, size, quality, *jpeg };
+        jpeg = m_encoder.encodeNumbered(
+            picture->serial, picture->pixels, picture->width, picture->height, picture->stride, size, quality);
     }
     QTimer::singleShot(0, this, [done = std::move(done), jpeg = std::move(jpeg)] { done(jpeg); });
 }
@@ -252,26 +247,9 @@ bool PortalRemoteDesktop::postKey(Key key, Modifiers modifiers, bool down)
     PortalSession *session = live();
     if (!session || !(m_stream->devices & PortalSession::kKeyboard) || key.code == 0)
         return false;
-    const auto press = [session](int code, bool pressed) {
-        return session->notify(u"NotifyKeyboardKeycode"_s, { code, pressed ? kPressed : kReleased });
-    };
-    // The left-hand modifier keys by place, pressed around the key.
-    const std::pair<Modifier, int> held[] = { { Modifier::Shift, KEY_LEFTSHIFT }, { Modifier::Control, KEY_LEFTCTRL },
-        { Modifier::Alt, KEY_LEFTALT }, { Modifier::Super, KEY_LEFTMETA } };
-    bool ok = true;
-    if (down) {
-        for (const auto &[flag, code] : held) {
-            if (modifiers.testFlag(flag))
-                ok = press(code, true) && ok;
-        }
-        return press(key.code, true) && ok;
-    }
-    ok = press(key.code, false);
-    for (auto it = std::rbegin(held); it != std::rend(held); ++it) {
-        if (modifiers.testFlag(it->first))
-            ok = press(it->second, false) && ok;
-    }
-    return ok;
+    return postModifiedKey(key, modifiers, down, [session](Key pressed, bool keyDown) {
+        return session->notify(u"NotifyKeyboardKeycode"_s, { int(pressed.code), keyDown ? kPressed : kReleased });
+    });
 }
 
 } // namespace pelk::platform

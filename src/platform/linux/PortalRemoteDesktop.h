@@ -89,14 +89,6 @@ private:
     bool m_revoked = false;
     QTimer m_idle;
     FrameEncoder m_encoder;
-    // The last JPEG and what it was made of: a still screen is sent again, not encoded again.
-    struct Encoded {
-        quint64 serial = 0;
-        QSize size;
-        int quality = 0;
-        QByteArray jpeg;
-    };
-    std::optional<Encoded> m_last;
 };
 
 } // namespace pelk::platform

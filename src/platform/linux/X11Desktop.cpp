@@ -1,5 +1,7 @@
 #include "platform/linux/X11Desktop.h"
 
+#include "platform/linux/ModifiedKey.h"
+
 #include "platform/linux/WaylandSession.h"
 
 #include <QTimer>
@@ -34,12 +36,6 @@ template <typename T> Reply<T> own(T *reply)
 {
     return Reply<T>(reply, &std::free);
 }
-
-// The left-hand modifier keys, by place and by US keysym.
-constexpr InputInjector::Key kShiftL { KEY_LEFTSHIFT, 0xffe1 };
-constexpr InputInjector::Key kControlL { KEY_LEFTCTRL, 0xffe3 };
-constexpr InputInjector::Key kAltL { KEY_LEFTALT, 0xffe9 };
-constexpr InputInjector::Key kSuperL { KEY_LEFTMETA, 0xffeb };
 
 // X servers reading the kernel's input devices number each key by its Linux code plus 8.
 constexpr int kEvdevOffset = 8;
@@ -498,23 +494,11 @@ bool X11Desktop::postKey(Key key, Modifiers modifiers, bool down)
     const quint8 code = keycodeFor(key);
     if (code == 0)
         return false;
-    const std::pair<Modifier, Key> held[] = { { Modifier::Shift, kShiftL }, { Modifier::Control, kControlL },
-        { Modifier::Alt, kAltL }, { Modifier::Super, kSuperL } };
-    bool ok = true;
-    if (down) {
-        for (const auto &[flag, modifier] : held) {
-            if (modifiers.testFlag(flag) && keycodeFor(modifier))
-                ok = fakeInput(XCB_KEY_PRESS, keycodeFor(modifier)) && ok;
-        }
-        ok = fakeInput(XCB_KEY_PRESS, code) && ok;
-    } else {
-        ok = fakeInput(XCB_KEY_RELEASE, code) && ok;
-        for (auto it = std::rbegin(held); it != std::rend(held); ++it) {
-            if (modifiers.testFlag(it->first) && keycodeFor(it->second))
-                ok = fakeInput(XCB_KEY_RELEASE, keycodeFor(it->second)) && ok;
-        }
-    }
-    return ok;
+    return postModifiedKey(key, modifiers, down, [this](Key pressed, bool keyDown) {
+        // A modifier the layout has no key for is left out.
+        const quint8 keycode = keycodeFor(pressed);
+        return keycode == 0 || fakeInput(keyDown ? XCB_KEY_PRESS : XCB_KEY_RELEASE, keycode);
+    });
 }
 
 } // namespace pelk::platform
