@@ -173,9 +173,9 @@ class Desktop:
     def close(self):
         if getattr(self, "sim", None):
             self.sim.stop()
+        # Newest first, each gone before the next: the agent ends before the display it draws on.
         for p in reversed(self.procs):
             p.terminate()
-        for p in self.procs:
             try:
                 p.wait(5)
             except subprocess.TimeoutExpired:
