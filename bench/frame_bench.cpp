@@ -12,7 +12,6 @@
 #include <QDir>
 #include <QGuiApplication>
 #include <QImage>
-#include <QJsonObject>
 #include <QPixmap>
 #include <QScreen>
 
@@ -238,15 +237,13 @@ int main(int argc, char **argv)
     pelk::platform::X11Desktop desktop;
     Floor floor(c, screen->root, width, height);
     QByteArray lastJpeg;
+    pelk::support::FrameBodies bodies;
     const auto ours = [&] {
         const std::optional<QByteArray> jpeg = desktop.captureJpegNow(out, quality);
         if (!jpeg)
             return qsizetype(0);
         lastJpeg = *jpeg;
-        QJsonObject body { { QStringLiteral("action"), QStringLiteral("frame") },
-            { QStringLiteral("session_id"), QStringLiteral("s") },
-            { QStringLiteral("jpeg"), QString::fromLatin1(jpeg->toBase64()) } };
-        return pelk::boundary::jsonBody(body).isEmpty() ? 0 : jpeg->size();
+        return bodies.bodyFor(*jpeg, QStringLiteral("s")).isEmpty() ? 0 : jpeg->size();
     };
     const auto naive = [&] {
         const QPixmap shot = QGuiApplication::primaryScreen()->grabWindow(0);

@@ -12,7 +12,6 @@
 #include <QEventLoop>
 #include <QGuiApplication>
 #include <QImage>
-#include <QJsonObject>
 #include <QPainter>
 #include <QRasterWindow>
 #include <QTimer>
@@ -113,14 +112,12 @@ int main(int argc, char **argv)
     QByteArray last;
     // One frame as the controller sends it: the capture, Base64 and the request's JSON body.
     // True when it shows a picture other than the frame before.
+    pelk::support::FrameBodies bodies;
     const auto frame = [&] {
         const std::optional<QByteArray> jpeg = desktop->captureJpegNow(out, quality);
         if (!jpeg)
             return false;
-        const QJsonObject body { { QStringLiteral("action"), QStringLiteral("frame") },
-            { QStringLiteral("session_id"), QStringLiteral("s") },
-            { QStringLiteral("jpeg"), QString::fromLatin1(jpeg->toBase64()) } };
-        const bool fresh = *jpeg != last && !pelk::boundary::jsonBody(body).isEmpty();
+        const bool fresh = *jpeg != last && !bodies.bodyFor(*jpeg, QStringLiteral("s")).isEmpty();
         last = *jpeg;
         return fresh;
     };

@@ -273,6 +273,7 @@ void RemoteSupportController::reset()
     m_requestInFlight = false;
     m_presentedID.reset();
     m_filter.reset();
+    m_frameBodies.clear();
     m_lastSequence = 0;
     m_panel.reset();
 }
@@ -286,6 +287,27 @@ bool RemoteSupportController::send(QLatin1StringView action, QJsonObject extra, 
 {
     if (!m_state || !m_presentedID)
         return false;
+    extra.insert(key::kAction, QString(action));
+    extra.insert(key::kSessionId, *m_presentedID);
+    return sendBody(boundary::jsonBody(extra), std::move(completion));
+}
+
+QByteArray FrameBodies::bodyFor(const QByteArray &jpeg, const QString &sessionId)
+{
+    if (m_body.isEmpty() || sessionId != m_sessionId || jpeg != m_jpeg) {
+        const QJsonObject body { { key::kJpeg, QString::fromLatin1(jpeg.toBase64()) },
+            { key::kAction, QString(boundary::kSupportActionFrame) }, { key::kSessionId, sessionId } };
+        m_jpeg = jpeg;
+        m_sessionId = sessionId;
+        m_body = boundary::jsonBody(body);
+    }
+    return m_body;
+}
+
+bool RemoteSupportController::sendBody(const QByteArray &body, AnswerHandler completion)
+{
+    if (!m_state || !m_presentedID)
+        return false;
     const std::optional<QUrl> url = boundary::supportEndpointUrl(m_state->url);
     if (!url)
         return false;
@@ -294,17 +316,15 @@ bool RemoteSupportController::send(QLatin1StringView action, QJsonObject extra, 
         return false;
     m_requestInFlight = true;
     const qint64 generation = m_generation;
-    extra.insert(key::kAction, QString(action));
-    extra.insert(key::kSessionId, *m_presentedID);
     QPointer<RemoteSupportController> self(this);
-    m_services.requester.postForBody(*request, boundary::jsonBody(extra), kMaxAnswerBytes,
-        [self, generation, completion = std::move(completion)](std::optional<QByteArray> body) {
+    m_services.requester.postForBody(*request, body, kMaxAnswerBytes,
+        [self, generation, completion = std::move(completion)](std::optional<QByteArray> answer) {
             if (!self || self->m_generation != generation)
                 return;
             self->m_requestInFlight = false;
             if (!completion)
                 return;
-            completion(body ? json::parseObject(*body) : std::nullopt);
+            completion(answer ? json::parseObject(*answer) : std::nullopt);
         });
     return true;
 }
@@ -391,13 +411,12 @@ void RemoteSupportController::capture()
                 self->stop();
                 return;
             }
-            QJsonObject extra;
-            extra.insert(key::kJpeg, QString::fromLatin1(jpeg->toBase64()));
-            const bool started = self->send(
-                boundary::kSupportActionFrame, std::move(extra), [self](const std::optional<QJsonObject> &answer) {
-                    if (self)
-                        self->consume(answer);
-                });
+            const bool started
+                = self->sendBody(self->m_frameBodies.bodyFor(*jpeg, self->m_presentedID.value_or(QString())),
+                    [self](const std::optional<QJsonObject> &answer) {
+                        if (self)
+                            self->consume(answer);
+                    });
             if (!started)
                 self->stop();
         });

@@ -29,6 +29,19 @@ class NoticePresenter;
 class PanelPresenter;
 class SupportPanel;
 
+// The bodies of "frame" requests. A still screen's picture comes again as the same bytes; its
+// body is then sent again rather than encoded again.
+class FrameBodies {
+public:
+    QByteArray bodyFor(const QByteArray &jpeg, const QString &sessionId);
+    void clear() { *this = {}; }
+
+private:
+    QByteArray m_jpeg;
+    QString m_sessionId;
+    QByteArray m_body;
+};
+
 // Follows the desktop state file every half second: shows restart notices once, asks the
 // user's consent for a support offer, then shares the main display frame by frame and replays
 // the technician's input. One request or capture at a time; every asynchronous step carries
@@ -91,6 +104,9 @@ private:
     void windowShouldClose();
     // Sends one "/support" action; false when the request cannot start.
     bool send(QLatin1StringView action, QJsonObject extra, AnswerHandler completion);
+    // The same with a body made already (the action and session included).
+    bool sendBody(const QByteArray &body, AnswerHandler completion);
+
     void postEvent(const QJsonObject &event);
 
     Services m_services;
@@ -111,6 +127,7 @@ private:
     std::optional<QString> m_restartID;
     qint64 m_lastSequence = 0;
     std::optional<platform::MainDisplay> m_filter;
+    FrameBodies m_frameBodies;
     bool m_noticeOpen = false;
     bool m_started = false;
 };

@@ -139,10 +139,10 @@ struct Fixture : ConsoleSession, ScreenCapture, InputInjector, PanelPresenter, N
         answer(u"active"_s);
     }
     // One frame goes out and the agent's answer carries these events.
-    void frame(const QJsonArray &events)
+    void frame(const QJsonArray &events, const QByteArray &jpeg = "jpeg")
     {
         controller.tick();
-        answerCapture(QByteArray("jpeg"));
+        answerCapture(jpeg);
         answer(u"active"_s, events);
     }
 };
@@ -405,8 +405,13 @@ private Q_SLOTS:
         f.frame(first); // the same answer again applies nothing
         f.frame({ input("{'sequence':20}"), 3 }); // one stray element: no list at all
         QCOMPARE(f.posted.size(), 1);
-        f.frame({ input("{'sequence':7}") }); // nor did the expired 9 count
+        f.frame({ input("{'sequence':7}") }, "new"); // nor did the expired 9 count
         QCOMPARE(f.posted.size(), 2);
+        QStringList pictures; // a still picture goes out again, a new one as itself
+        for (const auto &sent : f.requester.sent)
+            if (sent.body.contains("jpeg"_L1))
+                pictures << sent.body.value("jpeg"_L1).toString();
+        QCOMPARE(pictures, (QStringList(3, u"anBlZw=="_s) << u"bmV3"_s));
         f.write(f.offer(u"s2"_s)); // a new offer replaces the shared one: polled, never captured
         f.controller.tick();
         f.answer(u"active"_s);
