@@ -3,7 +3,7 @@
 // partial changes against full captures. On the X display in $DISPLAY (a 2560x1440 Xvfb
 // showing the reference screen). See README.md.
 
-#include "boundary/LocalApi.h"
+#include "CpuTime.h"
 #include "fakes/JpegDifference.h"
 #include "platform/linux/X11Desktop.h"
 #include "support/RemoteSupportController.h"
@@ -38,27 +38,11 @@ constexpr int kFramesPerRun = 20;
 constexpr int kStillFramesPerRun = 200;
 constexpr int kPartialChanges = 10;
 
-double processCpuMs()
-{
-    timespec t {};
-    clock_gettime(CLOCK_PROCESS_CPUTIME_ID, &t);
-    return double(t.tv_sec) * 1000.0 + double(t.tv_nsec) / 1e6;
-}
-
-// The X server's CPU time, all its threads, in ms (nanoseconds from schedstat).
+// The X server's CPU time, all its threads.
 qint64 g_serverPid = 0;
 double serverCpuMs()
 {
-    if (g_serverPid <= 0)
-        return 0;
-    double ms = 0;
-    const QDir tasks(QStringLiteral("/proc/%1/task").arg(g_serverPid));
-    for (const QString &task : tasks.entryList(QDir::Dirs | QDir::NoDotAndDotDot)) {
-        QFile stat(tasks.filePath(task + QStringLiteral("/schedstat")));
-        if (stat.open(QIODevice::ReadOnly))
-            ms += double(stat.readAll().split(' ').value(0).toLongLong()) / 1e6;
-    }
-    return ms;
+    return g_serverPid > 0 ? cpuMs(g_serverPid) : 0;
 }
 
 qint64 findServerPid(const QByteArray &display)
@@ -194,12 +178,6 @@ void showOnRoot(xcb_connection_t *c, xcb_screen_t *screen, xcb_pixmap_t pixmap)
     xcb_change_window_attributes(c, screen->root, XCB_CW_BACK_PIXMAP, &pixmap);
     xcb_clear_area(c, 0, screen->root, 0, 0, 0, 0);
     free(xcb_get_input_focus_reply(c, xcb_get_input_focus(c), nullptr));
-}
-
-double median(std::vector<double> values)
-{
-    std::sort(values.begin(), values.end());
-    return values[values.size() / 2];
 }
 
 } // namespace

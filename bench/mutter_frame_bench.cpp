@@ -2,7 +2,7 @@
 // monitor showing the reference screen in a full-screen window, on a still screen and with a
 // complete change before every frame. Run through run-mutter-frame-bench.sh; see README.md.
 
-#include "boundary/LocalApi.h"
+#include "CpuTime.h"
 #include "platform/linux/MutterRemoteDesktop.h"
 #include "support/RemoteSupportController.h"
 
@@ -28,32 +28,6 @@ constexpr int kFramesPerRun = 20;
 constexpr int kStillFramesPerRun = 200;
 // Long enough for Mutter to have drawn and cast a change on this machine.
 constexpr int kSettleMs = 400;
-
-double processCpuMs()
-{
-    timespec t {};
-    clock_gettime(CLOCK_PROCESS_CPUTIME_ID, &t);
-    return double(t.tv_sec) * 1000.0 + double(t.tv_nsec) / 1e6;
-}
-
-// A process's CPU time, all its threads, in ms (nanoseconds from schedstat).
-double cpuMs(qint64 pid)
-{
-    double ms = 0;
-    const QDir tasks(QStringLiteral("/proc/%1/task").arg(pid));
-    for (const QString &task : tasks.entryList(QDir::Dirs | QDir::NoDotAndDotDot)) {
-        QFile stat(tasks.filePath(task + QStringLiteral("/schedstat")));
-        if (stat.open(QIODevice::ReadOnly))
-            ms += double(stat.readAll().split(' ').value(0).toLongLong()) / 1e6;
-    }
-    return ms;
-}
-
-double median(std::vector<double> values)
-{
-    std::sort(values.begin(), values.end());
-    return values.empty() ? 0 : values[values.size() / 2];
-}
 
 class Screen : public QRasterWindow {
 public:
