@@ -60,8 +60,7 @@ std::optional<QPoint> pair(const QVariant &value)
 
 } // namespace
 
-MutterRemoteDesktop::MutterRemoteDesktop(QDBusConnection bus, QObject *parent)
-    : QObject(parent), m_bus(std::move(bus)), m_offered(offeredOn(m_bus))
+MutterRemoteDesktop::MutterRemoteDesktop(QDBusConnection bus, QObject *parent) : QObject(parent), m_bus(std::move(bus))
 {
     m_startTimeout.setSingleShot(true);
     m_startTimeout.setInterval(kStartTimeoutMs);
@@ -89,12 +88,12 @@ bool MutterRemoteDesktop::offeredOn(const QDBusConnection &bus)
 
 bool MutterRemoteDesktop::isShareableSession()
 {
-    return m_offered;
+    return true; // made only where offeredOn found Mutter's services
 }
 
 bool MutterRemoteDesktop::capturePermitted()
 {
-    return m_offered && m_state != State::Lost;
+    return m_state != State::Lost;
 }
 
 bool MutterRemoteDesktop::controlPermitted()

@@ -28,7 +28,7 @@ public:
     explicit MutterRemoteDesktop(QDBusConnection bus, QObject *parent = nullptr);
     ~MutterRemoteDesktop() override;
 
-    // Whether Mutter's screen-cast and remote-desktop services are on the bus.
+    // Whether Mutter's screen-cast and remote-desktop services are on the bus: make one only then.
     static bool offeredOn(const QDBusConnection &bus);
 
     bool isShareableSession() override;
@@ -71,7 +71,6 @@ private:
     bool postMotion(QPointF at);
 
     QDBusConnection m_bus;
-    bool m_offered = false;
     State m_state = State::Idle;
     // Counts sessions, so that answers for an earlier one are dropped.
     quint32 m_generation = 0;
