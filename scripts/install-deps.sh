@@ -20,6 +20,8 @@ packages=(
   libicu-dev libcrypt-dev libturbojpeg0-dev libglib2.0-dev
   # Mutter's screen cast on GNOME's Wayland arrives through PipeWire
   libpipewire-0.3-dev
+  # the compositor's own session lock on Wayland desktops that offer it
+  libwayland-dev wayland-protocols
   # session services
   dbus dbus-x11 policykit-1 passwd
   # tests and demo
