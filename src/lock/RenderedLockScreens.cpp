@@ -60,6 +60,12 @@ public:
     }
 
     int output() const { return m_output; }
+    // Shown (again) on its output: what it last presented may have been replaced meanwhile.
+    void takeOver()
+    {
+        m_presented = QImage();
+        scheduleFrame();
+    }
     void scheduleFrame()
     {
         if (!m_frame.isActive())
@@ -96,7 +102,12 @@ private:
             m_window->contentItem()->setSize(size);
             m_view->setSize(size);
         }
-        lock.present(m_output, m_window->grabWindow());
+        // The view asks again for things nobody sees (the hidden field's cursor blinks).
+        QImage picture = m_window->grabWindow();
+        if (picture == m_presented)
+            return;
+        m_presented = picture;
+        lock.present(m_output, picture);
     }
 
     RenderedLockScreens &m_screens;
@@ -106,6 +117,7 @@ private:
     std::unique_ptr<QQuickRenderControl> m_control;
     std::unique_ptr<QQuickWindow> m_window;
     QTimer m_frame;
+    QImage m_presented;
 };
 
 RenderedLockScreens::RenderedLockScreens(QQmlEngine &engine, platform::CompositorLock &lock)
@@ -159,7 +171,7 @@ void RenderedLockScreens::show(RenderedLockSurface *surface, int output)
     for (const int before : m_shown.keys(surface))
         m_shown.remove(before);
     m_shown.insert(output, surface);
-    surface->scheduleFrame();
+    surface->takeOver();
 }
 
 void RenderedLockScreens::forget(RenderedLockSurface *surface)
