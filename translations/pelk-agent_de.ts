@@ -288,6 +288,13 @@
     </message>
 </context>
 <context>
+    <name>pelk::platform::CompositorLockdown</name>
+    <message>
+        <source>Another program holds this desktop&apos;s lock: its own lock screen stays on while the computer is locked</source>
+        <translation>Ein anderes Programm hält die Sperre dieses Desktops: Dessen eigener Sperrbildschirm bleibt aktiv, solange der Computer gesperrt ist</translation>
+    </message>
+</context>
+<context>
     <name>pelk::platform::LogindSessionLockdown</name>
     <message>
         <source>This desktop lets no application hold the keyboard: its own lock screen stays on while the computer is locked</source>

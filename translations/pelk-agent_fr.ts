@@ -288,6 +288,13 @@
     </message>
 </context>
 <context>
+    <name>pelk::platform::CompositorLockdown</name>
+    <message>
+        <source>Another program holds this desktop&apos;s lock: its own lock screen stays on while the computer is locked</source>
+        <translation>Un autre programme détient le verrouillage de ce bureau&#xa0;: son propre écran de verrouillage reste actif tant que l’ordinateur est verrouillé</translation>
+    </message>
+</context>
+<context>
     <name>pelk::platform::LogindSessionLockdown</name>
     <message>
         <source>This desktop lets no application hold the keyboard: its own lock screen stays on while the computer is locked</source>
