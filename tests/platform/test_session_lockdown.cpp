@@ -3,6 +3,7 @@
 // from the session itself, and Mutter's settings decide whether the PIN pad's grab can hold.
 
 #include "fakes/MockSystemBus.h"
+#include "platform/linux/CompositorLockdown.h"
 #include "platform/linux/LogindConsoleSession.h"
 #include "platform/linux/LogindSessionLockdown.h"
 #include "platform/linux/MutterGrabSettings.h"
@@ -15,6 +16,37 @@ using pelk::fakes::MockLogind;
 using pelk::platform::LogindConsoleSession;
 using pelk::platform::LogindSessionLockdown;
 using pelk::platform::SessionKind;
+using State = pelk::platform::CompositorLock::State;
+
+namespace {
+// The compositor's lock as the lockdown sees it: each ask moves it to `answer`.
+class FakeCompositorLock : public pelk::platform::CompositorLock {
+public:
+    State answer = State::Locking, current = State::Unlocked;
+    int asked = 0;
+    QList<QRect> outputs() const override { return { QRect(0, 0, 800, 600) }; }
+    void lock() override
+    {
+        ++asked;
+        current = answer;
+    }
+    void unlock() override { current = State::Unlocked; }
+    State state() const override { return current; }
+    QSize pictureSize(int) const override { return {}; }
+    void present(int, const QImage &) override { }
+};
+
+// logind's lockdown as the fallback: holds when told to, counting the times it was needed.
+class FallbackLockdown : public pelk::platform::DesktopLockdown {
+public:
+    bool holds = false;
+    int *needed;
+    explicit FallbackLockdown(int *counter) : needed(counter) { }
+    void saveState() override { }
+    bool force(quintptr) override { return ++*needed, holds; }
+    void restore() override { }
+};
+} // namespace
 
 class TestSessionLockdown : public QObject {
     Q_OBJECT
@@ -52,6 +84,38 @@ private Q_SLOTS:
         m_logind.call(
             MockLogind::sessionPath(u"w1"_s), u"org.freedesktop.login1.Session"_s, u"SetLockedHint"_s, { false });
         QTRY_VERIFY(!held->force(0) && m_logind.lockCalls(u"w1"_s) > before);
+    }
+
+    // Held only once the compositor confirms; the desktop's own lock holds while it does not.
+    void compositorLockFallsBackToLogind()
+    {
+        int fallbacks = 0;
+        auto owned = std::make_unique<FakeCompositorLock>();
+        FakeCompositorLock &compositor = *owned;
+        pelk::platform::CompositorLockdown lockdown(std::move(owned), std::make_unique<FallbackLockdown>(&fallbacks));
+
+        // Asked at once, then a moment to confirm before logind is needed.
+        QVERIFY(!lockdown.force(0));
+        QCOMPARE(compositor.asked, 1);
+        QCOMPARE(fallbacks, 0);
+        QTRY_VERIFY(!lockdown.force(0) && fallbacks > 0);
+        compositor.current = State::Locked;
+        fallbacks = 0;
+        QVERIFY(lockdown.force(0) && fallbacks == 0 && lockdown.limitation().isEmpty());
+
+        // Refused: logind's word counts, the compositor is asked again, though not on every call.
+        compositor.current = State::Refused;
+        compositor.answer = State::Refused;
+        QVERIFY(!lockdown.force(0));
+        QVERIFY(!lockdown.limitation().isEmpty());
+        const int asked = compositor.asked;
+        QVERIFY(!lockdown.force(0) && !lockdown.force(0) && compositor.asked <= asked + 1);
+        QTRY_VERIFY(!lockdown.force(0) && compositor.asked >= asked + 2);
+
+        compositor.answer = State::Locked;
+        QTRY_VERIFY(lockdown.force(0));
+        lockdown.restore();
+        QCOMPARE(compositor.state(), State::Unlocked);
     }
 
     void anUnknownSessionIsNeverHeld()
