@@ -6,6 +6,7 @@
 
 #include <QCoreApplication>
 #include <QFocusEvent>
+#include <QMouseEvent>
 #include <QPointer>
 #include <QQmlComponent>
 #include <QQmlEngine>
@@ -42,7 +43,7 @@ public:
         });
         connect(&lock, &platform::CompositorLock::input, this, [this](int on, QEvent *event) {
             if (on == m_output && m_screens.shownOn(m_output) == this)
-                QCoreApplication::sendEvent(m_window.get(), event);
+                deliver(event);
         });
         // The window never becomes the application's focus window: the view gets the keyboard
         // focus the compositor gave the output.
@@ -97,9 +98,13 @@ private:
         const QSize size = lock.pictureSize(m_output);
         if (size.isEmpty() || m_screens.shownOn(m_output) != this)
             return;
-        if (m_window->size() != size) {
-            m_window->resize(size);
-            m_window->contentItem()->setSize(size);
+        // Drawn at the output's own pixels: the view laid out at its logical size, scaled up.
+        m_scale = lock.pictureScale(m_output);
+        if (m_window->size() != size * m_scale || m_view->size() != size) {
+            m_window->resize(size * m_scale);
+            m_window->contentItem()->setSize(size * m_scale);
+            m_view->setTransformOrigin(QQuickItem::TopLeft);
+            m_view->setScale(m_scale);
             m_view->setSize(size);
         }
         // The view asks again for things nobody sees (the hidden field's cursor blinks).
@@ -108,6 +113,18 @@ private:
             return;
         m_presented = picture;
         lock.present(m_output, picture);
+    }
+    // Input in the output's logical pixels, to the window's.
+    void deliver(QEvent *event)
+    {
+        auto *mouse = event->isPointerEvent() ? static_cast<QMouseEvent *>(event) : nullptr;
+        if (!mouse || m_scale == 1) {
+            QCoreApplication::sendEvent(m_window.get(), event);
+            return;
+        }
+        const QPointF at = mouse->position() * m_scale;
+        QMouseEvent scaled(mouse->type(), at, at, mouse->button(), mouse->buttons(), mouse->modifiers());
+        QCoreApplication::sendEvent(m_window.get(), &scaled);
     }
 
     RenderedLockScreens &m_screens;
@@ -118,6 +135,7 @@ private:
     std::unique_ptr<QQuickWindow> m_window;
     QTimer m_frame;
     QImage m_presented;
+    int m_scale = 1;
 };
 
 RenderedLockScreens::RenderedLockScreens(QQmlEngine &engine, platform::CompositorLock &lock)

@@ -33,9 +33,11 @@ public:
     // Ends the lock (only a lock the compositor confirmed can be ended).
     virtual void unlock() = 0;
     virtual State state() const = 0;
-    // The size the compositor wants output's picture in (empty until it says).
+    // The size the compositor wants output's picture in (empty until it says), in the output's
+    // logical pixels, of which each has pictureScale() pixels a side on the screen.
     virtual QSize pictureSize(int output) const = 0;
-    // Shows picture on output, scaled to pictureSize() if it is not already that size.
+    virtual int pictureScale(int output) const = 0;
+    // Shows picture on output, fitted to pictureSize() * pictureScale() if not already that size.
     virtual void present(int output, const QImage &picture) = 0;
 
 Q_SIGNALS:

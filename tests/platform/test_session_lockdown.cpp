@@ -33,6 +33,7 @@ public:
     void unlock() override { current = State::Unlocked; }
     State state() const override { return current; }
     QSize pictureSize(int) const override { return {}; }
+    int pictureScale(int) const override { return 1; }
     void present(int, const QImage &) override { }
 };
 

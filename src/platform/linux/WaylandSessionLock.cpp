@@ -130,6 +130,8 @@ struct WaylandSessionLock::Output {
     QPoint position;
     QSize modeSize;
     int scale = 1;
+    // The scale as of the last description in full.
+    int shownScale = 1;
     // Described in full at least once.
     bool ready = false;
     wl_surface *surface = nullptr;
@@ -431,21 +433,21 @@ void WaylandSessionLock::unlock()
 
 QSize WaylandSessionLock::pictureSize(int output) const
 {
-    for (const auto &candidate : m_outputs) {
-        if (indexOf(candidate.get()) == output)
-            return candidate->size;
-    }
-    return {};
+    const Output *shown = outputAt(output);
+    return shown ? shown->size : QSize();
+}
+
+int WaylandSessionLock::pictureScale(int output) const
+{
+    const Output *shown = outputAt(output);
+    return shown && m_compositorVersion >= 3 ? shown->scale : 1;
 }
 
 void WaylandSessionLock::present(int output, const QImage &picture)
 {
-    for (const auto &candidate : m_outputs) {
-        if (indexOf(candidate.get()) == output) {
-            candidate->picture = picture;
-            show(*candidate);
-            return;
-        }
+    if (Output *shown = outputAt(output)) {
+        shown->picture = picture;
+        show(*shown);
     }
 }
 
@@ -469,7 +471,8 @@ void WaylandSessionLock::show(Output &output)
 {
     if (!output.lockSurface || output.size.isEmpty() || output.picture.isNull())
         return;
-    const QSize size = output.size;
+    const int scale = pictureScale(indexOf(&output));
+    const QSize size = output.size * scale;
     std::erase_if(output.buffers, [&](const auto &buffer) {
         return !buffer->busy && (buffer->size != size || output.buffers.size() > kMaxBuffers);
     });
@@ -502,8 +505,10 @@ void WaylandSessionLock::show(Output &output)
     painter.setCompositionMode(QPainter::CompositionMode_Source);
     painter.drawImage(QRect(QPoint(), size), output.picture);
     painter.end();
+    if (m_compositorVersion >= 3)
+        wl_surface_set_buffer_scale(output.surface, scale);
     wl_surface_attach(output.surface, buffer->buffer, 0, 0);
-    wl_surface_damage(output.surface, 0, 0, size.width(), size.height());
+    wl_surface_damage(output.surface, 0, 0, output.size.width(), output.size.height());
     wl_surface_commit(output.surface);
     buffer->busy = true;
     flush();
@@ -520,6 +525,15 @@ int WaylandSessionLock::indexOf(const Output *output) const
         ++index;
     }
     return -1;
+}
+
+WaylandSessionLock::Output *WaylandSessionLock::outputAt(int index) const
+{
+    for (const auto &output : m_outputs) {
+        if (indexOf(output.get()) == index)
+            return output.get();
+    }
+    return nullptr;
 }
 
 WaylandSessionLock::Output *WaylandSessionLock::outputFor(const wl_surface *surface) const
@@ -544,6 +558,7 @@ void WaylandSessionLock::addGlobal(uint32_t name, const char *interface, uint32_
         return wl_registry_bind(m_registry, name, &type, std::min(version, highest));
     };
     if (std::strcmp(interface, wl_compositor_interface.name) == 0) {
+        m_compositorVersion = std::min(version, 4u);
         m_compositor = static_cast<wl_compositor *>(bind(wl_compositor_interface, 4));
     } else if (std::strcmp(interface, wl_shm_interface.name) == 0) {
         m_shm = static_cast<wl_shm *>(bind(wl_shm_interface, 1));
@@ -585,7 +600,14 @@ void WaylandSessionLock::removeGlobal(uint32_t name)
 
 void WaylandSessionLock::outputDone(Output &output)
 {
+    // A new scale wants a new picture, as a new size does.
+    const bool rescaled = output.ready && output.scale != output.shownScale;
+    output.shownScale = output.scale;
     output.ready = true;
+    if (rescaled && output.lockSurface) {
+        show(output);
+        Q_EMIT pictureSizeChanged(indexOf(&output));
+    }
     // An output that comes while locked is covered too: the compositor shows it nothing else.
     if (m_lock)
         lockOutput(output);

@@ -44,6 +44,7 @@ public:
     void unlock() override;
     State state() const override { return m_state; }
     QSize pictureSize(int output) const override;
+    int pictureScale(int output) const override;
     void present(int output, const QImage &picture) override;
 
     struct Output;
@@ -61,6 +62,7 @@ private:
     void show(Output &output);
     int indexOf(const Output *output) const;
     Output *outputFor(const wl_surface *surface) const;
+    Output *outputAt(int index) const;
     void emitInput(const Output *output, QEvent &event);
     Qt::KeyboardModifiers modifiers() const;
 
@@ -79,6 +81,8 @@ private:
     wl_display *m_display = nullptr;
     wl_registry *m_registry = nullptr;
     wl_compositor *m_compositor = nullptr;
+    // Buffer scales came with version 3.
+    uint32_t m_compositorVersion = 0;
     wl_shm *m_shm = nullptr;
     wl_seat *m_seat = nullptr;
     uint32_t m_seatName = 0;
