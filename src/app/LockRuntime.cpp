@@ -5,6 +5,7 @@
 #include "boundary/LocalApi.h"
 #include "lock/ManagedLockController.h"
 #include "lock/QuickLockScreens.h"
+#include "lock/RenderedLockScreens.h"
 #include "platform/DesktopLockdown.h"
 
 #include <QFileInfo>
@@ -13,9 +14,13 @@
 namespace pelk::app {
 
 LockRuntime::LockRuntime(std::unique_ptr<platform::DesktopLockdown> lockdown, const QString &lockFilePath)
-    : m_engine(makeViewEngine()), m_screens(std::make_unique<lock::QuickLockScreens>(*m_engine)),
-      m_lockdown(std::move(lockdown)), m_requester(std::make_unique<boundary::NetworkApiRequester>())
+    : m_engine(makeViewEngine()), m_lockdown(std::move(lockdown)),
+      m_requester(std::make_unique<boundary::NetworkApiRequester>())
 {
+    if (platform::CompositorLock *compositor = m_lockdown->compositorLock())
+        m_screens = std::make_unique<lock::RenderedLockScreens>(*m_engine, *compositor);
+    else
+        m_screens = std::make_unique<lock::QuickLockScreens>(*m_engine);
     const QString path = lockFilePath.isEmpty() ? boundary::lockFilePath() : lockFilePath;
     m_lock = std::make_unique<lock::ManagedLockController>(*m_screens, *m_lockdown, *m_requester, path);
     // A new record locks or unlocks at once; the controller's own second keeps holding the lock.

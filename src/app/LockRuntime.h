@@ -11,8 +11,8 @@ class AgentDirectoryWatcher;
 class NetworkApiRequester;
 } // namespace pelk::boundary
 namespace pelk::lock {
+class LockScreens;
 class ManagedLockController;
-class QuickLockScreens;
 } // namespace pelk::lock
 namespace pelk::platform {
 class DesktopLockdown;
@@ -38,8 +38,9 @@ public:
 
 private:
     std::unique_ptr<QQmlEngine> m_engine;
-    std::unique_ptr<lock::QuickLockScreens> m_screens;
     std::unique_ptr<platform::DesktopLockdown> m_lockdown;
+    // Drawn into the compositor's session lock where the lockdown has one, else as windows.
+    std::unique_ptr<lock::LockScreens> m_screens;
     std::unique_ptr<boundary::NetworkApiRequester> m_requester;
     std::unique_ptr<lock::ManagedLockController> m_lock;
     std::unique_ptr<boundary::AgentDirectoryWatcher> m_agentDirectory;

@@ -8,6 +8,8 @@
 
 namespace pelk::platform {
 
+class CompositorLock;
+
 // Shuts the rest of the desktop out while the lock is shown: no other window, shortcut,
 // application switcher or session end can be reached. The state from before is kept and
 // put back on restore.
@@ -36,6 +38,9 @@ public:
     // What this desktop cannot do while locked, told to the person in the status menu; empty
     // where the lock works in full.
     virtual QString limitation() const { return {}; }
+    // The compositor's own session lock, where the lock screen is drawn into it rather than
+    // shown as windows; null elsewhere.
+    virtual CompositorLock *compositorLock() { return nullptr; }
 };
 
 } // namespace pelk::platform

@@ -3,6 +3,7 @@
 #include "platform/Clock.h"
 #include "platform/Environment.h"
 #include "platform/Wipe.h"
+#include "platform/linux/CompositorLockdown.h"
 #include "platform/linux/DBusSingleInstance.h"
 #include "platform/linux/EwmhWindowStacking.h"
 #include "platform/linux/GeoclueLocationService.h"
@@ -18,6 +19,7 @@
 #include "platform/linux/ShadowDirectoryService.h"
 #include "platform/linux/UnixTerminationSignals.h"
 #include "platform/linux/WaylandSession.h"
+#include "platform/linux/WaylandSessionLock.h"
 #include "platform/linux/X11Desktop.h"
 #include "platform/linux/X11DesktopLockdown.h"
 #include "platform/linux/X11DisplaySleepWatcher.h"
@@ -162,6 +164,10 @@ void LinuxPlatform::chooseWindowSystem()
         == SessionKind::Wayland;
     if (wayland && !qEnvironmentVariableIsEmpty("DISPLAY"))
         qputenv("QT_QPA_PLATFORM", "xcb");
+    // The PIN pad drawn into the compositor's session lock is rendered off screen, which Qt
+    // Quick does in software; the few other views cost nothing to draw that way.
+    if (wayland && WaylandSessionLock::offered())
+        qputenv("QT_QUICK_BACKEND", "software");
 }
 
 std::unique_ptr<DesktopLockdown> LinuxPlatform::desktopLockdown()
@@ -172,6 +178,11 @@ std::unique_ptr<DesktopLockdown> LinuxPlatform::desktopLockdown()
     // In a Wayland session X grabs hold nothing by themselves: only the compositor decides.
     auto sessionLock = std::make_unique<LogindSessionLockdown>(QDBusConnection::systemBus(), logind::currentSessionId(),
         std::unique_ptr<ConsoleSession>(LogindConsoleSession::forCurrentSession()));
+    // The compositor's own session lock, where it offers one, with logind's until it confirms.
+    if (qEnvironmentVariable("QT_QUICK_BACKEND") == QLatin1StringView("software") && WaylandSessionLock::offered()) {
+        if (auto compositor = WaylandSessionLock::connectToCompositor())
+            return std::make_unique<CompositorLockdown>(std::move(compositor), std::move(sessionLock));
+    }
     if (waylandHolder(qEnvironmentVariable("XDG_CURRENT_DESKTOP"), grabs->connected()) == WaylandHolder::SessionLock)
         return sessionLock;
     X11DesktopLockdown *x11 = grabs.get();

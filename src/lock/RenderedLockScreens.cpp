@@ -1,0 +1,178 @@
+#include "lock/RenderedLockScreens.h"
+
+#include "lock/LockLog.h"
+#include "lock/LockPad.h"
+#include "platform/CompositorLock.h"
+
+#include <QCoreApplication>
+#include <QFocusEvent>
+#include <QPointer>
+#include <QQmlComponent>
+#include <QQmlEngine>
+#include <QQuickItem>
+#include <QQuickRenderControl>
+#include <QQuickWindow>
+#include <QTimer>
+
+namespace pelk::lock {
+
+using namespace Qt::StringLiterals;
+
+namespace {
+// Pictures are taken at most this often (the PIN pad's shake is its only animation).
+constexpr int kFrameIntervalMs = 16;
+} // namespace
+
+class RenderedLockSurface : public QObject, public LockSurface {
+public:
+    RenderedLockSurface(RenderedLockScreens &screens, int output, LockPad *pad, QQuickItem *view,
+        std::unique_ptr<QQuickRenderControl> control, std::unique_ptr<QQuickWindow> window)
+        : m_screens(screens), m_output(output), m_pad(pad), m_view(view), m_control(std::move(control)),
+          m_window(std::move(window))
+    {
+        m_frame.setInterval(kFrameIntervalMs);
+        m_frame.setSingleShot(true);
+        connect(&m_frame, &QTimer::timeout, this, &RenderedLockSurface::render);
+        connect(m_control.get(), &QQuickRenderControl::renderRequested, this, &RenderedLockSurface::scheduleFrame);
+        connect(m_control.get(), &QQuickRenderControl::sceneChanged, this, &RenderedLockSurface::scheduleFrame);
+        platform::CompositorLock &lock = m_screens.m_lock;
+        connect(&lock, &platform::CompositorLock::pictureSizeChanged, this, [this](int resized) {
+            if (resized == m_output)
+                scheduleFrame();
+        });
+        connect(&lock, &platform::CompositorLock::input, this, [this](int on, QEvent *event) {
+            if (on == m_output && m_screens.shownOn(m_output) == this)
+                QCoreApplication::sendEvent(m_window.get(), event);
+        });
+        // The window never becomes the application's focus window: the view gets the keyboard
+        // focus the compositor gave the output.
+        QFocusEvent focusIn(QEvent::FocusIn, Qt::ActiveWindowFocusReason);
+        QCoreApplication::sendEvent(m_window.get(), &focusIn);
+    }
+    ~RenderedLockSurface() override
+    {
+        m_screens.forget(this);
+        // Later, not now: the window may be in the middle of delivering the event that led here.
+        m_control.release()->deleteLater();
+        m_window.release()->deleteLater();
+        if (m_pad)
+            m_pad->deleteLater();
+    }
+
+    int output() const { return m_output; }
+    void scheduleFrame()
+    {
+        if (!m_frame.isActive())
+            m_frame.start();
+    }
+
+    void setFrame(const QRect &frame) override
+    {
+        const int output = static_cast<int>(m_screens.m_lock.outputs().indexOf(frame));
+        if (output >= 0 && output != m_output) {
+            m_output = output;
+            m_screens.show(this, output);
+        }
+    }
+    void orderFront() override { }
+    void makeKeyAndOrderFront() override { }
+    // Not a window of the toolkit's: the output it is shown on, counted from one.
+    quintptr nativeHandle() const override { return static_cast<quintptr>(m_output + 1); }
+    void setInputHeld(bool held) override
+    {
+        if (m_pad)
+            m_pad->setInputHeld(held);
+    }
+
+private:
+    void render()
+    {
+        platform::CompositorLock &lock = m_screens.m_lock;
+        const QSize size = lock.pictureSize(m_output);
+        if (size.isEmpty() || m_screens.shownOn(m_output) != this)
+            return;
+        if (m_window->size() != size) {
+            m_window->resize(size);
+            m_window->contentItem()->setSize(size);
+            m_view->setSize(size);
+        }
+        lock.present(m_output, m_window->grabWindow());
+    }
+
+    RenderedLockScreens &m_screens;
+    int m_output;
+    QPointer<LockPad> m_pad;
+    QQuickItem *m_view;
+    std::unique_ptr<QQuickRenderControl> m_control;
+    std::unique_ptr<QQuickWindow> m_window;
+    QTimer m_frame;
+};
+
+RenderedLockScreens::RenderedLockScreens(QQmlEngine &engine, platform::CompositorLock &lock)
+    : m_engine(engine), m_lock(lock)
+{
+}
+
+RenderedLockScreens::~RenderedLockScreens() = default;
+
+QList<QRect> RenderedLockScreens::screens() const
+{
+    return m_lock.outputs();
+}
+
+std::unique_ptr<LockSurface> RenderedLockScreens::createWindow(
+    const QRect &frame, const QString &message, bool aboveLoginWindow, PinSubmit submit)
+{
+    Q_UNUSED(aboveLoginWindow);
+    const int output = static_cast<int>(m_lock.outputs().indexOf(frame));
+    if (output < 0)
+        return nullptr;
+    // The lock surfaces exist only within the lock: it is asked for with the first window.
+    m_lock.lock();
+    auto *pad = new LockPad(message, std::move(submit));
+    QQmlComponent component(&m_engine);
+    component.setData("import Pelk.Lock\nLockView {}\n", QUrl(u"qrc:/pelk/RenderedLockViewLoader.qml"_s));
+    QObject *object = component.isReady()
+        ? component.createWithInitialProperties({ { u"pad"_s, QVariant::fromValue(pad) } })
+        : nullptr;
+    auto *view = qobject_cast<QQuickItem *>(object);
+    if (!view) {
+        qCWarning(lcLock, "the lock view does not load: %s", qPrintable(component.errorString()));
+        delete object;
+        delete pad;
+        return nullptr;
+    }
+    auto control = std::make_unique<QQuickRenderControl>();
+    auto window = std::make_unique<QQuickWindow>(control.get());
+    QQmlEngine::setObjectOwnership(view, QQmlEngine::CppOwnership);
+    view->setParent(window.get());
+    view->setParentItem(window->contentItem());
+    auto surface
+        = std::make_unique<RenderedLockSurface>(*this, output, pad, view, std::move(control), std::move(window));
+    m_surfaces.push_back(surface.get());
+    show(surface.get(), output);
+    return surface;
+}
+
+void RenderedLockScreens::show(RenderedLockSurface *surface, int output)
+{
+    for (const int before : m_shown.keys(surface))
+        m_shown.remove(before);
+    m_shown.insert(output, surface);
+    surface->scheduleFrame();
+}
+
+void RenderedLockScreens::forget(RenderedLockSurface *surface)
+{
+    std::erase(m_surfaces, surface);
+    for (const int output : m_shown.keys(surface)) {
+        m_shown.remove(output);
+        // The newest other window of that output takes its place.
+        const auto next = std::find_if(
+            m_surfaces.rbegin(), m_surfaces.rend(), [&](const auto *other) { return other->output() == output; });
+        if (next != m_surfaces.rend())
+            show(*next, output);
+    }
+}
+
+} // namespace pelk::lock
