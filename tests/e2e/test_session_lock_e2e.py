@@ -70,8 +70,8 @@ def main():
             return system.call_sync("org.freedesktop.login1", path, "org.freedesktop.DBus.Mock", method,
                                     GLib.Variant(signature, args), None, 0, 5000, None).unpack()
         logind("AddSession", "(ssusb)", ("w1", "seat0", 1000, "alice", True))
-        logind("UpdateProperties", "(sa{sv})", ("org.freedesktop.login1.Session", {"Type": GLib.Variant("s", "wayland")}),
-               SESSION)
+        wayland = {"Type": GLib.Variant("s", "wayland")}
+        logind("UpdateProperties", "(sa{sv})", ("org.freedesktop.login1.Session", wayland), SESSION)
         logind_locks = lambda: len(logind("GetMethodCalls", "(s)", ("Lock",), SESSION)[0]) + len(  # noqa: E731
             logind("GetMethodCalls", "(s)", ("LockSession",))[0])
         presence = lambda: len(desk.sim.requests("/presence"))  # noqa: E731
