@@ -104,11 +104,6 @@ void destroyResource(wl_client *, wl_resource *resource)
     wl_resource_destroy(resource);
 }
 
-void forget(std::vector<wl_resource *> &list, wl_resource *resource)
-{
-    list.erase(std::remove(list.begin(), list.end(), resource), list.end());
-}
-
 bool live(const LockSurface *ls)
 {
     return ls && active && ls->lock == active && ls->surface && ls->output && !ls->output->gone;
@@ -320,7 +315,7 @@ void bindOutput(wl_client *client, void *userData, uint32_t version, uint32_t id
     wl_resource *r = wl_resource_create(client, &wl_output_interface, int(version), id);
     wl_resource_set_implementation(r, &outputImpl, o, [](wl_resource *resource) {
         if (auto *out = data<Output>(resource))
-            forget(out->resources, resource);
+            std::erase(out->resources, resource);
     });
     o->resources.push_back(r);
     wl_output_send_geometry(
@@ -349,13 +344,13 @@ const struct wl_seat_interface seatImpl = {
     .get_pointer =
         [](wl_client *client, wl_resource *seat, uint32_t id) {
             wl_resource *r = wl_resource_create(client, &wl_pointer_interface, wl_resource_get_version(seat), id);
-            wl_resource_set_implementation(r, &pointerImpl, nullptr, [](wl_resource *p) { forget(pointers, p); });
+            wl_resource_set_implementation(r, &pointerImpl, nullptr, [](wl_resource *p) { std::erase(pointers, p); });
             pointers.push_back(r);
         },
     .get_keyboard =
         [](wl_client *client, wl_resource *seat, uint32_t id) {
             wl_resource *r = wl_resource_create(client, &wl_keyboard_interface, wl_resource_get_version(seat), id);
-            wl_resource_set_implementation(r, &keyboardImpl, nullptr, [](wl_resource *k) { forget(keyboards, k); });
+            wl_resource_set_implementation(r, &keyboardImpl, nullptr, [](wl_resource *k) { std::erase(keyboards, k); });
             keyboards.push_back(r);
             wl_keyboard_send_keymap(r, WL_KEYBOARD_KEYMAP_FORMAT_XKB_V1, keymapFd, uint32_t(keymapSize));
             wl_keyboard_send_repeat_info(r, 25, 600);
