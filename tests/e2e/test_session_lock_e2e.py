@@ -96,17 +96,21 @@ def main():
         colours = int(subprocess.run(["identify", "-format", "%k", shot], capture_output=True, text=True).stdout)
         assert colours >= 3, f"output 0 shows {colours} colours, not a PIN pad"
 
-        # An output plugged in while locked gets its own lock surface.
+        # An output plugged in while locked gets its own lock surface, at its scale (a HiDPI one here).
         at = len(fake.lines)
-        fake.send("output add 640 480 1824 0")
+        fake.send("output add 640 480 1824 0 2")
         fake.expect(at, "output 2 added", "surface 2 640 480", "commit 2 640 480")
         outputs.append((640, 480))
+        fake.send(f"snapshot 2 {shot.replace('0.png', '2.png')}")
+        fake.expect(at, "snapshot 2 ok")
+        size = desk.run("identify", "-format", "%wx%h", shot.replace("0.png", "2.png")).stdout
+        assert size == "1280x960", f"output 2 drawn in {size}, not at its scale"
 
-        # The PIN typed on the compositor's keyboard unlocks.
-        def type_pin():
-            for key in [*map(DIGITS.get, PIN), ENTER]:
-                fake.send(f"key {key}")
-        type_pin()
+        # The PIN clicked on the HiDPI output's keypad (logical places of 1 3 5 7 9 0 and Enter) unlocks.
+        keypad = {"1": (236, 228), "3": (398, 228), "5": (317, 303), "7": (236, 378), "9": (398, 378),
+                  "0": (317, 453), "go": (398, 453)}
+        for x, y in map(keypad.get, [*PIN, "go"]):
+            fake.send(f"click {1824 + x} {y}")
         wait_until(lambda: desk.sim.requests("/unlock"), 30, "the PIN reaching the agent")
         fake.expect(at, "unlocked")
 
@@ -121,7 +125,9 @@ def main():
         fake.locked_on(at, outputs)
         assert "unlocked" not in fake.lines[at:], "the session was unlocked when the application died"
         wait_until(lambda: presence() >= 3, 30, "presence reported by the restarted application")
-        type_pin()
+        # Typed on the compositor's keyboard this time.
+        for key in [*map(DIGITS.get, PIN), ENTER]:
+            fake.send(f"key {key}")
         wait_until(lambda: len(desk.sim.requests("/unlock")) >= 2, 30, "the PIN reaching the agent again")
         fake.expect(at, "unlocked")
 

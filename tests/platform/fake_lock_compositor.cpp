@@ -27,7 +27,8 @@
 namespace {
 
 struct Output {
-    int index, w, h, x, y;
+    // Logical size and place; the mode has scale times the pixels a side.
+    int index, w, h, x, y, scale = 1;
     wl_global *global = nullptr;
     std::vector<wl_resource *> resources {};
     bool gone = false;
@@ -320,16 +321,16 @@ void bindOutput(wl_client *client, void *userData, uint32_t version, uint32_t id
     o->resources.push_back(r);
     wl_output_send_geometry(
         r, o->x, o->y, o->w / 4, o->h / 4, WL_OUTPUT_SUBPIXEL_UNKNOWN, "Pelk", "Fake", WL_OUTPUT_TRANSFORM_NORMAL);
-    wl_output_send_mode(r, WL_OUTPUT_MODE_CURRENT | WL_OUTPUT_MODE_PREFERRED, o->w, o->h, 60000);
+    wl_output_send_mode(r, WL_OUTPUT_MODE_CURRENT | WL_OUTPUT_MODE_PREFERRED, o->w * o->scale, o->h * o->scale, 60000);
     if (version >= 2) {
-        wl_output_send_scale(r, 1);
+        wl_output_send_scale(r, o->scale);
         wl_output_send_done(r);
     }
 }
 
-void addOutput(int w, int h, int x, int y)
+void addOutput(int w, int h, int x, int y, int scale)
 {
-    auto *o = new Output { int(outputs.size()), w, h, x, y };
+    auto *o = new Output { int(outputs.size()), w, h, x, y, std::max(scale, 1) };
     o->global = wl_global_create(display, &wl_output_interface, 3, o, bindOutput);
     outputs.push_back(o);
 }
@@ -558,10 +559,11 @@ void command(const std::string &line)
     std::istringstream in(line);
     std::string verb, what;
     in >> verb;
-    int a = 0, b = 0, c = 0, d = 0;
+    int a = 0, b = 0, c = 0, d = 0, e = 1;
     const auto output = [](int n) { return n >= 0 && n < int(outputs.size()) ? outputs[size_t(n)] : nullptr; };
     if (verb == "output" && (in >> what) && what == "add" && (in >> a >> b >> c >> d)) {
-        addOutput(a, b, c, d);
+        in >> e;
+        addOutput(a, b, c, d, e);
         say("output %d added", int(outputs.size()) - 1);
     } else if (verb == "output" && what == "remove" && (in >> a) && output(a)) {
         removeOutput(output(a));
@@ -628,17 +630,17 @@ int main(int argc, char **argv)
     const char *layout = "us";
     std::vector<int> geometry;
     for (int i = 2; i + 1 < argc; i += 2) {
-        int w, h, x, y;
+        int w, h, x, y, scale = 1;
         if (!strcmp(argv[i], "--layout") && (!strcmp(argv[i + 1], "us") || !strcmp(argv[i + 1], "de")))
             layout = argv[i + 1];
-        else if (!strcmp(argv[i], "--output") && sscanf(argv[i + 1], "%dx%d+%d+%d", &w, &h, &x, &y) == 4)
-            geometry.insert(geometry.end(), { w, h, x, y });
+        else if (!strcmp(argv[i], "--output") && sscanf(argv[i + 1], "%dx%d+%d+%d*%d", &w, &h, &x, &y, &scale) >= 4)
+            geometry.insert(geometry.end(), { w, h, x, y, scale });
         else
             argc = 0;
     }
     if (argc < 2 || argc % 2 != 0 || !getenv("XDG_RUNTIME_DIR")) {
         fprintf(stderr,
-            "usage: fake-lock-compositor SOCKET_NAME [--output WxH+X+Y]... [--layout us|de]\n"
+            "usage: fake-lock-compositor SOCKET_NAME [--output WxH+X+Y[*SCALE]]... [--layout us|de]\n"
             "(XDG_RUNTIME_DIR must be set)\n");
         return 2;
     }
@@ -658,9 +660,9 @@ int main(int argc, char **argv)
     wl_global_create(display, &ext_session_lock_manager_v1_interface, 1, nullptr,
         bindGlobal<&managerImpl, &ext_session_lock_manager_v1_interface>);
     if (geometry.empty())
-        geometry = { 1024, 768, 0, 0 };
-    for (size_t i = 0; i < geometry.size(); i += 4)
-        addOutput(geometry[i], geometry[i + 1], geometry[i + 2], geometry[i + 3]);
+        geometry = { 1024, 768, 0, 0, 1 };
+    for (size_t i = 0; i < geometry.size(); i += 5)
+        addOutput(geometry[i], geometry[i + 1], geometry[i + 2], geometry[i + 3], geometry[i + 4]);
     wl_event_loop_add_fd(wl_display_get_event_loop(display), STDIN_FILENO, WL_EVENT_READABLE, readStdin, nullptr);
     say("ready");
     wl_display_run(display);
