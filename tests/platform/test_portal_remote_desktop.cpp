@@ -4,7 +4,6 @@
 
 #include <QJsonArray>
 #include <QJsonDocument>
-#include <QRegularExpression>
 #include <QTemporaryDir>
 
 #include <linux/input-event-codes.h>
@@ -89,17 +88,16 @@ private Q_SLOTS:
         m_portal.setProcessChannelMode(QProcess::ForwardedErrorChannel);
     }
 
-    // Started again after a test ended it.
     void init()
     {
-        if (m_portal.state() == QProcess::NotRunning) {
+        if (m_portal.state() == QProcess::NotRunning) // at first, and after a test ended it
             m_portal.start(u"/usr/bin/python3"_s, { QStringLiteral(FAKE_PORTAL) });
-            QTRY_VERIFY_WITH_TIMEOUT(m_bus.serviceRegistered(), 20000);
-        }
+        QTRY_VERIFY_WITH_TIMEOUT(m_bus.serviceRegistered(), 20000);
         forget();
     }
 
-    // The first session asks for a lasting grant and keeps its token; input goes in stream terms.
+    // The first session asks for a lasting grant and keeps its token; input goes in stream terms,
+    // which follow the stream's size.
     void sessionKeepsItsTokenForTheNext()
     {
         auto first = desktop();
@@ -126,6 +124,11 @@ private Q_SLOTS:
                 ["NotifyKeyboardKeycode", [46, 1]], ["NotifyKeyboardKeycode", [46, 0]],
                 ["NotifyKeyboardKeycode", [29, 0]]])"));
         forget();
+        m_frames->width = 80; // a new monitor mode: once a picture of it is taken, the pointer follows
+        QVERIFY(capture(*first));
+        QVERIFY(first->postMouse(Mouse::Moved, { 3400, 50 }, 1, InputInjector::Button::Left));
+        QTRY_COMPARE(calls(), parse(R"([["NotifyPointerMotionAbsolute", [44, 1480, 50]]])"));
+        forget();
         first.reset();
         QTRY_COMPARE(calls(), parse(R"([["Close", []]])"));
         forget();
@@ -151,13 +154,9 @@ private Q_SLOTS:
         QFETCH(uint, code);
         QFETCH(uint, devices);
         test(u"AnswerStart"_s, { code, devices });
-        if (code == 0)
-            QTest::ignoreMessage(QtWarningMsg, QRegularExpression(u"not keyboard and pointer"_s));
         auto desktop = this->desktop();
-        const auto refused = find(*desktop);
+        QVERIFY(!find(*desktop));
         test(u"AnswerStart"_s, { 0u, 3u });
-        QVERIFY(!refused);
-        QVERIFY(!desktop->mainDisplayBounds());
         QVERIFY(!desktop->postMouse(Mouse::Moved, { 2020, 50 }, 1, InputInjector::Button::Left));
         QVERIFY(!QFile::exists(tokenPath()));
         QVERIFY(find(*desktop));
@@ -191,19 +190,6 @@ private Q_SLOTS:
         QTRY_VERIFY(!desktop->capturePermitted());
         QVERIFY(!desktop->controlPermitted());
         QVERIFY(!capture(*desktop));
-    }
-
-    // A new monitor mode: once a picture of the new size is taken, bounds and pointer follow it.
-    void resizedStreamMovesBoundsAndPointer()
-    {
-        auto desktop = this->desktop();
-        QVERIFY(find(*desktop));
-        m_frames->width = 80;
-        QVERIFY(capture(*desktop));
-        QCOMPARE(desktop->mainDisplayBounds().value_or(QRect()), QRect(1920, 0, 1600, 1024));
-        forget();
-        QVERIFY(desktop->postMouse(Mouse::Moved, { 3400, 50 }, 1, InputInjector::Button::Left));
-        QTRY_COMPARE(calls(), parse(R"([["NotifyPointerMotionAbsolute", [44, 1480, 50]]])"));
     }
 
     // Before version 2 the portal knows no lasting grant: none is asked for, whatever is saved.
