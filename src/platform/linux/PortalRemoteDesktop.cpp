@@ -151,9 +151,9 @@ void PortalRemoteDesktop::framesChanged()
     if (!m_frames->running())
         end(m_waiting.empty()); // a display that was never handed out withdraws nothing
     else if (const auto first = m_waiting.empty() ? std::nullopt : m_frames->latest()) {
-        m_scale
-            = QSizeF(m_stream->area.width() / double(first->width), m_stream->area.height() / double(first->height));
-        answer(MainDisplay { m_stream->node, m_stream->area });
+        const QRect &area = m_stream->area;
+        m_scale = QSizeF(area.width() / double(first->width), area.height() / double(first->height));
+        answer(MainDisplay { m_stream->node, area });
     }
 }
 
