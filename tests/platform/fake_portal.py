@@ -43,7 +43,7 @@ def notify(name, signature):
 class Portal(dbus.service.Object):
     def __init__(self, bus):
         super().__init__(bus, PATH)
-        self.calls, self.start_code, self.tokens, self.session = [], 0, 0, None
+        self.calls, self.start_code, self.devices, self.tokens, self.session = [], 0, 3, 0, None
         self.props = {RD: {'version': U(2), 'AvailableDeviceTypes': U(7)},
                       SC: {'version': U(4), 'AvailableSourceTypes': U(7), 'AvailableCursorModes': U(7)}}
 
@@ -79,7 +79,7 @@ class Portal(dbus.service.Object):
         self.tokens += 1
         stream = (U(44), {'position': dbus.Struct((1920, 0), signature='ii'),
                           'size': dbus.Struct((1280, 1024), signature='ii')})
-        results = {'devices': U(3), 'restore_token': f'token-{self.tokens}',
+        results = {'devices': U(self.devices), 'restore_token': f'token-{self.tokens}',
                    'streams': dbus.Array([stream], signature='(ua{sv})')}
         return self.answer('Start', sender, [parent], options, self.start_code, results)
 
@@ -104,9 +104,9 @@ class Portal(dbus.service.Object):
     def Forget(self):
         self.calls = []
 
-    @dbus.service.method(TEST, in_signature='u')
-    def AnswerStart(self, code):
-        self.start_code = code
+    @dbus.service.method(TEST, in_signature='uu')
+    def AnswerStart(self, code, devices):
+        self.start_code, self.devices = code, devices
 
     @dbus.service.method(TEST, in_signature='u')
     def SetVersion(self, version):

@@ -17,11 +17,12 @@ namespace {
 
 // A grey picture from the start, until the test ends the stream.
 struct FakeFrames : PortalFrames {
-    std::vector<uchar> pixels = std::vector<uchar>(64 * 48 * 4, 0x80);
+    std::vector<uchar> pixels = std::vector<uchar>(128 * 48 * 4, 0x80);
+    int width = 64;
     bool streaming = true;
     std::function<void()> changed;
     bool running() override { return streaming; }
-    std::optional<Picture> latest() override { return Picture { pixels.data(), 64, 48, 64 * 4 }; }
+    std::optional<Picture> latest() override { return Picture { pixels.data(), width, 48, width * 4 }; }
 };
 
 } // namespace
@@ -85,13 +86,18 @@ private Q_SLOTS:
         QVERIFY(m_bus.start(QString(), u"org.freedesktop.portal.Desktop"_s));
         m_portal.setEnvironment(QProcess::systemEnvironment() << u"DBUS_SESSION_BUS_ADDRESS="_s + m_bus.address());
         m_portal.setProcessChannelMode(QProcess::ForwardedErrorChannel);
-        m_portal.start(u"/usr/bin/python3"_s, { QStringLiteral(FAKE_PORTAL) });
-        QTRY_VERIFY_WITH_TIMEOUT(m_bus.serviceRegistered(), 20000);
     }
 
-    void init() { forget(); }
+    void init()
+    {
+        if (m_portal.state() == QProcess::NotRunning) // at first, and after a test ended it
+            m_portal.start(u"/usr/bin/python3"_s, { QStringLiteral(FAKE_PORTAL) });
+        QTRY_VERIFY_WITH_TIMEOUT(m_bus.serviceRegistered(), 20000);
+        forget();
+    }
 
-    // The first session asks for a lasting grant and keeps its token; input goes in stream terms.
+    // The first session asks for a lasting grant and keeps its token; input goes in stream terms,
+    // which follow the stream's size.
     void sessionKeepsItsTokenForTheNext()
     {
         auto first = desktop();
@@ -118,6 +124,11 @@ private Q_SLOTS:
                 ["NotifyKeyboardKeycode", [46, 1]], ["NotifyKeyboardKeycode", [46, 0]],
                 ["NotifyKeyboardKeycode", [29, 0]]])"));
         forget();
+        m_frames->width = 80; // a new monitor mode: once a picture of it is taken, the pointer follows
+        QVERIFY(capture(*first));
+        QVERIFY(first->postMouse(Mouse::Moved, { 3400, 50 }, 1, InputInjector::Button::Left));
+        QTRY_COMPARE(calls(), parse(R"([["NotifyPointerMotionAbsolute", [44, 1480, 50]]])"));
+        forget();
         first.reset();
         QTRY_COMPARE(calls(), parse(R"([["Close", []]])"));
         forget();
@@ -129,14 +140,23 @@ private Q_SLOTS:
         QCOMPARE(savedToken(), "token-2");
     }
 
+    void refusedSessionGivesNoDisplay_data()
+    {
+        QTest::addColumn<uint>("code");
+        QTest::addColumn<uint>("devices");
+        QTest::newRow("the user cancelled") << 1u << 3u;
+        QTest::newRow("remote interaction switched off") << 0u << 0u;
+        QTest::newRow("keyboard only") << 0u << 1u;
+    }
     // The user saying no leaves no session and no token; asking again starts afresh.
     void refusedSessionGivesNoDisplay()
     {
-        test(u"AnswerStart"_s, { 1u });
+        QFETCH(uint, code);
+        QFETCH(uint, devices);
+        test(u"AnswerStart"_s, { code, devices });
         auto desktop = this->desktop();
         QVERIFY(!find(*desktop));
-        test(u"AnswerStart"_s, { 0u });
-        QVERIFY(!desktop->mainDisplayBounds());
+        test(u"AnswerStart"_s, { 0u, 3u });
         QVERIFY(!desktop->postMouse(Mouse::Moved, { 2020, 50 }, 1, InputInjector::Button::Left));
         QVERIFY(!QFile::exists(tokenPath()));
         QVERIFY(find(*desktop));
@@ -147,21 +167,25 @@ private Q_SLOTS:
 
     void endedSessionWithdrawsCapture_data()
     {
-        QTest::addColumn<bool>("byPortal");
-        QTest::newRow("the portal closed it") << true;
-        QTest::newRow("its stream ended") << false;
+        QTest::addColumn<QString>("end");
+        QTest::newRow("the portal closed it") << u"close"_s;
+        QTest::newRow("its stream ended") << u"stream"_s;
+        QTest::newRow("the portal's process died") << u"kill"_s;
     }
     void endedSessionWithdrawsCapture()
     {
-        QFETCH(bool, byPortal);
+        QFETCH(QString, end);
         auto desktop = this->desktop();
         QVERIFY(find(*desktop));
         QVERIFY(desktop->capturePermitted() && desktop->controlPermitted());
-        if (byPortal) {
+        if (end == u"close") {
             test(u"CloseSession"_s);
-        } else {
+        } else if (end == u"stream") {
             m_frames->streaming = false;
             m_frames->changed();
+        } else {
+            m_portal.kill();
+            m_portal.waitForFinished();
         }
         QTRY_VERIFY(!desktop->capturePermitted());
         QVERIFY(!desktop->controlPermitted());

@@ -9,6 +9,7 @@
 
 #include <unistd.h>
 
+#include <cstring>
 #include <mutex>
 
 namespace pelk::platform {
@@ -59,6 +60,7 @@ struct PipeWireStream::Impl {
     void process();
     void formatChanged(const spa_pod *param);
     void requeueHeld();
+    void keepLast();
 
     PipeWireStream *q;
     pw_loop *loop = nullptr;
@@ -79,10 +81,30 @@ struct PipeWireStream::Impl {
     // The newest picture's buffer, kept from the producer until a newer one arrives.
     pw_buffer *held = nullptr;
     quint64 serial = 0;
-    // An RGB picture turned into BGR, for convertedSerial.
+    // An RGB picture turned into BGR, for convertedSerial; or, with keptSize, a copy of the last
+    // picture whose buffer went away (a new format), until the next picture comes.
     QByteArray converted;
     quint64 convertedSerial = 0;
+    QSize keptSize;
 };
+
+// A new format (a new monitor mode) takes the buffers back before a picture of it comes: a
+// capture in between gets the last picture again rather than none, which would end support.
+void PipeWireStream::Impl::keepLast()
+{
+    const auto last = held ? q->picture() : std::nullopt;
+    if (!last)
+        return;
+    const qsizetype row = qsizetype(last->size.width()) * 4;
+    if (last->pixels != reinterpret_cast<const uchar *>(converted.constData())) {
+        QByteArray copy(row * last->size.height(), Qt::Uninitialized);
+        for (int y = 0; y < last->size.height(); ++y)
+            std::memcpy(copy.data() + y * row, last->pixels + qint64(y) * last->stride, size_t(row));
+        converted = std::move(copy);
+    }
+    convertedSerial = serial;
+    keptSize = last->size;
+}
 
 void PipeWireStream::Impl::requeueHeld()
 {
@@ -115,6 +137,7 @@ void PipeWireStream::Impl::formatChanged(const spa_pod *param)
         || mediaSubtype != SPA_MEDIA_SUBTYPE_raw || spa_format_video_raw_parse(param, &info) < 0) {
         return;
     }
+    keepLast();
     requeueHeld();
     size = QSize(int(info.size.width), int(info.size.height));
     rgb = info.format == SPA_VIDEO_FORMAT_RGBx || info.format == SPA_VIDEO_FORMAT_RGBA;
@@ -148,6 +171,7 @@ void PipeWireStream::Impl::process()
     }
     requeueHeld();
     held = newest;
+    keptSize = QSize();
     ++serial;
     if (arrivalQueued)
         return;
@@ -202,6 +226,14 @@ PipeWireStream::PipeWireStream(int fd, quint32 nodeId, QObject *parent)
         if (id == SPA_PARAM_Format)
             static_cast<Impl *>(data)->formatChanged(param);
     };
+    d->streamEvents.remove_buffer = [](void *data, pw_buffer *buffer) {
+        // The format cleared: the held buffer goes without being given back.
+        auto *impl = static_cast<Impl *>(data);
+        if (buffer == impl->held) {
+            impl->keepLast();
+            impl->held = nullptr;
+        }
+    };
     d->streamEvents.process = [](void *data) { static_cast<Impl *>(data)->process(); };
     pw_stream_add_listener(d->stream, &d->streamListener, &d->streamEvents, d.get());
 
@@ -251,8 +283,13 @@ bool PipeWireStream::isRunning() const
 
 std::optional<PipeWireStream::Picture> PipeWireStream::picture()
 {
-    if (!d->running || !d->held)
+    if (!d->running)
         return std::nullopt;
+    if (!d->held && d->keptSize.isEmpty())
+        return std::nullopt;
+    if (!d->held)
+        return Picture { reinterpret_cast<const uchar *>(d->converted.constData()), d->keptSize,
+            d->keptSize.width() * 4, d->serial };
     const spa_data &data = d->held->buffer->datas[0];
     const int stride = data.chunk->stride > 0 ? data.chunk->stride : d->size.width() * 4;
     const uchar *pixels = static_cast<const uchar *>(data.data) + data.chunk->offset;

@@ -22,7 +22,6 @@ namespace {
 
 // Tokens are UUIDs; anything much longer is not one.
 constexpr qint64 kMaxTokenBytes = 1024;
-constexpr quint32 kBothDevices = PortalSession::kKeyboard | PortalSession::kPointer;
 constexpr uint kPressed = 1;
 constexpr uint kReleased = 0;
 constexpr uint kVerticalAxis = 0;
@@ -92,8 +91,8 @@ bool PortalRemoteDesktop::capturePermitted()
 
 bool PortalRemoteDesktop::controlPermitted()
 {
-    live();
-    return m_offer && !m_revoked && (!m_stream || (m_stream->devices & kBothDevices) == kBothDevices);
+    // A session comes with keyboard and pointer or not at all.
+    return capturePermitted();
 }
 
 std::optional<QRect> PortalRemoteDesktop::mainDisplayBounds()
@@ -151,8 +150,18 @@ void PortalRemoteDesktop::framesChanged()
         return;
     if (!m_frames->running())
         end(m_waiting.empty()); // a display that was never handed out withdraws nothing
-    else if (!m_waiting.empty() && m_frames->latest())
-        answer(MainDisplay { m_stream->node, m_stream->area });
+    else if (const auto first = m_waiting.empty() ? std::nullopt : m_frames->latest()) {
+        const QRect &area = m_stream->area;
+        m_scale = QSizeF(area.width() / double(first->width), area.height() / double(first->height));
+        answer(MainDisplay { m_stream->node, area });
+    }
+}
+
+void PortalRemoteDesktop::follow(const PortalFrames::Picture &picture)
+{
+    const QSize size(qRound(picture.width * m_scale.width()), qRound(picture.height * m_scale.height()));
+    if (!size.isEmpty())
+        m_stream->area.setSize(size);
 }
 
 void PortalRemoteDesktop::answer(std::optional<MainDisplay> display)
@@ -193,6 +202,7 @@ void PortalRemoteDesktop::captureJpeg(
     if (const auto picture = live() && m_waiting.empty() ? m_frames->latest() : std::nullopt) {
         jpeg = m_encoder.encodeNumbered(
             picture->serial, picture->pixels, picture->width, picture->height, picture->stride, size, quality);
+        follow(*picture);
     }
     QTimer::singleShot(0, this, [done = std::move(done), jpeg = std::move(jpeg)] { done(jpeg); });
 }
@@ -204,7 +214,7 @@ bool PortalRemoteDesktop::postMouse(MouseEvent kind, QPointF at, int clickState,
     Q_UNUSED(button);
     m_idle.start();
     PortalSession *session = live();
-    if (!session || !(m_stream->devices & PortalSession::kPointer))
+    if (!session)
         return false;
     // The stream's own coordinates, from its corner and inside it.
     const QRect &area = m_stream->area;
@@ -234,7 +244,7 @@ bool PortalRemoteDesktop::postScroll(qint32 lines)
 {
     m_idle.start();
     PortalSession *session = live();
-    if (!session || !(m_stream->devices & PortalSession::kPointer))
+    if (!session)
         return false;
     // A positive step turns the wheel toward the user, scrolling down.
     const qint32 steps = lines == std::numeric_limits<qint32>::min() ? std::numeric_limits<qint32>::max() : -lines;
@@ -245,7 +255,7 @@ bool PortalRemoteDesktop::postKey(Key key, Modifiers modifiers, bool down)
 {
     m_idle.start();
     PortalSession *session = live();
-    if (!session || !(m_stream->devices & PortalSession::kKeyboard) || key.code == 0)
+    if (!session || key.code == 0)
         return false;
     return postModifiedKey(key, modifiers, down, [session](Key pressed, bool keyDown) {
         return session->notify(u"NotifyKeyboardKeycode"_s, { int(pressed.code), keyDown ? kPressed : kReleased });

@@ -69,6 +69,9 @@ public:
 private:
     void started(std::optional<PortalSession::Started> started);
     void framesChanged();
+    // Start gave the monitor's logical size for the first picture's; a new monitor mode shows
+    // in the pictures' size, and the logical size (bounds, pointer) follows in proportion.
+    void follow(const PortalFrames::Picture &picture);
     void answer(std::optional<MainDisplay> display);
     // Drops the session; revoked when the portal or the compositor ended it.
     void end(bool revoked);
@@ -84,6 +87,8 @@ private:
     // once its first picture came, when no lookup waits any more.
     std::unique_ptr<PortalSession> m_session;
     std::optional<PortalSession::Started> m_stream;
+    // Logical units per picture pixel.
+    QSizeF m_scale;
     std::vector<std::function<void(std::optional<MainDisplay>)>> m_waiting;
     std::unique_ptr<PortalFrames> m_frames;
     bool m_revoked = false;

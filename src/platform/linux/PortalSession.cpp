@@ -1,10 +1,11 @@
 #include "platform/linux/PortalSession.h"
 
 #include <QDBusArgument>
-#include <QDBusConnectionInterface>
 #include <QDBusObjectPath>
 #include <QDBusPendingCallWatcher>
 #include <QDBusPendingReply>
+#include <QDBusServiceWatcher>
+#include <QLoggingCategory>
 #include <QRandomGenerator>
 
 #include <utility>
@@ -15,6 +16,8 @@ using namespace Qt::StringLiterals;
 
 namespace {
 
+Q_LOGGING_CATEGORY(lcPortal, "pelk.support")
+
 const auto kService = u"org.freedesktop.portal.Desktop"_s;
 const auto kPath = u"/org/freedesktop/portal/desktop"_s;
 const auto kRemoteDesktop = u"org.freedesktop.portal.RemoteDesktop"_s;
@@ -22,6 +25,8 @@ const auto kScreenCast = u"org.freedesktop.portal.ScreenCast"_s;
 const auto kRequest = u"org.freedesktop.portal.Request"_s;
 const auto kSessionInterface = u"org.freedesktop.portal.Session"_s;
 const auto kProperties = u"org.freedesktop.DBus.Properties"_s;
+const auto kBus = u"org.freedesktop.DBus"_s;
+const auto kBusPath = u"/org/freedesktop/DBus"_s;
 
 // Restore tokens and persist_mode came with version 2 of RemoteDesktop.
 constexpr uint kRestorableVersion = 2;
@@ -29,6 +34,8 @@ constexpr uint kPersistUntilRevoked = 2;
 constexpr uint kMonitor = 1;
 constexpr uint kCursorEmbedded = 2;
 constexpr int kNegotiationTimeoutMs = 5 * 60 * 1000;
+// Asked at start-up, twice: a wedged bus must not hold the application up for long.
+constexpr int kBusCallTimeoutMs = 500;
 
 QString newToken()
 {
@@ -86,8 +93,8 @@ std::optional<PortalSession::Started> parseStarted(const QVariantMap &results)
         const auto position = intPair(stream.value(u"position"_s)).value_or(std::pair(0, 0));
         const auto size = intPair(stream.value(u"size"_s));
         if (!started && size && size->first > 0 && size->second > 0) {
-            started = PortalSession::Started { results.value(u"devices"_s).toUInt(), node,
-                QRect(position.first, position.second, size->first, size->second), {} };
+            const QRect area(position.first, position.second, size->first, size->second);
+            started = PortalSession::Started { node, area, {} };
         }
     }
     list.endArray();
@@ -98,10 +105,14 @@ std::optional<PortalSession::Started> parseStarted(const QVariantMap &results)
 
 bool PortalSession::reachable(const QDBusConnection &bus)
 {
-    QDBusConnectionInterface *daemon = bus.interface();
-    return daemon
-        && (daemon->isServiceRegistered(kService).value()
-            || daemon->activatableServiceNames().value().contains(kService));
+    const auto ask = [&bus](const QString &method, const QVariantList &arguments) {
+        QDBusMessage call = QDBusMessage::createMethodCall(kBus, kBusPath, kBus, method);
+        call.setArguments(arguments);
+        return bus.call(call, QDBus::Block, kBusCallTimeoutMs).arguments().value(0);
+    };
+    return bus.isConnected()
+        && (ask(u"NameHasOwner"_s, { kService }).toBool()
+            || ask(u"ListActivatableNames"_s, {}).toStringList().contains(kService));
 }
 
 void PortalSession::probe(const QDBusConnection &bus, QObject *context, std::function<void(std::optional<Offer>)> done)
@@ -132,6 +143,12 @@ PortalSession::PortalSession(const QDBusConnection &bus, QObject *parent) : QObj
     m_timeout.setSingleShot(true);
     m_timeout.setInterval(kNegotiationTimeoutMs);
     connect(&m_timeout, &QTimer::timeout, this, [this] { finish(std::nullopt); });
+    // The portal's process gone takes its sessions with it, and no Closed comes.
+    auto *watcher = new QDBusServiceWatcher(kService, m_bus, QDBusServiceWatcher::WatchForUnregistration, this);
+    connect(watcher, &QDBusServiceWatcher::serviceUnregistered, this, [this] {
+        if (m_done || !m_session.isEmpty())
+            sessionClosed();
+    });
 }
 
 PortalSession::~PortalSession()
@@ -184,6 +201,15 @@ void PortalSession::startDevices(const QString &restoreToken, const Offer &offer
         request(kScreenCast, u"SelectSources"_s, { session }, sources, [this, session](const QVariantMap &) {
             m_tokenAtStake = true;
             request(kRemoteDesktop, u"Start"_s, { session, QString() }, {}, [this](const QVariantMap &results) {
+                // GNOME's dialog lets the user share the screen but switch remote interaction off:
+                // support that could only watch is not what was asked for, so it counts as a no.
+                const uint granted = results.value(u"devices"_s).toUInt();
+                if ((granted & (kKeyboard | kPointer)) != (kKeyboard | kPointer)) {
+                    qCWarning(
+                        lcPortal, "the portal granted devices %u, not keyboard and pointer: support refused", granted);
+                    finish(std::nullopt);
+                    return;
+                }
                 m_tokenAtStake = false;
                 Q_EMIT restoreTokenChanged(results.value(u"restore_token"_s).toString());
                 const std::optional<Started> started = parseStarted(results);

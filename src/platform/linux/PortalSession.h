@@ -27,7 +27,6 @@ public:
         bool restorable = false;
     };
     struct Started {
-        quint32 devices = 0;
         // The monitor's PipeWire node, and its place and logical size among the compositor's outputs.
         quint32 node = 0;
         QRect area;
@@ -46,13 +45,14 @@ public:
     ~PortalSession() override;
 
     // Asks the portal, whose dialog the user may answer; done gets nothing when the user refused
-    // or anything failed. Called once per session.
+    // (keyboard and pointer are both granted otherwise) or anything failed. Called once per session.
     void start(const QString &restoreToken, const Offer &offer, std::function<void(std::optional<Started>)> done);
     // One RemoteDesktop.Notify* call with the session and empty options put in front of arguments.
     bool notify(const QString &method, const QVariantList &arguments);
 
 Q_SIGNALS:
-    // The portal closed the session (the user stopped sharing, the compositor ended it).
+    // The portal closed the session (the user stopped sharing, the compositor ended it) or its
+    // process went away.
     void closed();
     // The portal answered Start: the token to restore the next session with, empty for none
     // (a token is spent once offered).
