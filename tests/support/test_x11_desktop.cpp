@@ -33,6 +33,23 @@ class TestX11Desktop : public QObject {
     Q_OBJECT
     pelk::fakes::PrivateXvfb m_server;
     xcb_connection_t *m_c = nullptr;
+    xcb_screen_t *m_screen = nullptr;
+
+    // An override-redirect window filled with that colour, mapped unless told.
+    xcb_window_t window(QRect r, quint32 colour = 0, bool map = true)
+    {
+        const xcb_window_t id = xcb_generate_id(m_c);
+        const quint32 values[] = { colour, 1 };
+        xcb_create_window(m_c, XCB_COPY_FROM_PARENT, id, m_screen->root, int16_t(r.x()), int16_t(r.y()),
+            uint16_t(r.width()), uint16_t(r.height()), 0, XCB_WINDOW_CLASS_INPUT_OUTPUT, m_screen->root_visual,
+            XCB_CW_BACK_PIXEL | XCB_CW_OVERRIDE_REDIRECT, values);
+        if (map)
+            xcb_map_window(m_c, id);
+        xcb_flush(m_c);
+        return id;
+    }
+    // Returns once the server has handled every request before it.
+    void roundTrip() const { std::free(xcb_get_input_focus_reply(m_c, xcb_get_input_focus(m_c), nullptr)); }
 
     // "activate" or "reset"; xset exits once the server has handled its request.
     static bool saver(const char *state)
@@ -73,14 +90,9 @@ private Q_SLOTS:
         QVERIFY(m_server.start(u"1280x800x24"_s));
         m_c = xcb_connect(m_server.display().constData(), nullptr);
         QVERIFY(!xcb_connection_has_error(m_c));
-        const xcb_screen_t *screen = xcb_setup_roots_iterator(xcb_get_setup(m_c)).data;
-        // A red window at (200, 100), 300 by 200.
-        const xcb_window_t window = xcb_generate_id(m_c);
-        const quint32 values[] = { 0xff0000, 1 };
-        xcb_create_window(m_c, XCB_COPY_FROM_PARENT, window, screen->root, 200, 100, 300, 200, 0,
-            XCB_WINDOW_CLASS_INPUT_OUTPUT, screen->root_visual, XCB_CW_BACK_PIXEL | XCB_CW_OVERRIDE_REDIRECT, values);
-        xcb_map_window(m_c, window);
-        std::free(xcb_get_input_focus_reply(m_c, xcb_get_input_focus(m_c), nullptr)); // round trip
+        m_screen = xcb_setup_roots_iterator(xcb_get_setup(m_c)).data;
+        window(QRect(200, 100, 300, 200), 0xff0000);
+        roundTrip();
         std::free(xcb_xkb_use_extension_reply(m_c, xcb_xkb_use_extension(m_c, 1, 0), nullptr));
     }
 
@@ -107,39 +119,34 @@ private Q_SLOTS:
 
     void framesAfterChangesMatchAFullCapture()
     {
-        const xcb_screen_t *screen = xcb_setup_roots_iterator(xcb_get_setup(m_c)).data;
-        const xcb_window_t window = xcb_generate_id(m_c);
-        const quint32 values[] = { 0x2040c0, 1 };
-        xcb_create_window(m_c, XCB_COPY_FROM_PARENT, window, screen->root, 601, 301, 400, 300, 0,
-            XCB_WINDOW_CLASS_INPUT_OUTPUT, screen->root_visual, XCB_CW_BACK_PIXEL | XCB_CW_OVERRIDE_REDIRECT, values);
+        const xcb_window_t blue = window(QRect(601, 301, 400, 300), 0x2040c0, false);
         const xcb_gcontext_t gc = xcb_generate_id(m_c);
         const quint32 yellow = 0xffff00;
-        xcb_create_gc(m_c, gc, window, XCB_GC_FOREGROUND, &yellow);
+        xcb_create_gc(m_c, gc, blue, XCB_GC_FOREGROUND, &yellow);
         const xcb_rectangle_t rects[] = { { 11, 13, 41, 31 }, { 201, 151, 93, 57 } }; // odd edges
         const std::pair<std::function<void()>, QSize> steps[] = {
-            { [&] { xcb_map_window(m_c, window); }, QSize(640, 400) },
+            { [&] { xcb_map_window(m_c, blue); }, QSize(640, 400) },
             { [&] { // two requests: damage keeps two rectangles, not their bounds
-                 xcb_poly_fill_rectangle(m_c, window, gc, 1, &rects[0]);
-                 xcb_poly_fill_rectangle(m_c, window, gc, 1, &rects[1]);
+                 xcb_poly_fill_rectangle(m_c, blue, gc, 1, &rects[0]);
+                 xcb_poly_fill_rectangle(m_c, blue, gc, 1, &rects[1]);
              },
                 QSize(640, 400) },
-            { [&] { xcb_warp_pointer(m_c, XCB_NONE, screen->root, 0, 0, 0, 0, 333, 555); }, QSize(640, 400) },
+            { [&] { xcb_warp_pointer(m_c, XCB_NONE, m_screen->root, 0, 0, 0, 0, 333, 555); }, QSize(640, 400) },
             { [] {}, QSize(1280, 800) }, // a new size alone
         };
         X11Desktop desktop;
         QVERIFY(desktop.captureJpegNow(QSize(640, 400), 55));
         for (const auto &[change, size] : steps) {
             change();
-            std::free(xcb_get_input_focus_reply(m_c, xcb_get_input_focus(m_c), nullptr)); // drawn by now
+            roundTrip(); // drawn by now
             const std::optional<QByteArray> frame = desktop.captureJpegNow(size, 55);
             const std::optional<QByteArray> full = X11Desktop().captureJpegNow(size, 55);
             QVERIFY(frame && full);
-            QVERIFY2(pelk::fakes::jpegDifference(*frame, *full) <= 8,
-                qPrintable(QString::number(pelk::fakes::jpegDifference(*frame, *full))));
+            QCOMPARE_LE(pelk::fakes::jpegDifference(*frame, *full), 8);
         }
         // A still screen: the same bytes again.
         QCOMPARE(desktop.captureJpegNow(QSize(1280, 800), 55), desktop.captureJpegNow(QSize(1280, 800), 55));
-        xcb_destroy_window(m_c, window);
+        xcb_destroy_window(m_c, blue);
     }
 
     void consoleKeysAreGoneWhileLocked()
@@ -164,18 +171,8 @@ private Q_SLOTS:
     // window unmapped by another client is mapped again, and a pop-up raised above it is covered.
     void keeperAnswersTheServer()
     {
-        const xcb_screen_t *screen = xcb_setup_roots_iterator(xcb_get_setup(m_c)).data;
-        const auto window = [&] {
-            const xcb_window_t id = xcb_generate_id(m_c);
-            const quint32 values[] = { 1 };
-            xcb_create_window(m_c, XCB_COPY_FROM_PARENT, id, screen->root, 0, 0, 100, 100, 0,
-                XCB_WINDOW_CLASS_INPUT_OUTPUT, screen->root_visual, XCB_CW_OVERRIDE_REDIRECT, values);
-            xcb_map_window(m_c, id);
-            xcb_flush(m_c);
-            return id;
-        };
         const auto topmost = [&] {
-            xcb_query_tree_reply_t *tree = xcb_query_tree_reply(m_c, xcb_query_tree(m_c, screen->root), nullptr);
+            xcb_query_tree_reply_t *tree = xcb_query_tree_reply(m_c, xcb_query_tree(m_c, m_screen->root), nullptr);
             const xcb_window_t top = xcb_query_tree_children(tree)[xcb_query_tree_children_length(tree) - 1];
             std::free(tree);
             return top;
@@ -186,7 +183,7 @@ private Q_SLOTS:
             std::free(state);
             return viewable;
         };
-        const xcb_window_t lock = window();
+        const xcb_window_t lock = window(QRect(0, 0, 100, 100));
         X11LockKeeper keeper;
         int changes = 0;
         keeper.keep({ lock }, [&] { ++changes; });
@@ -195,7 +192,7 @@ private Q_SLOTS:
         xcb_flush(m_c);
         QTRY_VERIFY(mapped(lock) && topmost() == lock);
         QTRY_VERIFY(changes > 0); // the grabs died with the unmapped window
-        const xcb_window_t popup = window();
+        const xcb_window_t popup = window(QRect(0, 0, 100, 100));
         QTRY_COMPARE(topmost(), lock);
         xcb_destroy_window(m_c, popup);
         xcb_destroy_window(m_c, lock);
