@@ -51,7 +51,7 @@ class Compositor:
         # A lock whose every output got its lock surface and a buffer before `locked`.
         start = self.expect(since, "lock")
         end = self.expect(start, "locked")
-        for n, (w, h) in enumerate(outputs):
+        for n, (w, h) in outputs.items():
             self.expect(start, f"surface {n} {w} {h}", f"commit {n} {w} {h}", "locked")
         return end
 
@@ -76,7 +76,7 @@ def main():
             logind("GetMethodCalls", "(s)", ("LockSession",))[0])
         presence = lambda: len(desk.sim.requests("/presence"))  # noqa: E731
 
-        outputs = [(1024, 768), (800, 600)]
+        outputs = {0: (1024, 768), 1: (800, 600)}
         fake = Compositor(desk, "pelk-lock", "--output", "1024x768+0+0", "--output", "800x600+1024+0")
         desk.sim.set_pin(PIN)
         env = dict(desk.env, WAYLAND_DISPLAY="pelk-lock", XDG_SESSION_TYPE="wayland", XDG_CURRENT_DESKTOP="sway",
@@ -100,7 +100,7 @@ def main():
         at = len(fake.lines)
         fake.send("output add 640 480 1824 0 2")
         fake.expect(at, "output 2 added", "surface 2 640 480", "commit 2 640 480")
-        outputs.append((640, 480))
+        outputs[2] = (640, 480)
         fake.send(f"snapshot 2 {shot.replace('0.png', '2.png')}")
         fake.expect(at, "snapshot 2 ok")
         size = desk.run("identify", "-format", "%wx%h", shot.replace("0.png", "2.png")).stdout
@@ -119,6 +119,10 @@ def main():
         desk.sim.lock(message="Locked again")
         fake.locked_on(at, outputs)
         wait_until(lambda: presence() >= 2, 30, "presence reported again")
+        # An output unplugged while locked: its lock surface goes, the others hold.
+        fake.send("output remove 1")
+        del outputs[1]
+        assert holds(lambda: "abandoned" not in fake.lines[at:], 2), "the application died with the output"
         ui = int(open(f"/proc/{guard.pid}/task/{guard.pid}/children").read().split()[0])
         os.kill(ui, signal.SIGKILL)
         at = fake.expect(at, "abandoned")
