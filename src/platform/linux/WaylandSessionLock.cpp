@@ -416,18 +416,19 @@ void WaylandSessionLock::lock()
 
 void WaylandSessionLock::unlock()
 {
-    if (!m_lock)
-        return;
-    // Only a confirmed lock can be lifted; one still being set up is withdrawn.
-    if (m_state == State::Locked)
-        ext_session_lock_v1_unlock_and_destroy(m_lock);
-    else
-        ext_session_lock_v1_destroy(m_lock);
-    m_lock = nullptr;
-    dropLockSurfaces();
-    // Answered before going on: a program that quits next must not leave the session locked.
-    if (!roundtrip(m_display))
-        qCWarning(lcSessionLock, "the compositor did not confirm the unlock");
+    if (m_lock) {
+        // Only a confirmed lock can be lifted; one still being set up is withdrawn.
+        if (m_state == State::Locked)
+            ext_session_lock_v1_unlock_and_destroy(m_lock);
+        else
+            ext_session_lock_v1_destroy(m_lock);
+        m_lock = nullptr;
+        dropLockSurfaces();
+        // Answered before going on: a program that quits next must not leave the session locked.
+        if (!roundtrip(m_display))
+            qCWarning(lcSessionLock, "the compositor did not confirm the unlock");
+    }
+    // A refused lock is over too: nothing is asked of the compositor any more.
     setState(State::Unlocked);
 }
 
