@@ -5,6 +5,7 @@
 #include "platform/CompositorLock.h"
 
 #include <QCoreApplication>
+#include <QElapsedTimer>
 #include <QFocusEvent>
 #include <QMouseEvent>
 #include <QPointer>
@@ -20,8 +21,9 @@ namespace pelk::lock {
 using namespace Qt::StringLiterals;
 
 namespace {
-// Pictures are taken at most this often (the PIN pad's shake is its only animation).
-constexpr int kFrameIntervalMs = 16;
+// Pictures are taken at most this often (the PIN pad's shake is its only animation); a change
+// after a quiet moment is drawn at once.
+constexpr qint64 kFrameIntervalMs = 16;
 } // namespace
 
 class RenderedLockSurface : public QObject, public LockSurface {
@@ -31,7 +33,6 @@ public:
         : m_screens(screens), m_output(output), m_pad(pad), m_view(view), m_control(std::move(control)),
           m_window(std::move(window))
     {
-        m_frame.setInterval(kFrameIntervalMs);
         m_frame.setSingleShot(true);
         connect(&m_frame, &QTimer::timeout, this, &RenderedLockSurface::render);
         connect(m_control.get(), &QQuickRenderControl::renderRequested, this, &RenderedLockSurface::scheduleFrame);
@@ -70,7 +71,9 @@ public:
     void scheduleFrame()
     {
         if (!m_frame.isActive())
-            m_frame.start();
+            m_frame.start(m_sinceFrame.isValid() && !m_sinceFrame.hasExpired(kFrameIntervalMs)
+                    ? int(kFrameIntervalMs - m_sinceFrame.elapsed())
+                    : 0);
     }
 
     void setFrame(const QRect &frame) override
@@ -108,6 +111,7 @@ private:
             m_view->setSize(size);
         }
         // The view asks again for things nobody sees (the hidden field's cursor blinks).
+        m_sinceFrame.start();
         QImage picture = m_window->grabWindow();
         if (picture == m_presented)
             return;
@@ -134,6 +138,7 @@ private:
     std::unique_ptr<QQuickRenderControl> m_control;
     std::unique_ptr<QQuickWindow> m_window;
     QTimer m_frame;
+    QElapsedTimer m_sinceFrame;
     QImage m_presented;
     int m_scale = 1;
 };
