@@ -38,7 +38,7 @@ struct Surface {
     wl_resource *resource;
     wl_resource *pending = nullptr; // the attached buffer, until commit
     bool attached = false, hasBuffer = false, hadRole = false;
-    int scale = 1, pendingScale = 1, transform = 0, pendingTransform = 0;
+    int scale = 1, pendingScale = 1;
     std::vector<wl_resource *> frames {};
     LockSurface *role = nullptr;
     wl_listener bufferGone {};
@@ -198,7 +198,6 @@ void commit(wl_client *, wl_resource *resource)
 {
     Surface *s = data<Surface>(resource);
     s->scale = s->pendingScale;
-    s->transform = s->pendingTransform;
     wl_resource *buffer = s->pending;
     if (s->attached)
         s->hasBuffer = buffer != nullptr;
@@ -224,9 +223,7 @@ void commit(wl_client *, wl_resource *resource)
         return fail(ls->resource, EXT_SESSION_LOCK_SURFACE_V1_ERROR_NULL_BUFFER, "commit with a null buffer");
     if (!newBuffer)
         return;
-    const bool turned = s->transform % 2 == 1;
-    const int w = (turned ? image.height() : image.width()) / s->scale;
-    const int h = (turned ? image.width() : image.height()) / s->scale;
+    const int w = image.width() / s->scale, h = image.height() / s->scale;
     if (w != ls->w || h != ls->h)
         return fail(ls->resource, EXT_SESSION_LOCK_SURFACE_V1_ERROR_DIMENSIONS_MISMATCH, "size differs from configure");
     ls->image = image;
@@ -260,12 +257,7 @@ const struct wl_surface_interface surfaceImpl = {
     .set_opaque_region = [](wl_client *, wl_resource *, wl_resource *) {},
     .set_input_region = [](wl_client *, wl_resource *, wl_resource *) {},
     .commit = commit,
-    .set_buffer_transform =
-        [](wl_client *, wl_resource *resource, int32_t transform) {
-            if (transform < 0 || transform > 7)
-                return fail(resource, WL_SURFACE_ERROR_INVALID_TRANSFORM, "invalid transform");
-            data<Surface>(resource)->pendingTransform = transform;
-        },
+    .set_buffer_transform = [](wl_client *, wl_resource *, int32_t) {},
     .set_buffer_scale =
         [](wl_client *, wl_resource *resource, int32_t scale) {
             if (scale < 1)
@@ -567,11 +559,9 @@ void command(const std::string &line)
         say("output %d added", int(outputs.size()) - 1);
     } else if (verb == "output" && what == "remove" && (in >> a) && output(a)) {
         removeOutput(output(a));
-    } else if ((verb == "key" || verb == "keydown" || verb == "keyup") && (in >> a) && a > 0) {
-        if (verb != "keyup")
-            key(uint32_t(a), true);
-        if (verb != "keydown")
-            key(uint32_t(a), false);
+    } else if (verb == "key" && (in >> a) && a > 0) {
+        key(uint32_t(a), true);
+        key(uint32_t(a), false);
     } else if (verb == "click" && (in >> a >> b)) {
         click(a, b);
     } else if (verb == "snapshot" && (in >> a >> what)) {
@@ -607,10 +597,10 @@ int readStdin(int fd, uint32_t mask, void *)
     return 0;
 }
 
-bool makeKeymap(const char *layout)
+bool makeKeymap()
 {
     xkb_context *context = xkb_context_new(XKB_CONTEXT_NO_FLAGS);
-    const xkb_rule_names names { "evdev", "pc105", layout, nullptr, nullptr };
+    const xkb_rule_names names { "evdev", "pc105", "us", nullptr, nullptr };
     xkb_keymap *keymap = context ? xkb_keymap_new_from_names(context, &names, XKB_KEYMAP_COMPILE_NO_FLAGS) : nullptr;
     if (!keymap)
         return false;
@@ -627,25 +617,22 @@ bool makeKeymap(const char *layout)
 
 int main(int argc, char **argv)
 {
-    const char *layout = "us";
     std::vector<int> geometry;
     for (int i = 2; i + 1 < argc; i += 2) {
         int w, h, x, y, scale = 1;
-        if (!strcmp(argv[i], "--layout") && (!strcmp(argv[i + 1], "us") || !strcmp(argv[i + 1], "de")))
-            layout = argv[i + 1];
-        else if (!strcmp(argv[i], "--output") && sscanf(argv[i + 1], "%dx%d+%d+%d*%d", &w, &h, &x, &y, &scale) >= 4)
+        if (!strcmp(argv[i], "--output") && sscanf(argv[i + 1], "%dx%d+%d+%d*%d", &w, &h, &x, &y, &scale) >= 4)
             geometry.insert(geometry.end(), { w, h, x, y, scale });
         else
             argc = 0;
     }
     if (argc < 2 || argc % 2 != 0 || !getenv("XDG_RUNTIME_DIR")) {
         fprintf(stderr,
-            "usage: fake-lock-compositor SOCKET_NAME [--output WxH+X+Y[*SCALE]]... [--layout us|de]\n"
+            "usage: fake-lock-compositor SOCKET_NAME [--output WxH+X+Y[*SCALE]]...\n"
             "(XDG_RUNTIME_DIR must be set)\n");
         return 2;
     }
-    if (!makeKeymap(layout)) {
-        fprintf(stderr, "fake-lock-compositor: no keymap for layout %s\n", layout);
+    if (!makeKeymap()) {
+        fprintf(stderr, "fake-lock-compositor: no keymap\n");
         return 1;
     }
     display = wl_display_create();
