@@ -60,10 +60,13 @@ Rectangle {
 
     Column {
         id: stack
+        objectName: "stack"
         anchors.centerIn: parent
         width: Math.min(680, view.width)
         padding: 40
         spacing: 22
+        // A screen too short for it (a small virtual machine's) gets all of it, smaller.
+        scale: Math.min(1, view.height / implicitHeight)
 
         readonly property real innerWidth: width - leftPadding - rightPadding
 

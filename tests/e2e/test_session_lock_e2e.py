@@ -98,17 +98,17 @@ def main():
 
         # An output plugged in while locked gets its own lock surface, at its scale (a HiDPI one here).
         at = len(fake.lines)
-        fake.send("output add 640 480 1824 0 2")
-        fake.expect(at, "output 2 added", "surface 2 640 480", "commit 2 640 480")
-        outputs[2] = (640, 480)
+        fake.send("output add 640 800 1824 0 2")
+        fake.expect(at, "output 2 added", "surface 2 640 800", "commit 2 640 800")
+        outputs[2] = (640, 800)
         fake.send(f"snapshot 2 {shot.replace('0.png', '2.png')}")
         fake.expect(at, "snapshot 2 ok")
         size = desk.run("identify", "-format", "%wx%h", shot.replace("0.png", "2.png")).stdout
-        assert size == "1280x960", f"output 2 drawn in {size}, not at its scale"
+        assert size == "1280x1600", f"output 2 drawn in {size}, not at its scale"
 
         # The PIN clicked on the HiDPI output's keypad (logical places of 1 3 5 7 9 0 and Enter) unlocks.
-        keypad = {"1": (236, 228), "3": (398, 228), "5": (317, 303), "7": (236, 378), "9": (398, 378),
-                  "0": (317, 453), "go": (398, 453)}
+        keypad = {"1": (236, 388), "3": (398, 388), "5": (317, 463), "7": (236, 538), "9": (398, 538),
+                  "0": (317, 613), "go": (398, 613)}
         for x, y in map(keypad.get, [*PIN, "go"]):
             fake.send(f"click {1824 + x} {y}")
         wait_until(lambda: desk.sim.requests("/unlock"), 30, "the PIN reaching the agent")

@@ -75,6 +75,17 @@ private Q_SLOTS:
         QCoreApplication::sendPostedEvents(nullptr, QEvent::DeferredDelete);
     }
 
+    // A screen too short for the pad shows all of it, smaller, and its keys still work.
+    void shortScreenShowsEverything()
+    {
+        m_window->resize(800, 500);
+        const QRectF screen(-1, -1, 802, 502); // centred to the half pixel
+        QQuickItem *stack = item(u"stack"_s);
+        QTRY_VERIFY(screen.contains(stack->mapRectToScene(QRectF(QPointF(), stack->size()))));
+        click(u"4"_s);
+        QCOMPARE(dots().first, 1);
+    }
+
     // What is pasted, then the keys clicked ("0!" clicks the corner of the 0 key's square), and
     // what Return sends then (null: nothing): only Unicode numbers count, whole code points, at
     // most twelve; "del" takes the last one; Unlock sends from six on.
