@@ -16,6 +16,9 @@
 #include <QQuickWindow>
 #include <QTimer>
 
+#include <algorithm>
+#include <utility>
+
 namespace pelk::lock {
 
 using namespace Qt::StringLiterals;
@@ -79,10 +82,11 @@ public:
     void setFrame(const QRect &frame) override
     {
         const int output = static_cast<int>(m_screens.m_lock.outputs().indexOf(frame));
-        if (output >= 0 && output != m_output) {
-            m_output = output;
-            m_screens.show(this, output);
-        }
+        if (output < 0 || output == m_output)
+            return;
+        const int left = std::exchange(m_output, output);
+        m_screens.shownChanged(left);
+        m_screens.shownChanged(output);
     }
     void orderFront() override { }
     void makeKeyAndOrderFront() override { }
@@ -185,29 +189,30 @@ std::unique_ptr<LockSurface> RenderedLockScreens::createWindow(
     auto surface
         = std::make_unique<RenderedLockSurface>(*this, output, pad, view, std::move(control), std::move(window));
     m_surfaces.push_back(surface.get());
-    show(surface.get(), output);
+    shownChanged(output);
     return surface;
 }
 
-void RenderedLockScreens::show(RenderedLockSurface *surface, int output)
+RenderedLockSurface *RenderedLockScreens::shownOn(int output) const
 {
-    for (const int before : m_shown.keys(surface))
-        m_shown.remove(before);
-    m_shown.insert(output, surface);
-    surface->takeOver();
+    // The newest window of an output is the one shown.
+    const auto newest = std::find_if(
+        m_surfaces.rbegin(), m_surfaces.rend(), [&](const auto *surface) { return surface->output() == output; });
+    return newest != m_surfaces.rend() ? *newest : nullptr;
+}
+
+void RenderedLockScreens::shownChanged(int output)
+{
+    if (RenderedLockSurface *shown = shownOn(output))
+        shown->takeOver();
 }
 
 void RenderedLockScreens::forget(RenderedLockSurface *surface)
 {
+    const bool wasShown = shownOn(surface->output()) == surface;
     std::erase(m_surfaces, surface);
-    for (const int output : m_shown.keys(surface)) {
-        m_shown.remove(output);
-        // The newest other window of that output takes its place.
-        const auto next = std::find_if(
-            m_surfaces.rbegin(), m_surfaces.rend(), [&](const auto *other) { return other->output() == output; });
-        if (next != m_surfaces.rend())
-            show(*next, output);
-    }
+    if (wasShown)
+        shownChanged(surface->output());
 }
 
 } // namespace pelk::lock

@@ -2,8 +2,6 @@
 
 #include "lock/LockScreens.h"
 
-#include <QHash>
-
 #include <vector>
 
 class QQmlEngine;
@@ -32,14 +30,15 @@ public:
 private:
     friend class RenderedLockSurface;
     // The window shown on output, or null.
-    RenderedLockSurface *shownOn(int output) const { return m_shown.value(output); }
-    void show(RenderedLockSurface *surface, int output);
+    RenderedLockSurface *shownOn(int output) const;
+    // Another window may be shown on output now: it draws afresh.
+    void shownChanged(int output);
     void forget(RenderedLockSurface *surface);
 
     QQmlEngine &m_engine;
     platform::CompositorLock &m_lock;
+    // Oldest first.
     std::vector<RenderedLockSurface *> m_surfaces;
-    QHash<int, RenderedLockSurface *> m_shown;
 };
 
 } // namespace pelk::lock
